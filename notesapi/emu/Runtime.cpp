@@ -1,0 +1,69 @@
+#include "Runtime.h"
+
+#include "Log.h"
+
+#include <cstdlib>
+
+namespace notesemu {
+
+Runtime &Runtime::instance() {
+    static Runtime runtime;
+    return runtime;
+}
+
+STATUS Runtime::init(std::span<char *const> args) {
+    std::lock_guard lock(mutex_);
+    if (initCount_ > 0) {
+        ++initCount_;
+        return NOERROR;
+    }
+    const GetEnv getEnv = [](const char *name) -> std::optional<std::string> {
+        const char *value = std::getenv(name);
+        return value ? std::optional<std::string>(value) : std::nullopt;
+    };
+    const IniSource source = locateIni(args, getEnv);
+    Environment environment;
+    if (const STATUS status = loadEnvironment(source, environment); status != NOERROR)
+        return status;
+    environment_ = std::move(environment);
+    initCount_ = 1;
+    return NOERROR;
+}
+
+void Runtime::term() {
+    std::lock_guard lock(mutex_);
+    if (initCount_ == 0) {
+        logLine("NotesTerm called without a matching NotesInitExtended");
+        return;
+    }
+    if (--initCount_ > 0)
+        return;
+    environment_ = Environment();
+    if (const std::size_t leaked = handles_.clear(); leaked != 0)
+        logf("NotesTerm freed %zu handle(s) still allocated", leaked);
+}
+
+bool Runtime::initialised() const {
+    std::lock_guard lock(mutex_);
+    return initCount_ > 0;
+}
+
+std::optional<std::string> Runtime::environmentValue(std::string_view name) const {
+    std::lock_guard lock(mutex_);
+    if (initCount_ == 0)
+        return std::nullopt;
+    return environment_.get(name);
+}
+
+bool Runtime::setEnvironmentValue(std::string_view name, const char *value) {
+    std::lock_guard lock(mutex_);
+    if (initCount_ == 0)
+        return false;
+    if (value == nullptr)
+        environment_.erase(name);
+    else
+        environment_.set(name, value);
+    return true;
+}
+
+} // namespace notesemu

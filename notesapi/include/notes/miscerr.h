@@ -1,0 +1,16 @@
+/* Miscellaneous package status codes. */
+#ifndef NOTES_MISCERR_H
+#define NOTES_MISCERR_H
+
+#define ERR_NOT_FOUND 0x0404
+#define ERR_IFMT 0x040A
+#define ERR_TFMT 0x040B
+#define ERR_TDO_CONV 0x040D
+#define ERR_HUFF2 0x0415
+#define ERR_LZ1_DECOMPRESS_BAD_DATA 0x0486
+#define ERR_MISC_INVALID_ARGS 0x0495
+#define ERR_MISC_MIMEPART_NOT_FOUND 0x04A0
+#define ERR_MISC_UNEXPECTED_ERROR 0x04AC
+#define ERR_MIME_PART_TRUNCATED 0x04B5
+
+#endif

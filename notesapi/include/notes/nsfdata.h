@@ -1,0 +1,249 @@
+/* Item data types and the canonical structures of item values. */
+#ifndef NOTES_NSFDATA_H
+#define NOTES_NSFDATA_H
+
+#include "global.h"
+
+/* Value classes: the high byte of a data type. */
+#define CLASS_NOCOMPUTE 0x0000
+#define CLASS_ERROR 0x0100
+#define CLASS_UNAVAILABLE 0x0200
+#define CLASS_NUMBER 0x0300
+#define CLASS_TIME 0x0400
+#define CLASS_TEXT 0x0500
+#define CLASS_FORMULA 0x0600
+#define CLASS_USERID 0x0700
+#define CLASS_MASK 0xFF00
+
+/* Item data types: the WORD that leads every item value. */
+#define TYPE_INVALID_OR_UNKNOWN (0 + CLASS_NOCOMPUTE)
+#define TYPE_COMPOSITE (1 + CLASS_NOCOMPUTE)
+#define TYPE_COLLATION (2 + CLASS_NOCOMPUTE)
+#define TYPE_OBJECT (3 + CLASS_NOCOMPUTE)
+#define TYPE_NOTEREF_LIST (4 + CLASS_NOCOMPUTE)
+#define TYPE_VIEW_FORMAT (5 + CLASS_NOCOMPUTE)
+#define TYPE_ICON (6 + CLASS_NOCOMPUTE)
+#define TYPE_NOTELINK_LIST (7 + CLASS_NOCOMPUTE)
+#define TYPE_SIGNATURE (8 + CLASS_NOCOMPUTE)
+#define TYPE_SEAL (9 + CLASS_NOCOMPUTE)
+#define TYPE_SEALDATA (10 + CLASS_NOCOMPUTE)
+#define TYPE_SEAL_LIST (11 + CLASS_NOCOMPUTE)
+#define TYPE_HIGHLIGHTS (12 + CLASS_NOCOMPUTE)
+#define TYPE_WORKSHEET_DATA (13 + CLASS_NOCOMPUTE)
+#define TYPE_USERDATA (14 + CLASS_NOCOMPUTE)
+#define TYPE_QUERY (15 + CLASS_NOCOMPUTE)
+#define TYPE_ACTION (16 + CLASS_NOCOMPUTE)
+#define TYPE_ASSISTANT_INFO (17 + CLASS_NOCOMPUTE)
+#define TYPE_VIEWMAP_DATASET (18 + CLASS_NOCOMPUTE)
+#define TYPE_VIEWMAP_LAYOUT (19 + CLASS_NOCOMPUTE)
+#define TYPE_LSOBJECT (20 + CLASS_NOCOMPUTE)
+#define TYPE_HTML (21 + CLASS_NOCOMPUTE)
+#define TYPE_SCHED_LIST (22 + CLASS_NOCOMPUTE)
+#define TYPE_CALENDAR_FORMAT (24 + CLASS_NOCOMPUTE)
+#define TYPE_MIME_PART (25 + CLASS_NOCOMPUTE)
+#define TYPE_SEAL2 (31 + CLASS_NOCOMPUTE)
+#define TYPE_ERROR (0 + CLASS_ERROR)
+#define TYPE_UNAVAILABLE (0 + CLASS_UNAVAILABLE)
+#define TYPE_NUMBER (0 + CLASS_NUMBER)
+#define TYPE_NUMBER_RANGE (1 + CLASS_NUMBER)
+#define TYPE_TIME (0 + CLASS_TIME)
+#define TYPE_TIME_RANGE (1 + CLASS_TIME)
+#define TYPE_TEXT (0 + CLASS_TEXT)
+#define TYPE_TEXT_LIST (1 + CLASS_TEXT)
+#define TYPE_RFC822_TEXT (2 + CLASS_TEXT)
+#define TYPE_FORMULA (0 + CLASS_FORMULA)
+#define TYPE_USERID (0 + CLASS_USERID)
+
+NOTESAPI_CANONICAL_BEGIN
+
+typedef struct {
+    NUMBER Lower;
+    NUMBER Upper;
+} NUMBER_PAIR;
+
+/* Header of TYPE_TEXT_LIST, TYPE_NOTEREF_LIST and TYPE_NOTELINK_LIST values. */
+typedef struct {
+    USHORT ListEntries;
+} LIST;
+
+/* Header of TYPE_NUMBER_RANGE and TYPE_TIME_RANGE values: single values, then pairs. */
+typedef struct {
+    USHORT ListEntries;
+    USHORT RangeEntries;
+} RANGE;
+
+typedef struct {
+    DBID File;
+    TIMEDATE Note;
+} UNIVERSALNOTEID;
+typedef UNIVERSALNOTEID UNID;
+
+typedef struct {
+    DBID File;
+    TIMEDATE Note;
+    DWORD Sequence;
+    TIMEDATE SequenceTime;
+} ORIGINATORID;
+typedef ORIGINATORID OID;
+
+#define OID_SEQNO_MASK 0x00FFFFFFU
+#define OID_NO_REPLICATE 0x80000000U
+
+typedef struct {
+    DBID File;
+    TIMEDATE Note;
+    NOTEID NoteID;
+} GLOBALINSTANCEID;
+
+/* Doc-link target: replica ID, view UNID, document UNID. */
+typedef struct {
+    TIMEDATE File;
+    UNID View;
+    UNID Note;
+} NOTELINK;
+
+typedef struct {
+    DWORD ID[2];
+} LICENSEID;
+
+/* Summary buffer: ITEM_TABLE, ITEM[Items], then name and value of each item in turn. */
+typedef struct {
+    USHORT Length;
+    USHORT Items;
+} ITEM_TABLE;
+
+typedef struct {
+    USHORT NameLength;
+    USHORT ValueLength; /* includes the value's leading data-type WORD */
+} ITEM;
+
+typedef struct {
+    USHORT Length;
+    USHORT Items;
+} ITEM_NAME_TABLE;
+
+typedef struct {
+    USHORT Length;
+    USHORT Items;
+} ITEM_VALUE_TABLE;
+
+NOTESAPI_CANONICAL_END
+
+/* Reserved note IDs. */
+#define NOTEID_RESERVED 0x80000000U
+#define RRV_DELETED NOTEID_RESERVED
+#define NOTEID_ADD_OR_REPLACE 0x80000000U
+#define NOTEID_ADD 0x00000000U
+#define NOTEID_ADD_UNID 0x80000001U
+#define NOTEID_NO_PARENT 0x00000000U
+#define RRV_ALIGNMENT 4
+
+NOTESAPI_CANONICAL_BEGIN
+
+/* Object references (TYPE_OBJECT values). */
+typedef struct {
+    WORD ObjectType;
+    DWORD RRV;
+} OBJECT_DESCRIPTOR;
+
+#define OBJECT_FILE 0
+#define OBJECT_FILTER_LEFTTODO 3
+#define OBJECT_ASSIST_RUNDATA 8
+#define OBJECT_UNKNOWN 0xFFFF
+#define OBJECT_NO_COPY 0x8000
+#define OBJECT_PRESERVE 0x4000
+#define OBJECT_PUBLIC 0x2000
+
+/* A file attachment ($FILE item); the file name follows. */
+typedef struct {
+    OBJECT_DESCRIPTOR Header;
+    WORD FileNameLength;
+    WORD HostType;
+    WORD CompressionType;
+    WORD FileAttributes;
+    WORD Flags;
+    DWORD FileSize;
+    TIMEDATE FileCreated;
+    TIMEDATE FileModified;
+} FILEOBJECT;
+
+typedef struct {
+    char FileCreator[4];
+    char FileType[4];
+    DWORD ResourcesStart;
+    DWORD ResourcesLen;
+    WORD CompressionType;
+    DWORD Spare;
+} FILEOBJECT_MACEXT;
+
+typedef struct {
+    DWORD EAStart;
+    DWORD EALen;
+    DWORD Spare;
+} FILEOBJECT_HPFSEXT;
+
+NOTESAPI_CANONICAL_END
+
+#define HOST_MASK 0x0F00
+#define HOST_MSDOS (0 << 8)
+#define HOST_OLE (1 << 8)
+#define HOST_MAC (2 << 8)
+#define HOST_UNKNOWN (3 << 8)
+#define HOST_HPFS (4 << 8)
+#define HOST_OLELIB (5 << 8)
+#define HOST_BYTEARRAY_EXT (6 << 8)
+#define HOST_BYTEARRAY_PAGE (7 << 8)
+#define HOST_CDSTORAGE (8 << 8)
+#define HOST_STREAM (9 << 8)
+#define HOST_LINK (10 << 8)
+#define HOST_LOCAL 0x0F00
+
+#define COMPRESS_MASK 0x000F
+#define COMPRESS_NONE 0
+#define COMPRESS_HUFF 1
+#define COMPRESS_LZ1 2
+#define RECOMPRESS_HUFF 3
+
+#define ATTRIB_READONLY 0x0001
+#define ATTRIB_PRIVATE 0x0002
+
+#define FILEFLAG_SIGN 0x0001
+#define FILEFLAG_INDOC 0x0002
+#define FILEFLAG_MIME 0x0004
+#define FILEFLAG_AUTOCOMPRESSED 0x0080
+#define FILEFLAG_TEMP 0x8000
+
+#define ENCODE_MASK 0x0038
+#define ENCODE_NONE 0x0000
+#define ENCODE_BASE64 0x0008
+#define ENCODE_QP 0x0010
+#define ENCODE_UUENCODE 0x0018
+#define ENCODE_EXTENSION 0x0020
+
+#define EFLAGS_MASK 0xF000
+#define EFLAGS_INDOC 0x1000
+#define EFLAGS_KEEPPATH 0x2000
+#define EFLAGS_AUTOCOMPRESSED 0x4000
+
+#define NTATT_FTYPE_MASK 0x0070
+#define NTATT_FTYPE_FLAT 0x0000
+#define NTATT_FTYPE_MACBIN 0x0010
+#define NTATT_FTYPE_EBCDIC 0x0020
+#define NTATT_NODEALLOC 0x0080
+
+NOTESAPI_ASSERT_SIZE(LIST, 2);
+NOTESAPI_ASSERT_SIZE(RANGE, 4);
+NOTESAPI_ASSERT_SIZE(NUMBER_PAIR, 16);
+NOTESAPI_ASSERT_SIZE(UNIVERSALNOTEID, 16);
+NOTESAPI_ASSERT_SIZE(ORIGINATORID, 28);
+NOTESAPI_ASSERT_SIZE(GLOBALINSTANCEID, 20);
+NOTESAPI_ASSERT_SIZE(NOTELINK, 40);
+NOTESAPI_ASSERT_SIZE(LICENSEID, 8);
+NOTESAPI_ASSERT_SIZE(ITEM_TABLE, 4);
+NOTESAPI_ASSERT_SIZE(ITEM, 4);
+NOTESAPI_ASSERT_SIZE(FILEOBJECT_HPFSEXT, 12);
+NOTESAPI_ASSERT_SIZE(OBJECT_DESCRIPTOR, 6);
+NOTESAPI_ASSERT_SIZE(FILEOBJECT, 36);
+NOTESAPI_ASSERT_SIZE(FILEOBJECT_MACEXT, 22);
+
+#endif

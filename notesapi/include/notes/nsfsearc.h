@@ -1,0 +1,101 @@
+/* Searching a database for notes. */
+#ifndef NOTES_NSFSEARC_H
+#define NOTES_NSFSEARC_H
+
+#include "global.h"
+#include "nsfdata.h"
+#include "osfile.h"
+
+#define SEARCH_ALL_VERSIONS 0x0001
+#define SEARCH_INCLUDE_DELETED SEARCH_ALL_VERSIONS
+#define SEARCH_SUMMARY 0x0002
+#define SEARCH_FILETYPE 0x0004
+#define SEARCH_SERVERCACHE 0x0008
+#define SEARCH_NOTIFYDELETIONS 0x0010
+#define SEARCH_NOITEMNAMES 0x0020
+#define SEARCH_ALLPRIVS 0x0040
+#define SEARCH_FILEFIXUP 0x0080
+#define SEARCH_UNID_TABLE 0x0100
+#define SEARCH_CANONICAL 0x0200
+#define SEARCH_SESSION_USERNAME 0x0400
+#define SEARCH_NOPRIVCHECK 0x0800
+#define SEARCH_NOABSTRACTS 0x1000
+#define SEARCH_SYNC 0x2000
+#define SEARCH_DATAONLY_FORMULA 0x4000
+#define SEARCH_NONREPLICATABLE 0x8000
+#define SEARCH_V4INFO 0x00010000
+#define SEARCH_ALLCHILDREN 0x00020000
+#define SEARCH_ALLDESCENDANTS 0x00040000
+#define SEARCH_FIRSTPASS 0x00080000
+#define SEARCH_DESCENDANTSADDED 0x00100000
+#define SEARCH_MULTI_FORMULA 0x00200000
+#define SEARCH_INCLUDE_PURGED 0x00400000
+#define SEARCH_NO_ADV_TEMPLATES 0x00800000
+#define SEARCH_PRIVATE_ONLY 0x01000000
+#define SEARCH_FULL_DATACUTOFF 0x02000000
+#define SEARCH_CALC_PROGRESS 0x04000000
+#define SEARCH_NAMED_GHOSTS 0x08000000
+#define SEARCH_SYNC_OPTIMIZED 0x10000000
+#define SEARCH_ONLYPROTECTED 0x20000000
+#define SEARCH_SOFTDELETIONS 0x40000000
+
+#define SEARCH2_LARGE_BUCKETS 0x00000001
+#define SEARCH2_RET_LARGE_DATA 0x00000002
+
+#define SEARCH1_SIGNATURE 0x80000000U
+#define SEARCH1_SELECT_NAMED_GHOSTS 0x80000001U
+#define SEARCH1_PROFILE_DOCS 0x80000002U
+#define SEARCH1_SKIM_SUMMARY_BUFFER_TOO_BIG 0x80000004U
+#define SEARCH1_RETURN_THREAD_UNID_ARRAY 0x80000008U
+#define SEARCH1_REPORT_NOACCESS 0x80000010U
+#define SEARCH1_ONLY_ABSTRACTS 0x80000020U
+#define SEARCH1_FIXUP_PURGED 0x80000040U
+#define SEARCH1_LARGE_BUCKETS 0x80000080U
+#define SEARCH1_RET_LARGE_DATA 0x80000100U
+
+/* SEARCH_MATCH.SERetFlags: always test SE_FMATCH. */
+#define SE_FNOMATCH 0x00
+#define SE_FMATCH 0x01
+#define SE_FTRUNCATED 0x02
+#define SE_FPURGED 0x04
+#define SE_FNOPURGE 0x08
+#define SE_FSOFTDELETED 0x10
+#define SE_FNOACCESS 0x20
+#define SE_FTRUNCATT 0x40
+#define SE_FLARGESUMMARY 0x80
+
+NOTESAPI_HOST_PACK_BEGIN
+
+/* Handed to the search callback in host format; the summary buffer (an ITEM_TABLE) follows
+   it in memory. */
+typedef struct {
+    GLOBALINSTANCEID ID;
+    ORIGINATORID OriginatorID;
+    WORD NoteClass;
+    BYTE SERetFlags;
+    BYTE Privileges;
+    WORD SummaryLength;
+} SEARCH_MATCH;
+
+NOTESAPI_HOST_PACK_END
+
+NOTESAPI_ASSERT_SIZE(SEARCH_MATCH, 54);
+
+/* SummaryBuffer is NULL unless SEARCH_SUMMARY; a non-zero return ends the search and is
+   returned by NSFSearch. */
+typedef LNCALLBACKPTR(STATUS, NSFSEARCHPROC)(void *EnumRoutineParameter, SEARCH_MATCH *SearchMatch,
+                                             ITEM_TABLE *SummaryBuffer);
+
+NOTESAPI_BEGIN_DECLS
+
+NOTESAPI STATUS LNPUBLIC NSFSearch(DBHANDLE hDB, FORMULAHANDLE hFormula, char *ViewTitle, WORD SearchFlags,
+                                   WORD NoteClassMask, TIMEDATE *Since, NSFSEARCHPROC EnumRoutine,
+                                   void *EnumRoutineParameter, TIMEDATE *retUntil);
+NOTESAPI STATUS LNPUBLIC NSFSearchExt(DBHANDLE hDB, FORMULAHANDLE hFormula, char *ViewTitle,
+                                      DWORD SearchFlags, DWORD SearchFlags2, WORD NoteClassMask,
+                                      TIMEDATE *Since, NSFSEARCHPROC EnumRoutine, void *EnumRoutineParameter,
+                                      TIMEDATE *retUntil);
+
+NOTESAPI_END_DECLS
+
+#endif

@@ -1,0 +1,74 @@
+/* ODS type numbers for ODSReadMemory, ODSWriteMemory and ODSLength. */
+#ifndef NOTES_ODSTYPES_H
+#define NOTES_ODSTYPES_H
+
+#define _SHORT 0
+#define _WORD 0
+#define _USHORT 0
+#define _STATUS 0
+#define _UNICODE 0
+#define _LONG 1
+#define _DWORD 1
+#define _ULONG 1
+#define _NOTEID 1
+#define _FLOAT 2
+#define _NUMBER 2
+#define _TIMEDATE 10
+#define _TIMEDATE_PAIR 11
+#define _ALIGNED_NUMBER_PAIR 12
+#define _LIST 13
+#define _RANGE 14
+#define _DBID 15
+#define _ITEM 17
+#define _ITEM_TABLE 18
+#define _SEARCH_MATCH 24
+#define _ORIGINATORID 26
+#define _OID _ORIGINATORID
+#define _OBJECT_DESCRIPTOR 27
+#define _UNIVERSALNOTEID 28
+#define _UNID _UNIVERSALNOTEID
+#define _NOTELINK 33
+#define _LICENSEID 34
+#define _FILEOBJECT 58
+#define _CDLINK2 72
+#define _CDLINKEXPORT2 97
+#define _CDPARAGRAPH 109
+#define _CDPABDEFINITION 110
+#define _CDPABREFERENCE 111
+#define _CDTEXT 113
+#define _CDFIELD 118
+#define _CDFONTTABLE 119
+#define _CDFACE 120
+#define _CDBITMAPHEADER 162
+#define _CDBITMAPSEGMENT 163
+#define _CDCOLORTABLE 164
+#define _CDPATTERNTABLE 165
+#define _CDGRAPHIC 166
+#define _CDTABLEBEGIN 176
+#define _CDTABLECELL 177
+#define _CDTABLEEND 178
+#define _FILEOBJECT_MACEXT 192
+#define _FILEOBJECT_HPFSEXT 193
+#define _CDHOTSPOTBEGIN 230
+#define _CDHOTSPOTEND 231
+#define _CDBUTTON 237
+#define _CDBAR 308
+#define _CDTRANSPARENTTABLE 541
+#define _CDHRULE 560
+#define _CDBEGINRECORD 577
+#define _CDENDRECORD 578
+#define _CDCELLBACKGROUNDDATA 623
+#define _CDRESOURCE 631
+#define _MIME_PART 639
+#define _CDPRETABLEBEGIN 640
+#define _CDCOLOR 645
+#define _CDBORDERINFO 646
+#define _RFC822ITEMDESC 675
+#define _COLOR_VALUE 690
+#define _CDIMAGEHEADER 705
+#define _CDIMAGESEGMENT 706
+#define _CDCAPTION 728
+#define _CDFILEHEADER 835
+#define _CDFILESEGMENT 836
+
+#endif

@@ -1,0 +1,476 @@
+// The Windows implementation of the portable OS layer. A path is tried unchanged in the system
+// code page, then as UTF-8 converted to UTF-16, then in the "\\?\" long-path form.
+#include "os/qlsys.h"
+
+#include <direct.h>
+#include <errno.h>
+#include <io.h>
+#include <shellapi.h>
+#include <stdlib.h>
+#include <string.h>
+#include <windows.h>
+
+struct QLSYS_DIR {
+    HANDLE hFind;
+    int32_t cEntries; // entries handed out so far
+    int bEnd;
+    WIN32_FIND_DATAA findData;
+    char *pszPath;
+    QLSYS_DIRENT entry;
+};
+
+namespace {
+
+// One way of turning Windows errors into error numbers throughout.
+void qlsysSetErrno(DWORD dwError)
+{
+    switch (dwError) {
+    case ERROR_PATH_NOT_FOUND:
+        errno = ENOENT;
+        break;
+    case ERROR_NOT_ENOUGH_MEMORY:
+        errno = ENOMEM;
+        break;
+    case ERROR_SHARING_VIOLATION:
+        errno = EACCES;
+        break;
+    case ERROR_FILE_EXISTS:
+        errno = EEXIST;
+        break;
+    default:
+        errno = (int)dwError;
+        break;
+    }
+}
+
+// Decodes UTF-8 leniently, as the Unicode reference converter does without its validity check:
+// code points above U+10FFFF become U+FFFD, code points above U+FFFF become surrogate pairs.
+bool qlsysUTF8ToUTF16(const char *pszIn, wchar_t *pwszOut, size_t cchOut)
+{
+    static const unsigned char rgbTrailing[256] = {
+        0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+        0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+        0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+        0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+        0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+        0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+        1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1,
+        2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 3, 3, 3, 3, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5};
+    static const unsigned long rgulOffsets[6] = {0x00000000UL, 0x00003080UL, 0x000E2080UL,
+                                                 0x03C82080UL, 0xFA082080UL, 0x82082080UL};
+    const unsigned char *pb = (const unsigned char *)pszIn;
+    size_t iOut = 0;
+    while (*pb != 0) {
+        unsigned cTrailing = rgbTrailing[*pb];
+        unsigned long ulChar = 0;
+        for (unsigned i = 0; i <= cTrailing; i++) {
+            if (i > 0 && *pb == 0)
+                return false; // a sequence cut by the terminator
+            ulChar = (ulChar << 6) + *pb++;
+        }
+        ulChar -= rgulOffsets[cTrailing];
+        if (ulChar > 0x10FFFF)
+            ulChar = 0xFFFD;
+        if (ulChar > 0xFFFF) {
+            if (iOut + 2 >= cchOut)
+                return false;
+            ulChar -= 0x10000;
+            pwszOut[iOut++] = (wchar_t)((ulChar >> 10) + 0xD800);
+            pwszOut[iOut++] = (wchar_t)((ulChar & 0x3FF) + 0xDC00);
+        } else {
+            if (iOut + 1 >= cchOut)
+                return false;
+            pwszOut[iOut++] = (wchar_t)ulChar;
+        }
+    }
+    pwszOut[iOut] = 0;
+    return true;
+}
+
+// The wide form of a path with the given prefix ("" or "\\?\"); UNC paths always take the
+// "\\?\UNC\" form. The caller frees the result. Null for paths shorter than 3 characters.
+wchar_t *qlsysWidePath(const char *pszPath, const char *pszPrefix, bool bForOpen)
+{
+    size_t cch = strlen(pszPath);
+    if (cch < 3)
+        return NULL;
+    const char *pszRest = pszPath;
+    bool bUNC =
+        (pszPath[0] == '\\' && pszPath[1] == '\\') || (bForOpen && pszPath[0] == '/' && pszPath[1] == '/');
+    if (bUNC) {
+        pszPrefix = "\\\\?\\UNC\\";
+        pszRest = pszPath + 2;
+    }
+    size_t cchNarrow = strlen(pszPrefix) + strlen(pszRest) + 1;
+    char *pszNarrow = (char *)malloc(cchNarrow);
+    if (pszNarrow == NULL)
+        return NULL;
+    strcpy(pszNarrow, pszPrefix);
+    strcat(pszNarrow, pszRest);
+    if (bForOpen) {
+        for (char *psz = pszNarrow; *psz; psz++) {
+            if (*psz == '/')
+                *psz = '\\';
+        }
+    }
+    size_t cbWide = cchNarrow * 2 + 20;
+    wchar_t *pwsz = (wchar_t *)malloc(cbWide);
+    if (pwsz != NULL && !qlsysUTF8ToUTF16(pszNarrow, pwsz, cbWide / sizeof(wchar_t))) {
+        free(pwsz);
+        pwsz = NULL;
+    }
+    free(pszNarrow);
+    return pwsz;
+}
+
+bool qlsysUTF8Only()
+{
+    const char *pszValue = getenv("QL_PATHNM_UTF8");
+    return pszValue != NULL && atoi(pszValue) == 1;
+}
+
+bool qlsysIsNT()
+{
+    OSVERSIONINFOA info;
+    memset(&info, 0, sizeof(info));
+    info.dwOSVersionInfoSize = sizeof(info);
+    return GetVersionExA(&info) && info.dwPlatformId == VER_PLATFORM_WIN32_NT;
+}
+
+} // namespace
+
+QLSYS_FILE qlsys_fopen(const char *pszPath, const char *pszMode)
+{
+    int nFlags = 0;
+    bool bPlus = pszMode != NULL && strchr(pszMode, '+') != NULL;
+    switch (pszMode != NULL ? pszMode[0] : '\0') {
+    case 'r':
+        nFlags = bPlus ? QLSYS_O_RDWR : QLSYS_O_RDONLY;
+        break;
+    case 'w':
+        nFlags = (bPlus ? QLSYS_O_RDWR : QLSYS_O_WRONLY) | QLSYS_O_CREAT | QLSYS_O_TRUNC;
+        break;
+    case 'a':
+        nFlags = (bPlus ? QLSYS_O_RDWR : QLSYS_O_WRONLY) | QLSYS_O_CREAT | QLSYS_O_APPEND;
+        break;
+    default:
+        nFlags = 0;
+        break;
+    }
+    return qlsys_open(pszPath, nFlags);
+}
+
+QLSYS_FILE qlsys_open(const char *pszPath, int nFlags)
+{
+    DWORD dwAccess = GENERIC_READ;
+    if ((nFlags & 0x3) == QLSYS_O_WRONLY)
+        dwAccess = GENERIC_WRITE;
+    else if ((nFlags & 0x3) == QLSYS_O_RDWR)
+        dwAccess = GENERIC_READ | GENERIC_WRITE;
+
+    DWORD dwShare = FILE_SHARE_READ | FILE_SHARE_WRITE;
+    if (qlsysIsNT())
+        dwShare |= FILE_SHARE_DELETE;
+
+    DWORD dwCreation = OPEN_EXISTING;
+    if ((nFlags & QLSYS_O_CREAT) && (nFlags & QLSYS_O_EXCL))
+        dwCreation = CREATE_NEW;
+    else if ((nFlags & QLSYS_O_CREAT) && (nFlags & QLSYS_O_TRUNC))
+        dwCreation = CREATE_ALWAYS;
+    else if (nFlags & QLSYS_O_CREAT)
+        dwCreation = OPEN_ALWAYS;
+    else if (nFlags & QLSYS_O_TRUNC)
+        dwCreation = TRUNCATE_EXISTING;
+
+    DWORD dwAttributes = FILE_ATTRIBUTE_NORMAL;
+    if (nFlags & QLSYS_O_TEMPORARY)
+        dwAttributes |= FILE_FLAG_DELETE_ON_CLOSE;
+    if (nFlags < 0)
+        dwAttributes |= FILE_FLAG_WRITE_THROUGH;
+    dwAttributes |= (DWORD)nFlags & 0x7F000000u;
+
+    if (pszPath == NULL) {
+        errno = EINVAL;
+        return QLSYS_INVALID_FILE;
+    }
+    HANDLE hFile = INVALID_HANDLE_VALUE;
+    if (!qlsysUTF8Only()) {
+        hFile = CreateFileA(pszPath, dwAccess, dwShare, NULL, dwCreation, dwAttributes, NULL);
+        if (hFile != INVALID_HANDLE_VALUE)
+            return (QLSYS_FILE)hFile;
+    }
+    wchar_t *pwszPath = qlsysWidePath(pszPath, "", true);
+    if (pwszPath != NULL) {
+        hFile = CreateFileW(pwszPath, dwAccess, dwShare, NULL, dwCreation, dwAttributes, NULL);
+        free(pwszPath);
+        if (hFile != INVALID_HANDLE_VALUE)
+            return (QLSYS_FILE)hFile;
+    }
+    if (strlen(pszPath) > 2 && !(pszPath[0] == '\\' && pszPath[1] == '\\')) {
+        pwszPath = qlsysWidePath(pszPath, "\\\\?\\", true);
+        if (pwszPath != NULL) {
+            hFile = CreateFileW(pwszPath, dwAccess, dwShare, NULL, dwCreation, dwAttributes, NULL);
+            free(pwszPath);
+            if (hFile != INVALID_HANDLE_VALUE)
+                return (QLSYS_FILE)hFile;
+        }
+    }
+    qlsysSetErrno(GetLastError());
+    return QLSYS_INVALID_FILE;
+}
+
+size_t qlsys_fread(void *pBuffer, size_t cbSize, size_t cCount, QLSYS_FILE hFile)
+{
+    if (cbSize == 0 || cCount > 0xFFFFFFFFu / cbSize)
+        return 0;
+    DWORD cbRead = 0;
+    if (!ReadFile((HANDLE)hFile, pBuffer, (DWORD)(cbSize * cCount), &cbRead, NULL)) {
+        qlsysSetErrno(GetLastError());
+        return 0;
+    }
+    return cbRead / cbSize;
+}
+
+int qlsys_fclose(QLSYS_FILE hFile)
+{
+    if (!CloseHandle((HANDLE)hFile)) {
+        qlsysSetErrno(GetLastError());
+        return -1;
+    }
+    return 0;
+}
+
+int qlsys_stat(const char *pszPath, QLSYS_STAT *pStat)
+{
+    return _stat64(pszPath, pStat);
+}
+
+int qlsys_unlink(const char *pszPath)
+{
+    return _unlink(pszPath);
+}
+
+int qlsys_access(const char *pszPath, int nMode)
+{
+    nMode &= ~1;
+    int nResult = _access(pszPath, nMode);
+    if (nResult == 0)
+        return 0;
+    wchar_t *pwszPath = qlsysWidePath(pszPath, "", false);
+    if (pwszPath != NULL) {
+        nResult = _waccess(pwszPath, nMode);
+        free(pwszPath);
+        if (nResult == 0)
+            return 0;
+    }
+    if (strlen(pszPath) >= 3 && !(pszPath[0] == '\\' && pszPath[1] == '\\')) {
+        pwszPath = qlsysWidePath(pszPath, "\\\\?\\", false);
+        if (pwszPath != NULL) {
+            nResult = _waccess(pwszPath, nMode);
+            free(pwszPath);
+        }
+    }
+    return nResult;
+}
+
+int qlsys_mkdir(const char *pszPath)
+{
+    if (pszPath == NULL || pszPath[0] == '\0') {
+        errno = EINVAL;
+        return -1;
+    }
+    char szPath[MAX_PATH + 1];
+    strncpy(szPath, pszPath, MAX_PATH);
+    szPath[MAX_PATH] = '\0';
+    size_t cch = strlen(szPath);
+    if (cch == 2 && szPath[1] == ':') {
+        errno = EINVAL;
+        return -1;
+    }
+
+    char *psz = szPath;
+    if (cch >= 2 && szPath[1] == ':')
+        psz += 2;
+    if ((psz[0] == '\\' || psz[0] == '/') && (psz[1] == '\\' || psz[1] == '/')) {
+        // \\server\share: the server name is not a directory to create.
+        psz += 2;
+        while (*psz != '\0' && *psz != '\\' && *psz != '/')
+            psz++;
+    }
+    if (*psz == '\\' || *psz == '/')
+        psz++;
+
+    int nResult = -1;
+    struct _stat64 st;
+    for (; *psz != '\0'; psz++) {
+        if (*psz != '\\' && *psz != '/')
+            continue;
+        char chSep = *psz;
+        *psz = '\0';
+        if (_stat64(szPath, &st) != 0)
+            nResult = _mkdir(szPath);
+        *psz = chSep;
+    }
+    if (_stat64(szPath, &st) != 0)
+        nResult = _mkdir(szPath);
+    return nResult;
+}
+
+QLSYS_DIR *qlsys_opendir(const char *pszPath)
+{
+    if (pszPath == NULL) {
+        errno = EINVAL;
+        return NULL;
+    }
+    QLSYS_DIR *pDir = (QLSYS_DIR *)calloc(1, sizeof(QLSYS_DIR));
+    if (pDir == NULL) {
+        errno = ENOMEM;
+        return NULL;
+    }
+    size_t cch = strlen(pszPath);
+    pDir->pszPath = (char *)malloc(cch + 3);
+    if (pDir->pszPath == NULL) {
+        free(pDir);
+        errno = ENOMEM;
+        return NULL;
+    }
+    memcpy(pDir->pszPath, pszPath, cch + 1);
+    for (char *psz = pDir->pszPath; *psz; psz++) {
+        if (*psz == '/')
+            *psz = '\\';
+    }
+    if (cch > 0 && pDir->pszPath[cch - 1] == '\\')
+        pDir->pszPath[--cch] = '\0';
+    strcat(pDir->pszPath, "\\*");
+    pDir->hFind = FindFirstFileA(pDir->pszPath, &pDir->findData);
+    if (pDir->hFind == INVALID_HANDLE_VALUE) {
+        qlsysSetErrno(GetLastError());
+        if (errno != ENOENT && GetLastError() != ERROR_FILE_NOT_FOUND) {
+            int nErrno = errno;
+            free(pDir->pszPath);
+            free(pDir);
+            errno = nErrno;
+            return NULL;
+        }
+        pDir->bEnd = 1;
+    }
+    return pDir;
+}
+
+QLSYS_DIRENT *qlsys_readdir(QLSYS_DIR *pDir)
+{
+    if (pDir == NULL || pDir->bEnd)
+        return NULL;
+    if (pDir->cEntries > 0 && !FindNextFileA(pDir->hFind, &pDir->findData)) {
+        pDir->bEnd = 1;
+        return NULL;
+    }
+    size_t cch = strnlen(pDir->findData.cFileName, sizeof(pDir->entry.d_name) - 1);
+    memcpy(pDir->entry.d_name, pDir->findData.cFileName, cch);
+    pDir->entry.d_name[cch] = '\0';
+    pDir->entry.d_namlen = (uint16_t)cch;
+    pDir->entry.d_ino = 1;
+    pDir->entry.d_off = ++pDir->cEntries;
+    return &pDir->entry;
+}
+
+int qlsys_closedir(QLSYS_DIR *pDir)
+{
+    if (pDir == NULL) {
+        errno = EBADF;
+        return -1;
+    }
+    if (pDir->hFind != INVALID_HANDLE_VALUE && pDir->hFind != NULL)
+        FindClose(pDir->hFind);
+    free(pDir->pszPath);
+    free(pDir);
+    return 0;
+}
+
+int qlsys_getpid(void)
+{
+    return (int)GetCurrentProcessId();
+}
+
+int qlsys_gettid(void)
+{
+    return (int)GetCurrentThreadId();
+}
+
+void qlsys_localtime(QLSYS_TIME *pTime)
+{
+    SYSTEMTIME st;
+    GetLocalTime(&st);
+    pTime->nYear = st.wYear;
+    pTime->nMonth = st.wMonth;
+    pTime->nDay = st.wDay;
+    pTime->nHour = st.wHour;
+    pTime->nMinute = st.wMinute;
+    pTime->nSecond = st.wSecond;
+    pTime->nMillisecond = st.wMilliseconds;
+}
+
+FILE *qlsys_fopen_stdio(const char *pszPath, const char *pszMode)
+{
+    char szMode[8];
+    snprintf(szMode, sizeof(szMode), "%st", pszMode);
+    return fopen(pszPath, szMode);
+}
+
+char qlsys_dir_separator(const char *pszDir)
+{
+    return strchr(pszDir, '/') != NULL ? '/' : '\\';
+}
+
+size_t qlsys_gettemppath(char *pszBuffer, size_t cbBuffer)
+{
+    DWORD cch = GetTempPathA((DWORD)cbBuffer, pszBuffer);
+    if (cch == 0 || cch >= cbBuffer)
+        return 0;
+    return cch;
+}
+
+int qlsys_gettempfilename(const char *pszDir, const char *pszPrefix, char *pszBuffer, size_t cbBuffer)
+{
+    char szPath[MAX_PATH];
+    if (GetTempFileNameA(pszDir, pszPrefix, 0, szPath) == 0) {
+        qlsysSetErrno(GetLastError());
+        return -1;
+    }
+    size_t cch = strlen(szPath);
+    if (cch + 1 > cbBuffer) {
+        DeleteFileA(szPath);
+        errno = ENAMETOOLONG;
+        return -1;
+    }
+    memcpy(pszBuffer, szPath, cch + 1);
+    return 0;
+}
+
+int qlsys_mkdir_private(const char *pszPath)
+{
+    if (qlsys_access(pszPath, 0) == 0)
+        return 0;
+    return qlsys_mkdir(pszPath) == 0 ? 0 : -1;
+}
+
+int qlsys_rmtree(const char *pszPath, int bPermanent)
+{
+    // The shell's file operation takes a list of paths ended by an empty one.
+    size_t cch = strlen(pszPath);
+    char *pszFrom = (char *)calloc(cch + 2, 1);
+    if (pszFrom == NULL) {
+        errno = ENOMEM;
+        return -1;
+    }
+    memcpy(pszFrom, pszPath, cch);
+    SHFILEOPSTRUCTA op;
+    memset(&op, 0, sizeof(op));
+    op.wFunc = FO_DELETE;
+    op.pFrom = pszFrom;
+    op.fFlags = (FILEOP_FLAGS)(bPermanent ? (FOF_SILENT | FOF_NOCONFIRMATION)
+                                          : (FOF_SILENT | FOF_NOCONFIRMATION | FOF_ALLOWUNDO));
+    int nResult = SHFileOperationA(&op);
+    free(pszFrom);
+    return nResult == 0 ? 0 : -1;
+}
