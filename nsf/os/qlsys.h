@@ -98,3 +98,23 @@ int qlsys_mkdir_private(const char *pszPath);
 // contents go to the recycle bin unless bPermanent is set. 0 or -1; a directory that is already
 // gone counts as removed.
 int qlsys_rmtree(const char *pszPath, int bPermanent);
+
+// A named mutex shared by every process of the machine, which a crashed holder cannot leave
+// locked: a Windows mutex, or on POSIX a lock file in the system's temporary directory held with
+// flock. Waits return the Windows codes.
+#define QLSYS_WAIT_OBJECT_0 0x00000000u
+#define QLSYS_WAIT_ABANDONED 0x00000080u // the previous holder ended without releasing it
+#define QLSYS_WAIT_TIMEOUT 0x00000102u
+#define QLSYS_WAIT_FAILED 0xFFFFFFFFu
+
+typedef struct QLSYS_MUTEX QLSYS_MUTEX;
+// Creates or opens the mutex; null on failure (the error number tells why).
+QLSYS_MUTEX *qlsys_mutex_open(const char *pszName);
+// Waits without a time limit. QLSYS_WAIT_OBJECT_0 when it is now held; QLSYS_WAIT_ABANDONED when
+// it is held but the previous holder died holding it; QLSYS_WAIT_FAILED otherwise.
+uint32_t qlsys_mutex_lock(QLSYS_MUTEX *pMutex);
+// 0, or -1 when it was not held.
+int qlsys_mutex_unlock(QLSYS_MUTEX *pMutex);
+void qlsys_mutex_close(QLSYS_MUTEX *pMutex);
+// The last system error number, for log lines.
+int qlsys_last_error(void);

@@ -5,6 +5,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <ftw.h>
+#include <sys/file.h>
 #include <limits.h>
 #include <pthread.h>
 #include <stdlib.h>
@@ -378,4 +379,100 @@ int qlsys_rmtree(const char *pszPath, int)
         return -1;
     }
     return nftw(szPath, qlsysRemoveEntry, 16, FTW_DEPTH | FTW_PHYS) == 0 ? 0 : -1;
+}
+
+struct QLSYS_MUTEX {
+    int fd;
+    bool bHeld;
+};
+
+QLSYS_MUTEX *qlsys_mutex_open(const char *pszName)
+{
+    char szTemp[PATH_MAX];
+    if (pszName == NULL || strchr(pszName, '/') != NULL || qlsys_gettemppath(szTemp, sizeof(szTemp)) == 0) {
+        errno = EINVAL;
+        return NULL;
+    }
+    char szPath[PATH_MAX];
+    if (snprintf(szPath, sizeof(szPath), "%s%s.lock", szTemp, pszName) >= (int)sizeof(szPath)) {
+        errno = ENAMETOOLONG;
+        return NULL;
+    }
+    // Every user of the machine shares the lock, as they share a Windows mutex name; a link
+    // planted at the name is refused.
+    int fd = open(szPath, O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return NULL;
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        close(fd);
+        errno = EPERM;
+        return NULL;
+    }
+    if (st.st_uid == geteuid())
+        fchmod(fd, 0666);
+    QLSYS_MUTEX *pMutex = (QLSYS_MUTEX *)calloc(1, sizeof(QLSYS_MUTEX));
+    if (pMutex == NULL) {
+        close(fd);
+        errno = ENOMEM;
+        return NULL;
+    }
+    pMutex->fd = fd;
+    return pMutex;
+}
+
+uint32_t qlsys_mutex_lock(QLSYS_MUTEX *pMutex)
+{
+    if (pMutex == NULL) {
+        errno = EINVAL;
+        return QLSYS_WAIT_FAILED;
+    }
+    while (flock(pMutex->fd, LOCK_EX) != 0) {
+        if (errno != EINTR)
+            return QLSYS_WAIT_FAILED;
+    }
+    pMutex->bHeld = true;
+    // A holder writes its process ID while it holds the lock and clears it before releasing: a
+    // process ID still there means the holder died holding it (the system dropped its lock).
+    char rgch[32];
+    ssize_t cb = pread(pMutex->fd, rgch, sizeof(rgch), 0);
+    bool bAbandoned = cb > 0;
+    char szPid[32];
+    int cch = snprintf(szPid, sizeof(szPid), "%d\n", (int)getpid());
+    if (ftruncate(pMutex->fd, 0) != 0 || pwrite(pMutex->fd, szPid, (size_t)cch, 0) != cch) {
+        int nErrno = errno;
+        flock(pMutex->fd, LOCK_UN);
+        pMutex->bHeld = false;
+        errno = nErrno;
+        return QLSYS_WAIT_FAILED;
+    }
+    return bAbandoned ? QLSYS_WAIT_ABANDONED : QLSYS_WAIT_OBJECT_0;
+}
+
+int qlsys_mutex_unlock(QLSYS_MUTEX *pMutex)
+{
+    if (pMutex == NULL || !pMutex->bHeld) {
+        errno = EPERM;
+        return -1;
+    }
+    int nResult = ftruncate(pMutex->fd, 0) == 0 ? 0 : -1;
+    if (flock(pMutex->fd, LOCK_UN) != 0)
+        nResult = -1;
+    pMutex->bHeld = false;
+    return nResult;
+}
+
+void qlsys_mutex_close(QLSYS_MUTEX *pMutex)
+{
+    if (pMutex == NULL)
+        return;
+    if (pMutex->bHeld)
+        qlsys_mutex_unlock(pMutex);
+    close(pMutex->fd);
+    free(pMutex);
+}
+
+int qlsys_last_error(void)
+{
+    return errno;
 }

@@ -2,13 +2,15 @@
 // code page, then as UTF-8 converted to UTF-16, then in the "\\?\" long-path form.
 #include "os/qlsys.h"
 
+// windows.h comes first: shellapi.h relies on its definitions.
+#include <windows.h>
+
 #include <direct.h>
 #include <errno.h>
 #include <io.h>
 #include <shellapi.h>
 #include <stdlib.h>
 #include <string.h>
-#include <windows.h>
 
 struct QLSYS_DIR {
     HANDLE hFind;
@@ -473,4 +475,47 @@ int qlsys_rmtree(const char *pszPath, int bPermanent)
     int nResult = SHFileOperationA(&op);
     free(pszFrom);
     return nResult == 0 ? 0 : -1;
+}
+
+struct QLSYS_MUTEX {
+    HANDLE hMutex;
+};
+
+QLSYS_MUTEX *qlsys_mutex_open(const char *pszName)
+{
+    QLSYS_MUTEX *pMutex = (QLSYS_MUTEX *)calloc(1, sizeof(QLSYS_MUTEX));
+    if (pMutex == NULL) {
+        errno = ENOMEM;
+        return NULL;
+    }
+    pMutex->hMutex = CreateMutexA(NULL, FALSE, pszName);
+    if (pMutex->hMutex == NULL) {
+        qlsysSetErrno(GetLastError());
+        free(pMutex);
+        return NULL;
+    }
+    return pMutex;
+}
+
+uint32_t qlsys_mutex_lock(QLSYS_MUTEX *pMutex)
+{
+    return (uint32_t)WaitForSingleObject(pMutex->hMutex, INFINITE);
+}
+
+int qlsys_mutex_unlock(QLSYS_MUTEX *pMutex)
+{
+    return ReleaseMutex(pMutex->hMutex) ? 0 : -1;
+}
+
+void qlsys_mutex_close(QLSYS_MUTEX *pMutex)
+{
+    if (pMutex == NULL)
+        return;
+    CloseHandle(pMutex->hMutex);
+    free(pMutex);
+}
+
+int qlsys_last_error(void)
+{
+    return (int)GetLastError();
 }

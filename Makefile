@@ -1,0 +1,32 @@
+# The two things a newcomer runs: `make demo` opens the bundled sample database through the
+# plug-in, `make test` runs the whole test suite. Both install what is missing first.
+PRESET ?= default
+BUILD_DIR := build
+JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+
+.PHONY: all deps configure build demo test asan clean
+
+all: build
+
+deps:
+	bash scripts/install-deps.sh
+
+configure: deps
+	cmake --preset $(PRESET)
+
+build: configure
+	cmake --build --preset $(PRESET) -j $(JOBS)
+
+demo: build
+	$(BUILD_DIR)/cli/tessel open samples/mail.dxl
+
+test: build
+	ctest --preset $(PRESET) -j $(JOBS)
+
+asan: deps
+	cmake --preset asan
+	cmake --build --preset asan -j $(JOBS)
+	ctest --preset asan -j $(JOBS)
+
+clean:
+	rm -rf build build-asan build-fuzz

@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs the Debian packages tessel needs to build and test, skipping those already present.
+# Run as root (or with sudo available) on Debian 12 or later.
+set -euo pipefail
+
+packages=(
+    cmake ninja-build g++ pkg-config binutils
+    libexpat1-dev libicu-dev libssl-dev
+    libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
+    libxml2-utils
+)
+
+missing=()
+for package in "${packages[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
+        missing+=("$package")
+    fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+    exit 0
+fi
+
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then
+    SUDO="sudo"
+fi
+echo "Installing: ${missing[*]}"
+$SUDO apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
