@@ -1,5 +1,5 @@
-// The runtime's handle table. Every Notes handle (memory objects now; databases, notes, pools,
-// ID tables and exporters as they come) is a 32-bit value naming one entry: the low 20 bits
+// The runtime's handle table. Every Notes handle (memory objects, databases, notes, ID tables,
+// and whatever other object kinds come) is a 32-bit value naming one entry: the low 20 bits
 // are the slot, the high 12 bits a generation that changes when the slot is freed, so that a
 // stale or forged handle is refused instead of reaching another object.
 #pragma once
@@ -17,6 +17,17 @@ namespace notesemu {
 enum class HandleKind : std::uint8_t {
     Memory,       // DHANDLE memory object (OSMemAlloc, OSLockObject)
     MemoryObject, // MEMHANDLE memory object (OSMemoryAllocate, OSMemoryLock)
+    Database,     // DBHANDLE (NSFDbOpen)
+    Note,         // NOTEHANDLE (NSFNoteOpenExt); its item pool segments are pinned Memory objects
+    IdTable,      // DHANDLE of an ID table (IDCreateTable)
+};
+
+// An object a handle names other than plain memory. Objects are shared with the callers that
+// look them up, so freeing a handle never pulls an object from under a call in progress; an
+// object's destructor must not call back into the handle table.
+class HandleObject {
+public:
+    virtual ~HandleObject() = default;
 };
 
 // Zero-filled memory with a lock count. The bytes never move while the object exists.
@@ -53,15 +64,30 @@ public:
 
     // Allocates a zero-filled memory object of the given kind.
     STATUS allocateMemory(HandleKind kind, std::size_t size, DWORD &handle);
-    // Frees a memory object; refused (ERR_BAD_PARAM) while it is locked or when the handle is
-    // not a live memory object of that kind.
+    // Frees a memory object; refused (ERR_BAD_PARAM) while it is locked, when the handle is
+    // not a live memory object of that kind, or when the object is pinned.
     STATUS freeMemory(HandleKind kind, DWORD handle);
+    // A DHANDLE memory object owned by another object (a note's item pool): OSLockObject works
+    // on it, OSMemFree refuses it, and only releasePinned frees it (whatever its lock count).
+    STATUS allocatePinned(std::size_t size, DWORD &handle);
+    void releasePinned(DWORD handle);
     // The object's address with its lock count raised, or nullptr for a bad handle.
     void *lockMemory(HandleKind kind, DWORD handle);
     // False for a bad handle or a block that was not locked.
     bool unlockMemory(HandleKind kind, DWORD handle);
     // False for a bad handle.
     bool memorySize(HandleKind kind, DWORD handle, std::size_t &size);
+
+    // Registers an object under a new handle of the given kind.
+    STATUS insertObject(HandleKind kind, std::shared_ptr<HandleObject> object, DWORD &handle);
+    // The object a live handle of that kind names, or null.
+    std::shared_ptr<HandleObject> object(HandleKind kind, DWORD handle);
+    template <class T> std::shared_ptr<T> objectAs(HandleKind kind, DWORD handle) {
+        return std::static_pointer_cast<T>(object(kind, handle));
+    }
+    // Frees an object handle; ERR_BAD_PARAM (logged) when it is not a live handle of that kind.
+    // The object itself goes when its last user lets it go.
+    STATUS freeObject(HandleKind kind, DWORD handle);
 
     // Number of live handles.
     std::size_t liveHandles() const;
@@ -73,11 +99,15 @@ private:
         std::uint32_t generation = 1;
         bool used = false;
         HandleKind kind = HandleKind::Memory;
+        bool pinned = false;
         std::unique_ptr<MemoryBlock> memory;
+        std::shared_ptr<HandleObject> object;
     };
 
     Slot *find(HandleKind kind, DWORD handle);
-    STATUS insert(HandleKind kind, std::unique_ptr<MemoryBlock> memory, DWORD &handle);
+    STATUS insert(HandleKind kind, std::unique_ptr<MemoryBlock> memory, std::shared_ptr<HandleObject> object,
+                  bool pinned, DWORD &handle);
+    void release(Slot &slot, std::uint32_t index, std::vector<std::shared_ptr<HandleObject>> &dropped);
 
     mutable std::mutex mutex_;
     std::vector<Slot> slots_ = std::vector<Slot>(1); // slot 0 is never used: handle 0 is NULLHANDLE

@@ -1,5 +1,6 @@
 #include "Runtime.h"
 
+#include "Identity.h"
 #include "Log.h"
 
 #include <cstdlib>
@@ -39,6 +40,7 @@ void Runtime::term() {
     if (--initCount_ > 0)
         return;
     environment_ = Environment();
+    resetIdentity();
     if (const std::size_t leaked = handles_.clear(); leaked != 0)
         logf("NotesTerm freed %zu handle(s) still allocated", leaked);
 }

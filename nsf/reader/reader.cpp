@@ -10,6 +10,7 @@
 #include "metadata/metadata.h"
 #include "notes/creds.h"
 #include "notes/notes.h"
+#include "notes/session.h"
 #include "notes/tempdir.h"
 #include "reader/context.h"
 #include "reader/memory.h"
@@ -92,7 +93,6 @@ void *QLAPI nsfInit(QLIOobj *pIOobj, QLHAPI *services, uint32_t dwFlags, void *p
 {
     static const char szFunc[] = "nsfInit()";
     (void)pReserved;
-    (void)pCredentials;
     if (pIOobj == NULL || services == NULL || pStatus == NULL) {
         if (pStatus != NULL)
             *pStatus = NSF_STATUS_BAD_ARGUMENT;
@@ -136,6 +136,34 @@ void *QLAPI nsfInit(QLIOobj *pIOobj, QLHAPI *services, uint32_t dwFlags, void *p
     nStatus = nsfReleaseInput(pContext, pIOobj);
     if (nStatus != NSF_STATUS_OK)
         return nsfFailInit(pContext, pStatus, nStatus);
+
+    nStatus = nsfInitNotes(pContext);
+    if (nStatus != NSF_STATUS_OK) {
+        nsfLog(pContext, NSF_LOG_WARNING, szFunc, "nsfInitNotes() failed");
+        return nsfFailInit(pContext, pStatus, nStatus);
+    }
+
+    NSFCRED *pCred = NULL;
+    if (pCredentials != NULL) {
+        nStatus = nsfSaveUserIdFile(pContext);
+        if (nStatus != NSF_STATUS_OK) {
+            nsfLog(pContext, NSF_LOG_WARNING, szFunc, "nsfSaveUserIdFile() failed");
+            return nsfFailInit(pContext, pStatus, nStatus);
+        }
+        nStatus = nsfInitCreds(pContext, pCredentials);
+        if (nStatus != NSF_STATUS_OK) {
+            nsfLog(pContext, NSF_LOG_WARNING, szFunc, "nsfInitCreds() failed");
+            return nsfFailInit(pContext, pStatus, nStatus);
+        }
+        pCred = nsfChooseCred(pContext);
+    }
+
+    nStatus = nsfOpenDatabase(pContext, pCred != NULL ? pCred->pszUserIdFile : NULL, pIOobj->pFileName,
+                              pCred != NULL ? pCred->pszPassword : NULL);
+    if (nStatus != NSF_STATUS_OK) {
+        nsfLog(pContext, NSF_LOG_WARNING, szFunc, "nsfOpenDatabase() failed");
+        return nsfFailInit(pContext, pStatus, nStatus);
+    }
 
     *pStatus = NSF_STATUS_OK;
     return pContext;
@@ -229,6 +257,9 @@ void QLAPI nsfShutdown(void *pvContext)
     nsfLog(pContext, NSF_LOG_INFO, szFunc, "...");
     if (pContext->hIDTable != NULLHANDLE)
         nsfLog(pContext, NSF_LOG_WARNING, szFunc, "ID table is not destroyed");
+
+    if (nsfCloseDatabase(pContext) != NSF_STATUS_OK)
+        nsfLog(pContext, NSF_LOG_WARNING, szFunc, "nsfCloseDatabase() failed");
 
     if (pContext->bNotesInitialised) {
         nsfLog(pContext, NSF_LOG_INFO, szFunc, "Terminating Notes...");

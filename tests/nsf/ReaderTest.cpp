@@ -5,6 +5,7 @@
 #include <quillon/host/Container.h>
 #include <quillon/host/IOObject.h>
 #include <quillon/host/ReaderLibrary.h>
+#include <tessel/kit/Dxl.h>
 
 #include <cstdio>
 
@@ -20,6 +21,24 @@
 
 namespace tessel::test {
 namespace {
+
+// A small database the emulated runtime reads, and an empty notes.ini for it, so that the open
+// does not depend on the machine.
+std::filesystem::path writeDatabase(const std::filesystem::path &dir, const std::string &name, ScopedEnv &env)
+{
+    kit::Database db;
+    db.info.title = "Reader test";
+    db.info.defaultAccess = "reader";
+    kit::Note memo = kit::Note::document("Memo");
+    memo.add(kit::Item::text("Subject", "Hello"));
+    db.add(std::move(memo));
+    std::filesystem::path path = dir / name;
+    std::ofstream(path, std::ios::binary) << db.toDxl();
+    std::ofstream(dir / "notes.ini") << "[Notes]\n";
+    env.set("NOTES_INI", (dir / "notes.ini").string());
+    env.set("TMPDIR", dir.string());
+    return path;
+}
 
 TEST(FileName8, BaseNameRules) {
     const std::pair<const char *, const char *> cases[] = {
@@ -50,8 +69,7 @@ protected:
         nsfLogClose(pContext);
         allocator.release(pContext);
         pContext = nullptr;
-        dbPath = scratch.path() / "mailbox.nsf";
-        std::ofstream(dbPath) << "not read through the I/O object";
+        dbPath = writeDatabase(scratch.path(), "mailbox.dxl", env);
         host->config().set("tessel", "ExtractByTemplate", "0");
     }
     void TearDown() override {
@@ -89,6 +107,8 @@ TEST_F(ReaderTest, OpenRunsItsStepsAndCloseReleasesEverything) {
     EXPECT_EQ(pOpen->pIOobj, input.get());
     EXPECT_FALSE(input.isOpen()) << "the database is read by path, so the host's hold is released";
     EXPECT_NE(pOpen->BufferXML, nullptr);
+    EXPECT_NE(pOpen->hDB, NULLHANDLE);
+    EXPECT_EQ(pOpen->bNotesInitialised, 1);
     std::string tempDir = pOpen->szTempDir;
     EXPECT_TRUE(std::filesystem::is_directory(tempDir));
 
@@ -102,7 +122,11 @@ TEST_F(ReaderTest, OpenRunsItsStepsAndCloseReleasesEverything) {
         "[0/0] INFO nsfInit(): dwFlags 0x40000, CNVO_CREATEROOTDIR 1, CNVO_SHOWHIDDENTEXT 0",
         "[0/0] INFO nsfInitOptions(): bExtractByTemplate 0",
         "[0/0] INFO nsfInit(): szFileName8 mailbox",
+        "[0/0] INFO nsfInitNotes(): Notes is initialized",
+        "[0/0] INFO nsfOpenDatabase(): Opening NSF database...",
         "[0/0] INFO nsfShutdown(): ...",
+        "[0/0] INFO nsfCloseDatabase(): Closing NSF database...",
+        "[0/0] INFO nsfShutdown(): Terminating Notes...",
         "[0/0] INFO nsfShutdown(): Deleting temp dir...",
         "[0/0] INFO nsfDeleteTempDir(): Deleted temp dir, szTempDir...",
         "[0/0] INFO nsfShutdown(): Freeing context...",
@@ -265,8 +289,7 @@ TEST_F(PluginTest, HostLoadsThePluginAndOpensAContainer) {
     env.set("QUILLON_TESSEL_LOG_LEVEL", "INFO");
     env.set("QUILLON_TESSEL_LOG_TIMESTAMP", "FALSE");
     env.set("QUILLON_TESSEL_LOG_FILE", logFile.string());
-    auto db = dir.path() / "sample.nsf";
-    std::ofstream(db) << "x";
+    auto db = writeDatabase(dir.path(), "sample.dxl", env);
 
     std::string error;
     auto reader = quillon::ReaderLibrary::load(TESSEL_NSF_PLUGIN, error);

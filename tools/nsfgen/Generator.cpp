@@ -103,7 +103,9 @@ private:
         info.title = "Mail of Alice Smith";
         info.path = "mail/asmith.nsf";
         info.replicaId.value = 0xC1257F0A00000000ULL | (options_.seed & 0xFFFFFFFF);
-        info.defaultAccess = "noaccess";
+        // Anyone may read a generated database, so that it opens without an ID file; its owner
+        // manages it and one colleague is listed by name.
+        info.defaultAccess = "reader";
         info.roles = {"[Admin]"};
         info.acl = {{std::string(kOwner), "manager", "person", {"[Admin]"}},
                     {"CN=Bob Jones/O=Acme", "reader", "person", {}},

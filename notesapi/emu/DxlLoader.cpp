@@ -1,0 +1,1575 @@
+#include "DxlLoader.h"
+
+#include "Composite.h"
+#include "DxlValues.h"
+#include "ImageResource.h"
+#include "Log.h"
+#include "RichText.h"
+#include "XmlNode.h"
+
+#include <notes/nsfdata.h>
+#include <notes/nsfnote.h>
+
+#include <expat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <set>
+
+namespace notesemu {
+namespace {
+
+constexpr std::string_view kDxlNamespace = "http://www.lotus.com/dxl";
+constexpr char kNamespaceSeparator = ' ';
+constexpr std::size_t kReadChunk = 1 << 20;
+// Attachment objects are numbered in their own range, away from note IDs.
+constexpr DWORD kFirstObjectId = 0x40000000;
+// The largest value one item can hold: its length must fit the ITEM table's WORD for summary
+// items and the runtime's DWORD everywhere else.
+constexpr std::size_t kMaxListEntries = 0xFFFF;
+
+enum class Tag : std::uint8_t {
+    Database,
+    DatabaseInfo,
+    Acl,
+    AclEntry,
+    Note,
+    NoteInfo,
+    NoteTime,
+    UpdatedBy,
+    UpdatedByName,
+    Revisions,
+    Item,
+    Text,
+    TextList,
+    Number,
+    NumberList,
+    DateTime,
+    DateTimeList,
+    DateTimePair,
+    Raw,
+    Object,
+    File,
+    FileTime,
+    FileData,
+    Formula,
+    RichText,
+    Picture,
+    Break,
+    NonXmlChar,
+    Skip,
+};
+
+enum class ValueKind : std::uint8_t {
+    None,
+    Text,
+    TextList,
+    Number,
+    NumberList,
+    DateTime,
+    DateTimeList,
+    Raw,
+    Object,
+    Formula,
+    RichText
+};
+
+WORD classOfElement(std::string_view element) {
+    static const std::map<std::string_view, WORD> kClasses = {
+        {"document", NOTE_CLASS_DOCUMENT},
+        {"profiledocument", NOTE_CLASS_DOCUMENT},
+        {"helpaboutdocument", NOTE_CLASS_INFO},
+        {"helpusingdocument", NOTE_CLASS_HELP},
+        {"form", NOTE_CLASS_FORM},
+        {"subform", NOTE_CLASS_FORM},
+        {"page", NOTE_CLASS_FORM},
+        {"frameset", NOTE_CLASS_FORM},
+        {"sharedactions", NOTE_CLASS_FORM},
+        {"imageresource", NOTE_CLASS_FORM},
+        {"appletresource", NOTE_CLASS_FORM},
+        {"fileresource", NOTE_CLASS_FORM},
+        {"stylesheetresource", NOTE_CLASS_FORM},
+        {"view", NOTE_CLASS_VIEW},
+        {"folder", NOTE_CLASS_VIEW},
+        {"navigator", NOTE_CLASS_VIEW},
+        {"sharedcolumn", NOTE_CLASS_VIEW},
+        {"agent", NOTE_CLASS_FILTER},
+        {"agentdata", NOTE_CLASS_FILTER},
+        {"scriptlibrary", NOTE_CLASS_FILTER},
+        {"databasescript", NOTE_CLASS_FILTER},
+        {"outline", NOTE_CLASS_FILTER},
+        {"dataconnection", NOTE_CLASS_FILTER},
+        {"webservice", NOTE_CLASS_FILTER},
+        {"sharedfield", NOTE_CLASS_FIELD},
+    };
+    const auto found = kClasses.find(element);
+    return found == kClasses.end() ? 0 : found->second;
+}
+
+WORD classOfNoteAttribute(std::string_view value) {
+    static const std::map<std::string_view, WORD> kClasses = {
+        {"document", NOTE_CLASS_DOCUMENT},
+        {"helpaboutdocument", NOTE_CLASS_INFO},
+        {"form", NOTE_CLASS_FORM},
+        {"view", NOTE_CLASS_VIEW},
+        {"icon", NOTE_CLASS_ICON},
+        {"helpindex", NOTE_CLASS_HELP_INDEX},
+        {"helpusingdocument", NOTE_CLASS_HELP},
+        {"filter", NOTE_CLASS_FILTER},
+        {"sharedfield", NOTE_CLASS_FIELD},
+        {"replicationformula", NOTE_CLASS_REPLFORMULA},
+    };
+    const auto found = kClasses.find(value);
+    return found == kClasses.end() ? 0 : found->second;
+}
+
+// Design flag characters the element name implies when the note carries no $Flags item.
+std::string_view impliedDesignFlags(std::string_view element) {
+    if (element == "folder")
+        return "F";
+    if (element == "imageresource")
+        return "i";
+    if (element == "navigator")
+        return "G";
+    if (element == "page")
+        return "W";
+    if (element == "subform")
+        return "U";
+    return {};
+}
+
+bool isTrue(std::string_view value) {
+    return value == "true";
+}
+
+void putWord(std::vector<std::uint8_t> &out, std::size_t value) {
+    out.push_back(static_cast<std::uint8_t>(value));
+    out.push_back(static_cast<std::uint8_t>(value >> 8));
+}
+
+void putBytes(std::vector<std::uint8_t> &out, const void *data, std::size_t size) {
+    if (size == 0)
+        return;
+    const std::size_t at = out.size();
+    out.resize(at + size);
+    std::memcpy(out.data() + at, data, size);
+}
+
+void appendUtf8(std::string &out, std::uint32_t cp) {
+    if (cp < 0x80) {
+        out.push_back(static_cast<char>(cp));
+    } else if (cp < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | cp >> 6));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else if (cp < 0x10000) {
+        out.push_back(static_cast<char>(0xE0 | cp >> 12));
+        out.push_back(static_cast<char>(0x80 | (cp >> 6 & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else {
+        out.push_back(static_cast<char>(0xF0 | cp >> 18));
+        out.push_back(static_cast<char>(0x80 | (cp >> 12 & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp >> 6 & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    }
+}
+
+std::optional<std::uint64_t> parseUnsigned(std::string_view text, int base) {
+    std::uint64_t value = 0;
+    const auto result = std::from_chars(text.data(), text.data() + text.size(), value, base);
+    if (result.ec != std::errc() || result.ptr != text.data() + text.size() || text.empty())
+        return std::nullopt;
+    return value;
+}
+
+std::string_view trimmed(std::string_view text) {
+    const auto space = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; };
+    while (!text.empty() && space(text.front()))
+        text.remove_prefix(1);
+    while (!text.empty() && space(text.back()))
+        text.remove_suffix(1);
+    return text;
+}
+
+struct PendingItem {
+    std::string name;
+    WORD flags = 0;
+    bool sealedData = false;
+    std::optional<bool> summary;
+    ValueKind kind = ValueKind::None;
+    std::string skipReason; // non-empty: the item is dropped at its end with this reason
+    std::vector<std::string> texts;
+    std::size_t listBytes = 0;
+    std::vector<double> numbers;
+    std::vector<TIMEDATE> times;
+    std::vector<TIMEDATE_PAIR> pairs;
+    std::vector<TIMEDATE> pairParts;
+    WORD rawType = 0;
+    std::vector<std::uint8_t> bytes;
+    bool compiledFormula = false;
+    // object/file
+    bool hasFile = false;
+    bool hasFileData = false;
+    std::string fileName;
+    WORD hostType = HOST_UNKNOWN, compression = COMPRESS_NONE, attributes = 0, fileFlags = 0;
+    std::optional<DWORD> declaredSize;
+    TIMEDATE fileCreated{}, fileModified{};
+    // richtext
+    XmlNode richText;
+    std::vector<XmlNode *> richStack;
+    std::size_t richBytes = 0;
+    std::size_t skippedRichDepth = 0;
+    bool richFull = false; // over the size limit: nothing more is collected
+
+    void skip(std::string reason) {
+        if (skipReason.empty())
+            skipReason = std::move(reason);
+    }
+};
+
+struct PendingNote {
+    std::string element;
+    WORD noteClass = 0;
+    std::optional<NOTEID> id;
+    ORIGINATORID oid{};
+    TIMEDATE created{}, modified{}, revised{}, accessed{}, addedToFile{};
+    bool hasModified = false, hasRevised = false;
+    std::string title;
+    std::string form;
+    std::string parent;
+    bool conflict = false;
+    std::vector<std::string> updatedBy;
+    std::vector<TIMEDATE> revisions;
+    std::vector<Item> items;
+    // imageresource picture
+    std::optional<WORD> imageType; // CDIMAGETYPE_xxx, or 0 for a Notes bitmap
+    std::vector<std::uint8_t> imageBytes;
+    std::string imageProblem;
+};
+
+class Loader {
+public:
+    Loader(std::string_view name, const LoadOptions &options)
+        : name_(name), options_(options), database_(std::make_shared<Database>()) {
+        database_->path = std::string(name);
+    }
+
+    LoadResult parseFile(std::FILE *file);
+    LoadResult parseText(std::string_view text);
+
+private:
+    static void XMLCALL onStart(void *self, const XML_Char *name, const XML_Char **attributes) {
+        static_cast<Loader *>(self)->start(name, attributes);
+    }
+    static void XMLCALL onEnd(void *self, const XML_Char *name) { static_cast<Loader *>(self)->end(name); }
+    static void XMLCALL onText(void *self, const XML_Char *text, int length) {
+        static_cast<Loader *>(self)->characters(std::string_view(text, static_cast<std::size_t>(length)));
+    }
+    static void XMLCALL onEntityDecl(void *self, const XML_Char *entityName, int, const XML_Char *, int,
+                                     const XML_Char *, const XML_Char *, const XML_Char *, const XML_Char *) {
+        auto *loader = static_cast<Loader *>(self);
+        loader->fail(ERR_NOT_NSF, std::string("the document declares the entity '") + entityName +
+                                      "'; DXL databases declare no entities");
+    }
+    static void XMLCALL onSkippedEntity(void *self, const XML_Char *entityName, int) {
+        static_cast<Loader *>(self)->noteUnknown(std::string("entity reference &") + entityName + ";");
+    }
+
+    XML_Parser createParser();
+    LoadResult finish(XML_Parser parser, bool parsed);
+    void fail(STATUS status, std::string reason);
+
+    void start(const XML_Char *qualified, const XML_Char **attributes);
+    void end(const XML_Char *qualified);
+    void characters(std::string_view text);
+
+    void startDatabaseChild(std::string_view name, const XML_Char **attributes);
+    void startNote(std::string_view element, const XML_Char **attributes);
+    void startNoteChild(std::string_view name, const XML_Char **attributes);
+    void startItem(const XML_Char **attributes);
+    void startValue(std::string_view name, const XML_Char **attributes);
+    void startRichTextChild(std::string_view name, const XML_Char **attributes);
+    void startFile(const XML_Char **attributes);
+    void endDateTime(Tag parent);
+    void endItem();
+    void endNote();
+    void finishDatabase();
+
+    void push(Tag tag) { stack_.push_back(tag); }
+    void skipElement(std::string_view name, bool quietly);
+    void noteUnknown(const std::string &what);
+    bool appendText(std::string_view text);
+
+    void addItem(PendingNote &note, std::string_view name, WORD flags, std::vector<std::uint8_t> value,
+                 bool sealedData = false);
+    std::string itemContext() const;
+
+    XML_Parser parser_ = nullptr;
+    std::string name_;
+    LoadOptions options_;
+    std::shared_ptr<Database> database_;
+    STATUS failure_ = NOERROR;
+    std::string failureReason_;
+    bool rootSeen_ = false;
+    std::vector<Tag> stack_;
+    std::size_t skipDepth_ = 0;
+    std::string text_;
+    bool textOverflow_ = false;
+    std::string dateDst_;
+    std::string noteTimeName_;
+    std::string fileTimeName_;
+    std::optional<PendingNote> note_;
+    std::optional<PendingItem> item_;
+    std::vector<std::uint8_t> pictureBytes_;
+    std::optional<Base64Decoder> decoder_;
+    std::vector<std::uint8_t> *decodeTarget_ = nullptr;
+    bool base64Bad_ = false;
+    bool base64Overflow_ = false;
+    DWORD nextObjectId_ = kFirstObjectId;
+    std::map<std::string, std::size_t> unknown_;
+    std::size_t skippedItems_ = 0;
+    std::set<NOTEID> seenIds_;
+    std::vector<std::size_t> notesWithoutId_;
+};
+
+void Loader::fail(STATUS status, std::string reason) {
+    if (failure_ == NOERROR) {
+        failure_ = status;
+        failureReason_ = std::move(reason);
+    }
+    if (parser_ != nullptr)
+        XML_StopParser(parser_, XML_FALSE);
+}
+
+void Loader::noteUnknown(const std::string &what) {
+    if (++unknown_[what] == 1)
+        logf("%s: skipped %s (first seen in %s)", name_.c_str(), what.c_str(),
+             note_ ? ("note element '" + note_->element + "'").c_str() : "the database");
+}
+
+std::string Loader::itemContext() const {
+    std::string context = "item '" + (item_ ? item_->name : std::string()) + "'";
+    if (note_ && note_->id) {
+        char id[16];
+        std::snprintf(id, sizeof id, "%X", *note_->id);
+        context += std::string(" of note 0x") + id;
+    }
+    return context;
+}
+
+void Loader::skipElement(std::string_view name, bool quietly) {
+    if (!quietly)
+        noteUnknown("element <" + std::string(name) + ">");
+    push(Tag::Skip);
+    skipDepth_ = 1;
+}
+
+bool Loader::appendText(std::string_view text) {
+    if (textOverflow_)
+        return false;
+    if (text_.size() + text.size() > options_.maxValueBytes) {
+        textOverflow_ = true;
+        text_.clear();
+        text_.shrink_to_fit();
+        return false;
+    }
+    text_.append(text);
+    return true;
+}
+
+XML_Parser Loader::createParser() {
+    XML_Parser parser = XML_ParserCreateNS(nullptr, kNamespaceSeparator);
+    if (parser == nullptr)
+        return nullptr;
+    XML_SetUserData(parser, this);
+    XML_SetElementHandler(parser, &Loader::onStart, &Loader::onEnd);
+    XML_SetCharacterDataHandler(parser, &Loader::onText);
+    XML_SetEntityDeclHandler(parser, &Loader::onEntityDecl);
+    XML_SetSkippedEntityHandler(parser, &Loader::onSkippedEntity);
+    XML_SetParamEntityParsing(parser, XML_PARAM_ENTITY_PARSING_NEVER);
+    parser_ = parser;
+    return parser;
+}
+
+LoadResult Loader::parseFile(std::FILE *file) {
+    XML_Parser parser = createParser();
+    if (parser == nullptr)
+        return {ERR_MEMORY, nullptr};
+    bool parsed = true;
+    while (failure_ == NOERROR) {
+        void *buffer = XML_GetBuffer(parser, static_cast<int>(kReadChunk));
+        if (buffer == nullptr) {
+            fail(ERR_MEMORY, "out of memory for the parser's buffer");
+            break;
+        }
+        const std::size_t count = std::fread(buffer, 1, kReadChunk, file);
+        if (count < kReadChunk && std::ferror(file)) {
+            fail(ERR_STRUCT, std::string("read error: ") + std::strerror(errno));
+            break;
+        }
+        const bool last = count < kReadChunk && std::feof(file);
+        if (XML_ParseBuffer(parser, static_cast<int>(count), last ? XML_TRUE : XML_FALSE) ==
+            XML_STATUS_ERROR) {
+            parsed = false;
+            break;
+        }
+        if (last)
+            break;
+    }
+    return finish(parser, parsed);
+}
+
+LoadResult Loader::parseText(std::string_view text) {
+    XML_Parser parser = createParser();
+    if (parser == nullptr)
+        return {ERR_MEMORY, nullptr};
+    bool parsed = true;
+    // Fed in slices so that lengths beyond INT_MAX and the streaming paths are exercised alike.
+    std::size_t pos = 0;
+    do {
+        const std::size_t slice = std::min(kReadChunk, text.size() - pos);
+        const bool last = pos + slice == text.size();
+        if (XML_Parse(parser, text.data() + pos, static_cast<int>(slice), last ? XML_TRUE : XML_FALSE) ==
+            XML_STATUS_ERROR) {
+            parsed = false;
+            break;
+        }
+        pos += slice;
+    } while (pos < text.size() && failure_ == NOERROR);
+    return finish(parser, parsed);
+}
+
+LoadResult Loader::finish(XML_Parser parser, bool parsed) {
+    if (!parsed && failure_ == NOERROR) {
+        char where[96];
+        std::snprintf(where, sizeof where, " at line %lu, column %lu",
+                      static_cast<unsigned long>(XML_GetCurrentLineNumber(parser)),
+                      static_cast<unsigned long>(XML_GetCurrentColumnNumber(parser)));
+        fail(rootSeen_ ? ERR_STRUCT : ERR_NOT_NSF,
+             std::string(rootSeen_ ? "malformed or truncated DXL: " : "not an XML document: ") +
+                 XML_ErrorString(XML_GetErrorCode(parser)) + where);
+    }
+    XML_ParserFree(parser);
+    parser_ = nullptr;
+    if (failure_ == NOERROR && !rootSeen_)
+        fail(ERR_NOT_NSF, "no root element");
+    if (failure_ == NOERROR)
+        finishDatabase();
+    if (failure_ != NOERROR) {
+        logf("%s: cannot be loaded (%s)", name_.c_str(), failureReason_.c_str());
+        return {failure_, nullptr};
+    }
+    for (const auto &[what, count] : unknown_) {
+        if (count > 1)
+            logf("%s: skipped %s %zu times in all", name_.c_str(), what.c_str(), count);
+    }
+    if (skippedItems_ != 0)
+        logf("%s: %zu item(s) skipped", name_.c_str(), skippedItems_);
+    return {NOERROR, std::move(database_)};
+}
+
+void Loader::start(const XML_Char *qualified, const XML_Char **attributes) {
+    if (failure_ != NOERROR)
+        return;
+    if (skipDepth_ != 0) {
+        ++skipDepth_;
+        return;
+    }
+    std::string_view full(qualified);
+    std::string_view local = full;
+    bool inDxl = false;
+    if (const std::size_t separator = full.find(kNamespaceSeparator); separator != std::string_view::npos) {
+        inDxl = full.substr(0, separator) == kDxlNamespace;
+        local = full.substr(separator + 1);
+    }
+    if (!rootSeen_) {
+        if (!inDxl || local != "database") {
+            fail(ERR_NOT_NSF, "the root element is <" + std::string(full) +
+                                  ">, not the DXL <database> element of namespace " +
+                                  std::string(kDxlNamespace));
+            return;
+        }
+        rootSeen_ = true;
+        for (const XML_Char **a = attributes; *a != nullptr; a += 2) {
+            const std::string_view key = a[0], value = a[1];
+            if (key == "title")
+                database_->title = value;
+            else if (key == "version")
+                database_->version = value;
+            else if (key == "maintenanceversion")
+                database_->maintenanceVersion = value;
+            else if (key == "path")
+                database_->dxlPath = value;
+            else if (key == "replicaid") {
+                std::string hex(value);
+                if (hex.size() == 17 && hex[8] == ':')
+                    hex.erase(8, 1);
+                if (const auto id = parseTimedateHex(hex))
+                    database_->replicaId = *id;
+                else
+                    noteUnknown("replica ID '" + std::string(value) + "'");
+            }
+        }
+        push(Tag::Database);
+        return;
+    }
+    const Tag parent = stack_.back();
+    if (parent == Tag::RichText) {
+        startRichTextChild(inDxl ? local : full, attributes);
+        return;
+    }
+    if (!inDxl) {
+        skipElement(full, false);
+        return;
+    }
+    switch (parent) {
+    case Tag::Database:
+        startDatabaseChild(local, attributes);
+        return;
+    case Tag::Acl:
+        if (local == "aclentry") {
+            AclEntry entry;
+            bool isDefault = false;
+            bool levelKnown = false;
+            for (const XML_Char **a = attributes; *a != nullptr; a += 2) {
+                const std::string_view key = a[0], value = a[1];
+                if (key == "name")
+                    entry.name = value;
+                else if (key == "default")
+                    isDefault = isTrue(value);
+                else if (key == "level") {
+                    if (const auto level = parseAccessLevel(value)) {
+                        entry.level = *level;
+                        levelKnown = true;
+                    }
+                }
+            }
+            if (!levelKnown)
+                noteUnknown("ACL entry without a known level ('" + entry.name + "', taken as no access)");
+            if (isDefault || entry.name == "-Default-")
+                database_->acl.defaultLevel = entry.level;
+            else
+                database_->acl.entries.push_back(std::move(entry));
+            push(Tag::AclEntry);
+            return;
+        }
+        skipElement(local, local == "role" || local == "logentry");
+        return;
+    case Tag::Note:
+        startNoteChild(local, attributes);
+        return;
+    case Tag::NoteInfo:
+        if (local == "created" || local == "modified" || local == "revised" || local == "lastaccessed" ||
+            local == "addedtofile") {
+            noteTimeName_ = local;
+            push(Tag::NoteTime);
+            return;
+        }
+        skipElement(local, false);
+        return;
+    case Tag::NoteTime:
+    case Tag::Revisions:
+    case Tag::FileTime:
+    case Tag::DateTimeList:
+    case Tag::DateTimePair:
+        if (local == "datetime") {
+            text_.clear();
+            textOverflow_ = false;
+            dateDst_.clear();
+            for (const XML_Char **a = attributes; *a != nullptr; a += 2) {
+                if (std::string_view(a[0]) == "dst")
+                    dateDst_ = a[1];
+            }
+            push(Tag::DateTime);
+            return;
+        }
+        if (parent == Tag::DateTimeList && local == "datetimepair") {
+            item_->pairParts.clear();
+            push(Tag::DateTimePair);
+            return;
+        }
+        skipElement(local, false);
+        return;
+    case Tag::UpdatedBy:
+        if (local == "name") {
+            text_.clear();
+            textOverflow_ = false;
+            push(Tag::UpdatedByName);
+            return;
+        }
+        skipElement(local, false);
+        return;
+    case Tag::Item:
+        startValue(local, attributes);
+        return;
+    case Tag::TextList:
+        if (local == "text") {
+            text_.clear();
+            textOverflow_ = false;
+            push(Tag::Text);
+            return;
+        }
+        skipElement(local, false);
+        return;
+    case Tag::NumberList:
+        if (local == "number") {
+            text_.clear();
+            textOverflow_ = false;
+            push(Tag::Number);
+            return;
+        }
+        skipElement(local, false);
+        return;
+    case Tag::Text:
+        if (local == "break") {
+            appendText(std::string_view("\0", 1));
+            push(Tag::Break);
+            return;
+        }
+        if (local == "nonxmlchar") {
+            for (const XML_Char **a = attributes; *a != nullptr; a += 2) {
+                if (std::string_view(a[0]) != "value")
+                    continue;
+                const auto code = parseUnsigned(a[1], 16);
+                if (code && *code <= 0x10FFFF) {
+                    std::string utf8;
+                    appendUtf8(utf8, static_cast<std::uint32_t>(*code));
+                    appendText(utf8);
+                } else {
+                    noteUnknown("nonxmlchar value '" + std::string(a[1]) + "'");
+                }
+            }
+            push(Tag::NonXmlChar);
+            return;
+        }
+        skipElement(local, false);
+        return;
+    case Tag::Object:
+        if (local == "file" && !item_->hasFile) {
+            startFile(attributes);
+            return;
+        }
+        skipElement(local, false);
+        return;
+    case Tag::File:
+        if (local == "created" || local == "modified") {
+            fileTimeName_ = local;
+            push(Tag::FileTime);
+            return;
+        }
+        if (local == "filedata") {
+            item_->bytes.clear();
+            item_->hasFileData = true;
+            decoder_.emplace(item_->bytes);
+            decodeTarget_ = &item_->bytes;
+            base64Bad_ = false;
+            base64Overflow_ = false;
+            push(Tag::FileData);
+            return;
+        }
+        skipElement(local, false);
+        return;
+    default:
+        // Leaf elements (text, number, datetime, raw data, ...) hold no elements of their own.
+        skipElement(local, false);
+        return;
+    }
+}
+
+void Loader::startDatabaseChild(std::string_view name, const XML_Char **attributes) {
+    if (name == "databaseinfo") {
+        for (const XML_Char **a = attributes; *a != nullptr; a += 2) {
+            if (std::string_view(a[0]) == "dbid") {
+                if (const auto id = parseTimedateHex(a[1]))
+                    database_->dbid = *id;
+            }
+        }
+        // Its dates describe the file, which the runtime does not track.
+        skipElement(name, true);
+        return;
+    }
+    if (name == "acl") {
+        database_->hasAcl = true;
+        for (const XML_Char **a = attributes; *a != nullptr; a += 2) {
+            if (std::string_view(a[0]) == "default") {
+                if (const auto level = parseAccessLevel(a[1]))
+                    database_->acl.defaultLevel = *level;
+            }
+        }
+        push(Tag::Acl);
+        return;
+    }
+    if (name == "fulltextsettings" || name == "launchsettings") {
+        skipElement(name, true);
+        return;
+    }
+    if (name == "note" || classOfElement(name) != 0) {
+        startNote(name, attributes);
+        return;
+    }
+    skipElement(name, false);
+}
+
+void Loader::startNote(std::string_view element, const XML_Char **attributes) {
+    PendingNote note;
+    note.element = element;
+    note.noteClass = classOfElement(element);
+    std::string name, alias;
+    for (const XML_Char **a = attributes; *a != nullptr; a += 2) {
+        const std::string_view key = a[0], value = a[1];
+        if (key == "class" && element == "note") {
+            note.noteClass = classOfNoteAttribute(value);
+            if (note.noteClass == 0)
+                noteUnknown("note class '" + std::string(value) + "'");
+        } else if (key == "default" && isTrue(value)) {
+            note.noteClass |= NOTE_CLASS_DEFAULT;
+        } else if (key == "private" && isTrue(value)) {
+            note.noteClass |= NOTE_CLASS_PRIVATE;
+        } else if (key == "name") {
+            name = value;
+        } else if (key == "alias") {
+            alias = value;
+        } else if (key == "form" && element == "document") {
+            note.form = value;
+        } else if (key == "parent") {
+            note.parent = value;
+        } else if (key == "conflict") {
+            note.conflict = isTrue(value);
+        }
+    }
+    if ((note.noteClass & ~(NOTE_CLASS_DEFAULT | NOTE_CLASS_PRIVATE)) == 0) {
+        skipElement(element, true);
+        return;
+    }
+    if (!name.empty() && element != "note" && element != "document" && element != "profiledocument")
+        note.title = alias.empty() ? name : name + "|" + alias;
+    note_ = std::move(note);
+    push(Tag::Note);
+}
+
+void Loader::startNoteChild(std::string_view name, const XML_Char **attributes) {
+    PendingNote &note = *note_;
+    if (name == "noteinfo") {
+        for (const XML_Char **a = attributes; *a != nullptr; a += 2) {
+            const std::string_view key = a[0], value = a[1];
+            if (key == "noteid") {
+                const auto id = parseUnsigned(value, 16);
+                if (id && *id <= 0xFFFFFFFF && *id != 0)
+                    note.id = static_cast<NOTEID>(*id);
+                else
+                    noteUnknown("note ID '" + std::string(value) + "'");
+            } else if (key == "unid") {
+                if (const auto unid = parseUnid(value)) {
+                    note.oid.File = unid->File;
+                    note.oid.Note = unid->Note;
+                } else {
+                    noteUnknown("UNID '" + std::string(value) + "'");
+                }
+            } else if (key == "sequence") {
+                if (const auto sequence = parseUnsigned(value, 10))
+                    note.oid.Sequence = static_cast<DWORD>(*sequence) & OID_SEQNO_MASK;
+            }
+        }
+        push(Tag::NoteInfo);
+        return;
+    }
+    if (name == "updatedby") {
+        push(Tag::UpdatedBy);
+        return;
+    }
+    if (name == "revisions") {
+        push(Tag::Revisions);
+        return;
+    }
+    if (name == "item") {
+        startItem(attributes);
+        return;
+    }
+    if (note.element == "imageresource" &&
+        (name == "gif" || name == "jpeg" || name == "png" || name == "bmp" || name == "notesbitmap")) {
+        if (note.imageType) {
+            skipElement(name, false);
+            return;
+        }
+        note.imageType = name == "gif"    ? imageTypeGif
+                         : name == "jpeg" ? imageTypeJpeg
+                         : name == "png"  ? imageTypePng
+                         : name == "bmp"  ? imageTypeBmp
+                                          : imageTypeNotesBitmap;
+        pictureBytes_.clear();
+        decoder_.emplace(pictureBytes_);
+        decodeTarget_ = &pictureBytes_;
+        base64Bad_ = false;
+        base64Overflow_ = false;
+        push(Tag::Picture);
+        return;
+    }
+    skipElement(name, name == "wassignedby" || name == "textproperties");
+}
+
+void Loader::startItem(const XML_Char **attributes) {
+    PendingItem item;
+    for (const XML_Char **a = attributes; *a != nullptr; a += 2) {
+        const std::string_view key = a[0], value = a[1];
+        const bool on = isTrue(value);
+        if (key == "name")
+            item.name = value;
+        else if (key == "summary")
+            item.summary = on;
+        else if (key == "sign")
+            item.flags |= on ? ITEM_SIGN : 0;
+        else if (key == "seal")
+            item.flags |= on ? ITEM_SEAL : 0;
+        else if (key == "sealed")
+            item.sealedData = on;
+        else if (key == "authors")
+            item.flags |= on ? ITEM_READWRITERS | ITEM_NAMES : 0;
+        else if (key == "names")
+            item.flags |= on ? ITEM_NAMES : 0;
+        else if (key == "readers")
+            item.flags |= on ? ITEM_READERS | ITEM_NAMES : 0;
+        else if (key == "placeholder")
+            item.flags |= on ? ITEM_PLACEHOLDER : 0;
+        else if (key == "protected")
+            item.flags |= on ? ITEM_PROTECTED : 0;
+        else if (key == "unchanged")
+            item.flags |= on ? ITEM_UNCHANGED : 0;
+        else
+            noteUnknown("item attribute '" + std::string(key) + "'");
+    }
+    if (item.name.empty())
+        item.skip("it has no name");
+    else if (item.name.size() > 0xFFFF)
+        item.skip("its name is too long");
+    item_ = std::move(item);
+    push(Tag::Item);
+}
+
+void Loader::startValue(std::string_view name, const XML_Char **attributes) {
+    PendingItem &item = *item_;
+    if (item.kind != ValueKind::None) {
+        noteUnknown("second value element <" + std::string(name) + "> of an item");
+        push(Tag::Skip);
+        skipDepth_ = 1;
+        return;
+    }
+    text_.clear();
+    textOverflow_ = false;
+    if (name == "text") {
+        item.kind = ValueKind::Text;
+        push(Tag::Text);
+    } else if (name == "textlist") {
+        item.kind = ValueKind::TextList;
+        push(Tag::TextList);
+    } else if (name == "number") {
+        item.kind = ValueKind::Number;
+        push(Tag::Number);
+    } else if (name == "numberlist") {
+        item.kind = ValueKind::NumberList;
+        push(Tag::NumberList);
+    } else if (name == "datetime") {
+        item.kind = ValueKind::DateTime;
+        dateDst_.clear();
+        for (const XML_Char **a = attributes; *a != nullptr; a += 2) {
+            if (std::string_view(a[0]) == "dst")
+                dateDst_ = a[1];
+        }
+        push(Tag::DateTime);
+    } else if (name == "datetimelist") {
+        item.kind = ValueKind::DateTimeList;
+        push(Tag::DateTimeList);
+    } else if (name == "rawitemdata") {
+        item.kind = ValueKind::Raw;
+        bool typed = false;
+        for (const XML_Char **a = attributes; *a != nullptr; a += 2) {
+            if (std::string_view(a[0]) != "type")
+                continue;
+            const auto type = parseUnsigned(a[1], 16);
+            if (type && *type <= 0xFFFF) {
+                item.rawType = static_cast<WORD>(*type);
+                typed = true;
+            }
+        }
+        if (!typed)
+            item.skip("its rawitemdata has no valid type");
+        item.bytes.clear();
+        decoder_.emplace(item.bytes);
+        decodeTarget_ = &item.bytes;
+        base64Bad_ = false;
+        base64Overflow_ = false;
+        push(Tag::Raw);
+    } else if (name == "object") {
+        item.kind = ValueKind::Object;
+        push(Tag::Object);
+    } else if (name == "formula") {
+        item.kind = ValueKind::Formula;
+        for (const XML_Char **a = attributes; *a != nullptr; a += 2) {
+            if (std::string_view(a[0]) == "compiled")
+                item.compiledFormula = isTrue(a[1]);
+        }
+        if (item.compiledFormula) {
+            item.bytes.clear();
+            decoder_.emplace(item.bytes);
+            decodeTarget_ = &item.bytes;
+            base64Bad_ = false;
+            base64Overflow_ = false;
+        }
+        push(Tag::Formula);
+    } else if (name == "richtext") {
+        item.kind = ValueKind::RichText;
+        item.richText = XmlNode{};
+        item.richText.name = "richtext";
+        item.richStack = {&item.richText};
+        push(Tag::RichText);
+    } else {
+        item.kind = ValueKind::Raw;
+        item.skip("its value element <" + std::string(name) + "> is not read by the emulated runtime");
+        noteUnknown("item value element <" + std::string(name) + ">");
+        push(Tag::Skip);
+        skipDepth_ = 1;
+    }
+}
+
+void Loader::startRichTextChild(std::string_view name, const XML_Char **attributes) {
+    PendingItem &item = *item_;
+    if (item.skippedRichDepth != 0 || item.richFull || item.richStack.size() > options_.maxRichTextDepth) {
+        if (item.skippedRichDepth == 0 && !item.richFull)
+            logf("%s: rich text of %s nested deeper than %zu elements; the deeper part is skipped",
+                 name_.c_str(), itemContext().c_str(), options_.maxRichTextDepth);
+        ++item.skippedRichDepth;
+        return;
+    }
+    XmlNode node;
+    node.name = name;
+    for (const XML_Char **a = attributes; *a != nullptr; a += 2) {
+        node.attributes.emplace_back(a[0], a[1]);
+        item.richBytes += std::strlen(a[0]) + std::strlen(a[1]);
+    }
+    item.richBytes += name.size() + 16;
+    if (item.richBytes > options_.maxValueBytes) {
+        item.skip("its rich text is larger than the limit of " + std::to_string(options_.maxValueBytes) +
+                  " bytes");
+        item.richFull = true;
+        item.richText.children.clear();
+        ++item.skippedRichDepth;
+        return;
+    }
+    XmlNode *parent = item.richStack.back();
+    parent->children.push_back(std::move(node));
+    item.richStack.push_back(&parent->children.back());
+}
+
+void Loader::startFile(const XML_Char **attributes) {
+    PendingItem &item = *item_;
+    item.hasFile = true;
+    static const std::map<std::string_view, WORD> kHosts = {
+        {"msdos", HOST_MSDOS},
+        {"mac", HOST_MAC},
+        {"unknown", HOST_UNKNOWN},
+        {"hpfs", HOST_HPFS},
+        {"bytearrayext", HOST_BYTEARRAY_EXT},
+        {"bytearraypage", HOST_BYTEARRAY_PAGE},
+        {"cdstorage", HOST_CDSTORAGE},
+        {"stream", HOST_STREAM},
+        {"link", HOST_LINK},
+        {"ole", HOST_OLE},
+        {"olelib", HOST_OLELIB},
+    };
+    for (const XML_Char **a = attributes; *a != nullptr; a += 2) {
+        const std::string_view key = a[0], value = a[1];
+        if (key == "name") {
+            item.fileName = value;
+        } else if (key == "hosttype") {
+            const auto found = kHosts.find(value);
+            item.hostType = found == kHosts.end() ? HOST_UNKNOWN : found->second;
+            if (found == kHosts.end())
+                noteUnknown("file host type '" + std::string(value) + "'");
+        } else if (key == "compression") {
+            item.compression = value == "huffman" ? COMPRESS_HUFF
+                               : value == "lz1"   ? COMPRESS_LZ1
+                                                  : COMPRESS_NONE;
+        } else if (key == "size") {
+            const auto size = parseUnsigned(value, 10);
+            if (size && *size <= 0xFFFFFFFF)
+                item.declaredSize = static_cast<DWORD>(*size);
+        } else if (key == "flags" || key == "attribute" || key == "encoding") {
+            std::string_view tokens = value;
+            while (!tokens.empty()) {
+                const std::size_t space = tokens.find_first_of(" ,");
+                const std::string_view token = tokens.substr(0, space);
+                if (key == "flags")
+                    item.fileFlags |= token == "sign"          ? FILEFLAG_SIGN
+                                      : token == "storedindoc" ? FILEFLAG_INDOC
+                                      : token == "mime"        ? FILEFLAG_MIME
+                                                               : 0;
+                else if (key == "attribute")
+                    item.attributes |= token == "readonly"  ? ATTRIB_READONLY
+                                       : token == "private" ? ATTRIB_PRIVATE
+                                                            : 0;
+                else
+                    item.fileFlags |= token == "base64"            ? ENCODE_BASE64
+                                      : token == "quotedprintable" ? ENCODE_QP
+                                      : token == "uuencode"        ? ENCODE_UUENCODE
+                                      : token == "unknown"         ? ENCODE_EXTENSION
+                                                                   : ENCODE_NONE;
+                if (space == std::string_view::npos)
+                    break;
+                tokens.remove_prefix(space + 1);
+            }
+        }
+    }
+    push(Tag::File);
+}
+
+void Loader::characters(std::string_view text) {
+    if (failure_ != NOERROR || skipDepth_ != 0 || stack_.empty())
+        return;
+    switch (stack_.back()) {
+    case Tag::Text:
+    case Tag::Number:
+    case Tag::DateTime:
+    case Tag::UpdatedByName:
+        appendText(text);
+        return;
+    case Tag::Formula:
+        if (item_->compiledFormula)
+            break;
+        appendText(text);
+        return;
+    case Tag::Raw:
+    case Tag::FileData:
+    case Tag::Picture:
+        break;
+    case Tag::RichText: {
+        PendingItem &item = *item_;
+        if (item.skippedRichDepth != 0 || item.richFull)
+            return;
+        item.richBytes += text.size();
+        if (item.richBytes > options_.maxValueBytes) {
+            item.skip("its rich text is larger than the limit of " + std::to_string(options_.maxValueBytes) +
+                      " bytes");
+            // The collected tree goes; the element stack stays (never read again) so that the
+            // ends still pair up.
+            item.richText.children.clear();
+            item.richFull = true;
+            return;
+        }
+        XmlNode *parent = item.richStack.back();
+        if (!parent->children.empty() && parent->children.back().isText) {
+            parent->children.back().text.append(text);
+        } else {
+            XmlNode node;
+            node.isText = true;
+            node.text = text;
+            parent->children.push_back(std::move(node));
+        }
+        return;
+    }
+    default:
+        return;
+    }
+    // Base64 content.
+    if (base64Bad_ || base64Overflow_ || !decoder_)
+        return;
+    if (!decoder_->feed(text)) {
+        base64Bad_ = true;
+        return;
+    }
+    if (decodeTarget_->size() > options_.maxValueBytes) {
+        base64Overflow_ = true;
+        decodeTarget_->clear();
+        decodeTarget_->shrink_to_fit();
+    }
+}
+
+void Loader::end(const XML_Char *) {
+    if (failure_ != NOERROR)
+        return;
+    if (skipDepth_ != 0) {
+        if (--skipDepth_ == 0)
+            stack_.pop_back();
+        return;
+    }
+    if (stack_.empty())
+        return;
+    const Tag tag = stack_.back();
+    if (tag == Tag::RichText && item_ && (item_->skippedRichDepth != 0 || item_->richStack.size() > 1)) {
+        if (item_->skippedRichDepth != 0)
+            --item_->skippedRichDepth;
+        else
+            item_->richStack.pop_back();
+        return;
+    }
+    stack_.pop_back();
+    const Tag parent = stack_.empty() ? Tag::Skip : stack_.back();
+    const auto checkBase64 = [&](std::string_view what) {
+        if (base64Overflow_) {
+            item_->skip("its " + std::string(what) + " is larger than the limit of " +
+                        std::to_string(options_.maxValueBytes) + " bytes");
+        } else if (base64Bad_ || !decoder_ || !decoder_->finish()) {
+            item_->skip("its " + std::string(what) + " is not valid base64");
+        }
+        decoder_.reset();
+        decodeTarget_ = nullptr;
+    };
+    switch (tag) {
+    case Tag::Text: {
+        if (textOverflow_) {
+            item_->skip("its text is larger than the limit of " + std::to_string(options_.maxValueBytes) +
+                        " bytes");
+            return;
+        }
+        // A literal line break in DXL text is a line break of the value, stored as NUL like <break/>.
+        std::replace(text_.begin(), text_.end(), '\n', '\0');
+        std::string lmbcs = textToLmbcs(text_);
+        text_.clear();
+        if (parent == Tag::TextList) {
+            if (lmbcs.size() > 0xFFFF || item_->texts.size() >= kMaxListEntries) {
+                item_->skip("its text list has an entry or a count beyond 65535");
+                return;
+            }
+            item_->listBytes += lmbcs.size() + 2;
+            if (item_->listBytes > options_.maxValueBytes) {
+                item_->skip("its text list is larger than the limit of " +
+                            std::to_string(options_.maxValueBytes) + " bytes");
+                return;
+            }
+        }
+        item_->texts.push_back(std::move(lmbcs));
+        return;
+    }
+    case Tag::Number: {
+        const std::string_view number = trimmed(text_);
+        double value = 0;
+        const std::string_view digits = !number.empty() && number.front() == '+' ? number.substr(1) : number;
+        const auto result = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+        if (textOverflow_ || number.empty() || result.ec != std::errc() ||
+            result.ptr != digits.data() + digits.size())
+            item_->skip("'" + std::string(number.substr(0, 40)) + "' is not a number");
+        else if (item_->numbers.size() >= kMaxListEntries)
+            item_->skip("its number list has more than 65535 entries");
+        else
+            item_->numbers.push_back(value);
+        text_.clear();
+        return;
+    }
+    case Tag::DateTime:
+        endDateTime(parent);
+        return;
+    case Tag::DateTimePair:
+        if (item_->pairParts.size() != 2) {
+            item_->skip("a datetimepair does not hold two datetime values");
+        } else if (item_->pairs.size() >= kMaxListEntries) {
+            item_->skip("its date list has more than 65535 pairs");
+        } else {
+            item_->pairs.push_back({item_->pairParts[0], item_->pairParts[1]});
+        }
+        return;
+    case Tag::UpdatedByName: {
+        if (!textOverflow_ && note_->updatedBy.size() < kMaxListEntries)
+            note_->updatedBy.push_back(textToLmbcs(trimmed(text_)));
+        text_.clear();
+        return;
+    }
+    case Tag::Raw:
+        checkBase64("raw item data");
+        return;
+    case Tag::FileData:
+        checkBase64("file data");
+        return;
+    case Tag::Formula:
+        if (item_->compiledFormula)
+            checkBase64("compiled formula");
+        return;
+    case Tag::Picture: {
+        PendingNote &note = *note_;
+        if (base64Overflow_)
+            note.imageProblem = "the picture is larger than the limit of " +
+                                std::to_string(options_.maxValueBytes) + " bytes";
+        else if (base64Bad_ || !decoder_ || !decoder_->finish())
+            note.imageProblem = "the picture is not valid base64";
+        else
+            note.imageBytes = std::move(pictureBytes_);
+        pictureBytes_ = {};
+        decoder_.reset();
+        decodeTarget_ = nullptr;
+        return;
+    }
+    case Tag::Item:
+        endItem();
+        return;
+    case Tag::Note:
+        endNote();
+        return;
+    case Tag::NoteInfo:
+    case Tag::NoteTime:
+    case Tag::FileTime:
+    case Tag::Object:
+    case Tag::File:
+        return;
+    default:
+        return;
+    }
+}
+
+void Loader::endDateTime(Tag parent) {
+    const std::optional<TIMEDATE> value =
+        textOverflow_ ? std::nullopt : parseDxlDateTime(text_, isTrue(trimmed(dateDst_)));
+    const std::string shown(trimmed(text_).substr(0, 40));
+    text_.clear();
+    if (parent == Tag::NoteTime) {
+        if (!value) {
+            noteUnknown("note time '" + shown + "'");
+            return;
+        }
+        PendingNote &note = *note_;
+        if (noteTimeName_ == "created")
+            note.created = *value;
+        else if (noteTimeName_ == "modified") {
+            note.modified = *value;
+            note.hasModified = true;
+        } else if (noteTimeName_ == "revised") {
+            note.revised = *value;
+            note.hasRevised = true;
+        } else if (noteTimeName_ == "lastaccessed")
+            note.accessed = *value;
+        else
+            note.addedToFile = *value;
+        return;
+    }
+    if (parent == Tag::Revisions) {
+        if (value && note_->revisions.size() < kMaxListEntries)
+            note_->revisions.push_back(*value);
+        else if (!value)
+            noteUnknown("revision time '" + shown + "'");
+        return;
+    }
+    if (parent == Tag::FileTime) {
+        if (!value) {
+            noteUnknown("file time '" + shown + "'");
+            return;
+        }
+        (fileTimeName_ == "created" ? item_->fileCreated : item_->fileModified) = *value;
+        return;
+    }
+    if (!value) {
+        item_->skip("'" + shown + "' is not a DXL date/time");
+        return;
+    }
+    if (parent == Tag::DateTimePair) {
+        item_->pairParts.push_back(*value);
+        return;
+    }
+    if (item_->times.size() >= kMaxListEntries) {
+        item_->skip("its date list has more than 65535 entries");
+        return;
+    }
+    item_->times.push_back(*value);
+}
+
+void Loader::addItem(PendingNote &note, std::string_view name, WORD flags, std::vector<std::uint8_t> value,
+                     bool sealedData) {
+    Item item;
+    item.name = database_->internName(name);
+    item.flags = flags;
+    item.sealedData = sealedData;
+    item.value = database_->arena.store(std::span<const std::uint8_t>(value));
+    note.items.push_back(item);
+}
+
+void Loader::endItem() {
+    PendingItem &item = *item_;
+    std::vector<std::vector<std::uint8_t>> values;
+    bool impliedSummary = false;
+    if (item.skipReason.empty()) {
+        std::vector<std::uint8_t> value;
+        switch (item.kind) {
+        case ValueKind::None:
+            item.skip("it has no value element");
+            break;
+        case ValueKind::Text:
+            impliedSummary = true;
+            putWord(value, TYPE_TEXT);
+            if (!item.texts.empty())
+                putBytes(value, item.texts.front().data(), item.texts.front().size());
+            break;
+        case ValueKind::TextList:
+            impliedSummary = true;
+            putWord(value, TYPE_TEXT_LIST);
+            putWord(value, item.texts.size());
+            for (const std::string &text : item.texts)
+                putWord(value, text.size());
+            for (const std::string &text : item.texts)
+                putBytes(value, text.data(), text.size());
+            break;
+        case ValueKind::Number:
+            impliedSummary = true;
+            if (item.numbers.size() != 1) {
+                item.skip("it holds no number");
+                break;
+            }
+            putWord(value, TYPE_NUMBER);
+            putBytes(value, item.numbers.data(), sizeof(double));
+            break;
+        case ValueKind::NumberList:
+            impliedSummary = true;
+            putWord(value, TYPE_NUMBER_RANGE);
+            putWord(value, item.numbers.size());
+            putWord(value, 0);
+            putBytes(value, item.numbers.data(), item.numbers.size() * sizeof(double));
+            break;
+        case ValueKind::DateTime:
+            impliedSummary = true;
+            if (item.times.size() != 1) {
+                item.skip("it holds no date/time");
+                break;
+            }
+            putWord(value, TYPE_TIME);
+            putBytes(value, item.times.data(), sizeof(TIMEDATE));
+            break;
+        case ValueKind::DateTimeList:
+            impliedSummary = true;
+            putWord(value, TYPE_TIME_RANGE);
+            putWord(value, item.times.size());
+            putWord(value, item.pairs.size());
+            putBytes(value, item.times.data(), item.times.size() * sizeof(TIMEDATE));
+            putBytes(value, item.pairs.data(), item.pairs.size() * sizeof(TIMEDATE_PAIR));
+            break;
+        case ValueKind::Raw: {
+            const std::string_view problem = rawValueProblem(item.rawType, item.bytes);
+            if (!problem.empty() && item.rawType == TYPE_COMPOSITE) {
+                // Damaged rich text is kept as it is stored: its readers meet the damage when they
+                // walk the records and keep everything before it.
+                logf("Item %s: its rich text is damaged (%.*s); kept as stored", item.name.c_str(),
+                     static_cast<int>(problem.size()), problem.data());
+            } else if (!problem.empty()) {
+                char type[8];
+                std::snprintf(type, sizeof type, "%X", item.rawType);
+                item.skip("its raw data does not fit type 0x" + std::string(type) + ": " +
+                          std::string(problem));
+                break;
+            }
+            value.reserve(item.bytes.size() + 2);
+            putWord(value, item.rawType);
+            putBytes(value, item.bytes.data(), item.bytes.size());
+            break;
+        }
+        case ValueKind::Formula:
+            if (!item.compiledFormula) {
+                item.skip("its formula is given as source text, which the emulated runtime does not compile");
+                break;
+            }
+            putWord(value, TYPE_FORMULA);
+            putBytes(value, item.bytes.data(), item.bytes.size());
+            break;
+        case ValueKind::Object: {
+            if (!item.hasFile) {
+                item.skip("its object holds no file");
+                break;
+            }
+            const std::string name = textToLmbcs(item.fileName);
+            if (name.size() > 0xFFFF) {
+                item.skip("its file name is too long");
+                break;
+            }
+            if (!item.hasFileData)
+                logf("%s: %s names the file '%s' but carries no file data; its object is empty",
+                     name_.c_str(), itemContext().c_str(), item.fileName.c_str());
+            FILEOBJECT file{};
+            file.Header.ObjectType = OBJECT_FILE;
+            file.Header.RRV = nextObjectId_;
+            file.FileNameLength = static_cast<WORD>(name.size());
+            file.HostType = item.hostType;
+            file.CompressionType = item.compression;
+            file.FileAttributes = item.attributes;
+            file.Flags = item.fileFlags;
+            file.FileSize = item.declaredSize.value_or(static_cast<DWORD>(item.bytes.size()));
+            file.FileCreated = item.fileCreated;
+            file.FileModified = item.fileModified;
+            if (item.compression == COMPRESS_NONE && item.hasFileData && item.declaredSize &&
+                *item.declaredSize != item.bytes.size())
+                logf("%s: %s declares %u bytes but its file data has %zu", name_.c_str(),
+                     itemContext().c_str(), *item.declaredSize, item.bytes.size());
+            database_->objects[nextObjectId_] =
+                DatabaseObject{database_->arena.store(std::span<const std::uint8_t>(item.bytes))};
+            nextObjectId_ += 4;
+            putWord(value, TYPE_OBJECT);
+            putBytes(value, &file, sizeof file);
+            putBytes(value, name.data(), name.size());
+            break;
+        }
+        case ValueKind::RichText: {
+            values = richTextToCompositeItems(item.richText);
+            if (values.empty()) {
+                putWord(value, TYPE_COMPOSITE);
+                values.push_back(std::move(value));
+            }
+            break;
+        }
+        }
+        if (item.kind != ValueKind::RichText && item.skipReason.empty())
+            values.push_back(std::move(value));
+    }
+    if (!item.skipReason.empty()) {
+        ++skippedItems_;
+        logf("%s: %s skipped: %s", name_.c_str(), itemContext().c_str(), item.skipReason.c_str());
+        item_.reset();
+        return;
+    }
+    WORD flags = item.flags;
+    if (item.summary.value_or(impliedSummary))
+        flags |= ITEM_SUMMARY;
+    for (std::vector<std::uint8_t> &value : values)
+        addItem(*note_, item.name, flags, std::move(value), item.sealedData);
+    item_.reset();
+}
+
+void Loader::endNote() {
+    PendingNote &note = *note_;
+    PendingNote synthesized;
+    const auto has = [&](std::string_view name) { return findItem(note.items, name) != nullptr; };
+    const auto textValue = [](WORD type, const std::vector<std::string> &texts) {
+        std::vector<std::uint8_t> value;
+        putWord(value, type);
+        if (type == TYPE_TEXT) {
+            putBytes(value, texts.front().data(), texts.front().size());
+            return value;
+        }
+        putWord(value, texts.size());
+        for (const std::string &text : texts)
+            putWord(value, text.size());
+        for (const std::string &text : texts)
+            putBytes(value, text.data(), text.size());
+        return value;
+    };
+    if (!note.title.empty() && !has("$TITLE"))
+        addItem(synthesized, "$TITLE", ITEM_SUMMARY, textValue(TYPE_TEXT, {textToLmbcs(note.title)}));
+    if (const std::string_view flags = impliedDesignFlags(note.element); !flags.empty() && !has("$Flags"))
+        addItem(synthesized, "$Flags", ITEM_SUMMARY, textValue(TYPE_TEXT, {std::string(flags)}));
+    if (!note.form.empty() && !has("Form"))
+        addItem(synthesized, "Form", ITEM_SUMMARY, textValue(TYPE_TEXT, {textToLmbcs(note.form)}));
+    if (!note.parent.empty() && !has("$REF")) {
+        if (const auto unid = parseUnid(note.parent)) {
+            std::vector<std::uint8_t> value;
+            putWord(value, TYPE_NOTEREF_LIST);
+            putWord(value, 1);
+            putBytes(value, &*unid, sizeof *unid);
+            addItem(synthesized, "$REF", ITEM_SUMMARY, std::move(value));
+        } else {
+            noteUnknown("parent reference '" + note.parent + "' (only UNIDs are resolved)");
+        }
+    }
+    if (note.conflict && !has("$Conflict"))
+        addItem(synthesized, "$Conflict", ITEM_SUMMARY, textValue(TYPE_TEXT, {std::string()}));
+    if (!note.updatedBy.empty() && !has("$UpdatedBy"))
+        addItem(synthesized, "$UpdatedBy", ITEM_SUMMARY | ITEM_NAMES,
+                textValue(TYPE_TEXT_LIST, note.updatedBy));
+    if (!note.revisions.empty() && !has("$Revisions")) {
+        std::vector<std::uint8_t> value;
+        putWord(value, TYPE_TIME_RANGE);
+        putWord(value, note.revisions.size());
+        putWord(value, 0);
+        putBytes(value, note.revisions.data(), note.revisions.size() * sizeof(TIMEDATE));
+        addItem(synthesized, "$Revisions", ITEM_SUMMARY, std::move(value));
+    }
+    if (note.imageType && !has("$ImageData")) {
+        if (!note.imageProblem.empty()) {
+            logf("%s: the picture of image resource '%s' is skipped: %s", name_.c_str(), note.title.c_str(),
+                 note.imageProblem.c_str());
+        } else {
+            std::string problem;
+            std::vector<std::vector<std::uint8_t>> values =
+                imageDataItems(*note.imageType, note.imageBytes, problem);
+            if (values.empty())
+                logf("%s: the picture of image resource '%s' is skipped: %s", name_.c_str(),
+                     note.title.c_str(), problem.c_str());
+            for (std::vector<std::uint8_t> &value : values)
+                addItem(synthesized, "$ImageData", 0, std::move(value));
+        }
+    }
+
+    Note record;
+    record.noteClass = note.noteClass;
+    record.oid = note.oid;
+    record.created = note.created;
+    record.modified = note.hasModified ? note.modified : note.revised;
+    record.oid.SequenceTime = note.hasRevised ? note.revised : note.modified;
+    record.accessed = note.accessed;
+    record.addedToFile = note.addedToFile;
+    record.firstItem = static_cast<std::uint32_t>(database_->items.size());
+    record.itemCount = static_cast<std::uint32_t>(synthesized.items.size() + note.items.size());
+    database_->items.insert(database_->items.end(), synthesized.items.begin(), synthesized.items.end());
+    database_->items.insert(database_->items.end(), note.items.begin(), note.items.end());
+    record.sealed = findItem(database_->itemsOf(record), "$SealedFor") != nullptr;
+    if (note.id) {
+        if (!seenIds_.insert(*note.id).second) {
+            char id[16];
+            std::snprintf(id, sizeof id, "%X", *note.id);
+            fail(ERR_STRUCT, std::string("two notes have the note ID 0x") + id);
+            return;
+        }
+        record.id = *note.id;
+    } else {
+        notesWithoutId_.push_back(database_->notes.size());
+    }
+    database_->notes.push_back(record);
+    note_.reset();
+}
+
+void Loader::finishDatabase() {
+    Database &database = *database_;
+    if (!notesWithoutId_.empty()) {
+        // Notes without a note ID get fresh ones above every ID the file gave.
+        NOTEID next = seenIds_.empty() ? 0 : *seenIds_.rbegin();
+        next = (next + 4) & ~NOTEID{3};
+        if (next < 4)
+            next = 4;
+        for (const std::size_t index : notesWithoutId_) {
+            database.notes[index].id = next;
+            next += 4;
+        }
+        logf("%s: %zu note(s) without a note ID were given new ones", name_.c_str(), notesWithoutId_.size());
+    }
+    std::sort(database.notes.begin(), database.notes.end(),
+              [](const Note &a, const Note &b) { return a.id < b.id; });
+    if (database.dbid.Innards[0] == 0 && database.dbid.Innards[1] == 0)
+        database.dbid = database.replicaId;
+    database.items.shrink_to_fit();
+    database.notes.shrink_to_fit();
+}
+
+} // namespace
+
+LoadResult loadDxlFile(const std::filesystem::path &path, const LoadOptions &options) {
+    const std::string name = path.string();
+    std::error_code error;
+    const std::filesystem::file_status status = std::filesystem::status(path, error);
+    if (status.type() == std::filesystem::file_type::not_found) {
+        logf("%s: no such file", name.c_str());
+        return {ERR_NOEXIST, nullptr};
+    }
+    if (status.type() == std::filesystem::file_type::directory) {
+        logf("%s: is a directory, not a DXL database", name.c_str());
+        return {ERR_NOT_NSF, nullptr};
+    }
+    std::FILE *file = std::fopen(name.c_str(), "rb");
+    if (file == nullptr) {
+        const int code = errno;
+        logf("%s: cannot be opened: %s", name.c_str(), std::strerror(code));
+        return {code == ENOENT ? static_cast<STATUS>(ERR_NOEXIST) : static_cast<STATUS>(ERR_ACCESS), nullptr};
+    }
+    Loader loader(name, options);
+    LoadResult result = loader.parseFile(file);
+    std::fclose(file);
+    return result;
+}
+
+LoadResult loadDxlText(std::string_view text, std::string_view name, const LoadOptions &options) {
+    Loader loader(name, options);
+    return loader.parseText(text);
+}
+
+} // namespace notesemu

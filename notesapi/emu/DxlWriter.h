@@ -1,0 +1,24 @@
+// Writes databases and single notes in the DXL dialect the loader reads: every note in note
+// format (`note` with its class, noteinfo and all items), single-quoted attributes, base64
+// wrapped at 76 columns, no formatting whitespace inside character data. Each value is written in
+// its XML form when reading that form back gives the very same bytes, and as rawitemdata
+// otherwise, so that load, write and load again give the same notes and items.
+#pragma once
+
+#include "Database.h"
+
+#include <ostream>
+#include <span>
+#include <string>
+
+namespace notesemu {
+
+// The whole database: prolog, root attributes, ACL, then the notes in note ID order.
+void writeDatabaseDxl(std::ostream &out, const Database &database);
+
+// One note with the given items (the stored ones, or an open note's working copy). With `root`
+// the element carries the namespace and the database's version and replica ID attributes, as a
+// document of its own; without, it is ready to go inside a `database` element.
+std::string noteDxl(const Database &database, const Note &note, std::span<const Item> items, bool root);
+
+} // namespace notesemu

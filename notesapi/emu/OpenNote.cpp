@@ -1,0 +1,206 @@
+#include "OpenNote.h"
+
+#include "IdTable.h"
+#include "Log.h"
+
+#include <cstring>
+
+namespace notesemu {
+namespace {
+
+// The item block: WORD name length, WORD flags, WORD type, WORD spare, DWORD value length, then
+// the name.
+constexpr std::size_t kItemHeader = 12;
+constexpr std::size_t kFirstBlock = 4;
+constexpr std::size_t kMaxBlock = 0xFFFF;
+
+std::size_t align4(std::size_t offset) {
+    return (offset + 3) & ~std::size_t{3};
+}
+
+void putWord(std::uint8_t *at, std::size_t value) {
+    at[0] = static_cast<std::uint8_t>(value);
+    at[1] = static_cast<std::uint8_t>(value >> 8);
+}
+
+// OPEN_EXPAND: single text, number and time values become one-entry lists and ranges.
+std::optional<std::vector<std::uint8_t>> expandedValue(const Item &item) {
+    const WORD type = item.type();
+    const std::span<const std::uint8_t> data = item.data();
+    std::vector<std::uint8_t> value(2);
+    if (type == TYPE_TEXT) {
+        if (data.size() > 0xFFFF)
+            return std::nullopt;
+        putWord(value.data(), TYPE_TEXT_LIST);
+        value.resize(6);
+        putWord(value.data() + 2, 1);
+        putWord(value.data() + 4, data.size());
+    } else if (type == TYPE_NUMBER || type == TYPE_TIME) {
+        putWord(value.data(), type == TYPE_NUMBER ? TYPE_NUMBER_RANGE : TYPE_TIME_RANGE);
+        value.resize(6);
+        putWord(value.data() + 2, 1);
+        putWord(value.data() + 4, 0);
+    } else {
+        return std::nullopt;
+    }
+    value.insert(value.end(), data.begin(), data.end());
+    return value;
+}
+
+} // namespace
+
+STATUS OpenNote::open(HandleTable &table, DBHANDLE dbHandle, std::shared_ptr<OpenDatabase> database,
+                      const Note &note, DWORD openFlags, std::shared_ptr<OpenNote> &result) {
+    std::shared_ptr<OpenNote> open(new OpenNote());
+    open->dbHandle_ = dbHandle;
+    open->database_ = std::move(database);
+    open->note_ = &note;
+    open->openFlags_ = openFlags;
+    const Database &db = *open->database_->database();
+    std::vector<std::size_t> visible;
+    bool rawMime = false;
+    for (const Item &item : db.itemsOf(note)) {
+        if ((openFlags & OPEN_SUMMARY) != 0 && (item.flags & ITEM_SUMMARY) == 0)
+            continue;
+        OpenItem entry;
+        entry.name = item.name;
+        entry.flags = item.flags;
+        entry.stored = &item;
+        entry.visible = !(note.sealed && (item.flags & ITEM_SEAL) != 0);
+        if (entry.visible)
+            visible.push_back(open->items_.size());
+        if ((item.type() == TYPE_MIME_PART && (openFlags & OPEN_RAW_MIME_PART) == 0) ||
+            (item.type() == TYPE_RFC822_TEXT && (openFlags & OPEN_RAW_RFC822_TEXT) == 0))
+            rawMime = true;
+        open->items_.push_back(entry);
+    }
+    if (rawMime)
+        logf("Note 0x%X opened without OPEN_RAW_MIME: its MIME items are shown as stored (the emulated "
+             "runtime converts them only through MIMEConvertMIMEPartCC)",
+             note.id);
+    if (const STATUS status = open->layOut(table, visible); status != NOERROR) {
+        open->release(table);
+        return status;
+    }
+    if ((openFlags & OPEN_RESPONSE_ID_TABLE) != 0) {
+        auto responses = std::make_shared<IdTable>();
+        for (const Note &other : db.notes) {
+            const auto parent = parentUnid(db, other);
+            if (parent && std::memcmp(&*parent, &note.oid, sizeof *parent) == 0 &&
+                open->database_->canRead(other))
+                responses->insert(other.id);
+        }
+        if (const STATUS status = table.insertObject(HandleKind::IdTable, responses, open->responses_);
+            status != NOERROR) {
+            open->release(table);
+            return status;
+        }
+    }
+    result = std::move(open);
+    return NOERROR;
+}
+
+STATUS OpenNote::layOut(HandleTable &table, const std::vector<std::size_t> &which) {
+    if (which.empty())
+        return NOERROR;
+    struct Placement {
+        std::size_t segment, itemOffset, valueOffset;
+        std::span<const std::uint8_t> value;
+    };
+    std::vector<Placement> placements;
+    std::vector<std::size_t> segmentSizes{kFirstBlock};
+    for (const std::size_t index : which) {
+        OpenItem &entry = items_[index];
+        std::span<const std::uint8_t> value = entry.stored->value;
+        if ((openFlags_ & OPEN_EXPAND) != 0) {
+            if (auto expanded = expandedValue(*entry.stored)) {
+                expanded_.push_back(std::move(*expanded));
+                value = expanded_.back();
+            }
+        }
+        const std::size_t header = kItemHeader + entry.name.size();
+        std::size_t itemOffset = align4(segmentSizes.back());
+        std::size_t valueOffset = align4(itemOffset + header);
+        if (valueOffset > kMaxBlock) {
+            segmentSizes.push_back(kFirstBlock);
+            itemOffset = kFirstBlock;
+            valueOffset = align4(itemOffset + header);
+        }
+        placements.push_back({segmentSizes.size() - 1, itemOffset, valueOffset, value});
+        segmentSizes.back() = valueOffset + value.size();
+    }
+    std::vector<std::pair<DHANDLE, std::uint8_t *>> segments;
+    for (const std::size_t size : segmentSizes) {
+        DHANDLE handle = NULLHANDLE;
+        if (const STATUS status = table.allocatePinned(size, handle); status != NOERROR)
+            return status;
+        segments_.push_back(handle);
+        // Pool bytes never move; the lock only yields their address.
+        auto *base = static_cast<std::uint8_t *>(table.lockMemory(HandleKind::Memory, handle));
+        table.unlockMemory(HandleKind::Memory, handle);
+        segments.emplace_back(handle, base);
+    }
+    for (std::size_t i = 0; i < which.size(); ++i) {
+        OpenItem &entry = items_[which[i]];
+        const Placement &place = placements[i];
+        const auto [handle, base] = segments[place.segment];
+        std::uint8_t *item = base + place.itemOffset;
+        putWord(item, entry.name.size());
+        putWord(item + 2, entry.flags);
+        putWord(item + 4, place.value.size() >= 2 ? (place.value[0] | place.value[1] << 8) : 0);
+        putWord(item + 6, 0);
+        const auto length = static_cast<DWORD>(place.value.size());
+        std::memcpy(item + 8, &length, sizeof length);
+        std::memcpy(item + kItemHeader, entry.name.data(), entry.name.size());
+        entry.name = std::string_view(reinterpret_cast<const char *>(item + kItemHeader), entry.name.size());
+        if (!place.value.empty())
+            std::memcpy(base + place.valueOffset, place.value.data(), place.value.size());
+        entry.item = BLOCKID{handle, static_cast<BLOCK>(place.itemOffset)};
+        entry.value = BLOCKID{handle, static_cast<BLOCK>(place.valueOffset)};
+        entry.valueBytes = base + place.valueOffset;
+        entry.valueLength = length;
+        entry.visible = true;
+    }
+    return NOERROR;
+}
+
+void OpenNote::release(HandleTable &table) {
+    for (const DHANDLE segment : segments_)
+        table.releasePinned(segment);
+    segments_.clear();
+    if (responses_ != NULLHANDLE) {
+        table.freeObject(HandleKind::IdTable, responses_);
+        responses_ = NULLHANDLE;
+    }
+}
+
+std::optional<std::size_t> OpenNote::indexOfItemBlock(const BLOCKID &block) const {
+    for (std::size_t i = 0; i < items_.size(); ++i) {
+        if (items_[i].visible && items_[i].item.pool == block.pool && items_[i].item.block == block.block)
+            return i;
+    }
+    return std::nullopt;
+}
+
+std::optional<std::size_t> OpenNote::findVisible(std::size_t from,
+                                                 std::optional<std::string_view> name) const {
+    for (std::size_t i = from; i < items_.size(); ++i) {
+        if (items_[i].visible && (!name || sameItemName(items_[i].name, *name)))
+            return i;
+    }
+    return std::nullopt;
+}
+
+STATUS OpenNote::reveal(HandleTable &table) {
+    std::vector<std::size_t> hidden;
+    for (std::size_t i = 0; i < items_.size(); ++i) {
+        if (!items_[i].visible)
+            hidden.push_back(i);
+    }
+    if (const STATUS status = layOut(table, hidden); status != NOERROR)
+        return status;
+    decrypted_ = true;
+    return NOERROR;
+}
+
+} // namespace notesemu

@@ -1,0 +1,76 @@
+// An open note: a private working copy of one note of a database. Its items live in a memory
+// pool of its own (pinned DHANDLE memory objects of the handle table), so that the item and
+// value BLOCKIDs it hands out can be locked with OSLockObject / OSLockBlock and stay valid until
+// the note is closed. Changes to the working copy never reach the database.
+#pragma once
+
+#include "Database.h"
+#include "HandleTable.h"
+#include "OpenDatabase.h"
+
+#include <notes/nsfnote.h>
+#include <notes/pool.h>
+
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+namespace notesemu {
+
+class OpenNote : public HandleObject {
+public:
+    struct OpenItem {
+        std::string_view name; // in the pool
+        WORD flags = 0;
+        const Item *stored = nullptr;
+        bool visible = false; // sealed items of an encrypted note are hidden until decrypted
+        BLOCKID item{};
+        BLOCKID value{};
+        std::uint8_t *valueBytes = nullptr; // the value block (type word first)
+        DWORD valueLength = 0;
+    };
+
+    // Builds the working copy: every item the open flags let through, sealed items of an
+    // encrypted note left out. The pool segments are registered in the table.
+    static STATUS open(HandleTable &table, DBHANDLE dbHandle, std::shared_ptr<OpenDatabase> database,
+                       const Note &note, DWORD openFlags, std::shared_ptr<OpenNote> &result);
+
+    // Frees the pool segments and any table the note owns.
+    void release(HandleTable &table);
+
+    std::mutex &mutex() { return mutex_; }
+    const Note &note() const { return *note_; }
+    DBHANDLE dbHandle() const { return dbHandle_; }
+    const OpenDatabase &database() const { return *database_; }
+    DWORD openFlags() const { return openFlags_; }
+    DHANDLE responses() const { return responses_; }
+
+    // Visible items in order; lookup by the item BLOCKID handed out.
+    const std::vector<OpenItem> &items() const { return items_; }
+    std::optional<std::size_t> indexOfItemBlock(const BLOCKID &block) const;
+    // The first visible item at or after `from` with that name (any name when null).
+    std::optional<std::size_t> findVisible(std::size_t from, std::optional<std::string_view> name) const;
+
+    bool isSealed() const { return note_->sealed && !decrypted_; }
+    // Shows the sealed items (NSFNoteDecrypt after the checks).
+    STATUS reveal(HandleTable &table);
+
+private:
+    OpenNote() = default;
+    STATUS layOut(HandleTable &table, const std::vector<std::size_t> &which);
+
+    std::mutex mutex_;
+    DBHANDLE dbHandle_ = NULLHANDLE;
+    std::shared_ptr<OpenDatabase> database_;
+    const Note *note_ = nullptr;
+    DWORD openFlags_ = 0;
+    bool decrypted_ = false;
+    std::vector<OpenItem> items_;
+    std::vector<std::vector<std::uint8_t>> expanded_; // values changed by OPEN_EXPAND
+    std::vector<DHANDLE> segments_;
+    DHANDLE responses_ = NULLHANDLE;
+};
+
+} // namespace notesemu

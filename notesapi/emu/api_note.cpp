@@ -1,0 +1,341 @@
+// Notes and items: the C entry points.
+#include "Identity.h"
+#include "Log.h"
+#include "OpenNote.h"
+#include "Runtime.h"
+
+#include <notes/notes.h>
+
+#include <algorithm>
+#include <cstring>
+
+using notesemu::HandleKind;
+using notesemu::OpenNote;
+using notesemu::Runtime;
+
+namespace {
+
+std::shared_ptr<OpenNote> noteOf(NOTEHANDLE handle, const char *function) {
+    Runtime &runtime = Runtime::instance();
+    if (!runtime.initialised()) {
+        notesemu::logf("%s called before NotesInitExtended", function);
+        return nullptr;
+    }
+    return runtime.handles().objectAs<OpenNote>(HandleKind::Note, handle);
+}
+
+void fillItemInfo(const OpenNote::OpenItem &item, BLOCKID *retbhItem, WORD *retDataType, BLOCKID *retbhValue,
+                  DWORD *retValueLength) {
+    if (retbhItem != nullptr)
+        *retbhItem = item.item;
+    if (retDataType != nullptr)
+        *retDataType = item.valueLength >= 2 ? static_cast<WORD>(item.valueBytes[0] | item.valueBytes[1] << 8)
+                                             : TYPE_INVALID_OR_UNKNOWN;
+    if (retbhValue != nullptr)
+        *retbhValue = item.value;
+    if (retValueLength != nullptr)
+        *retValueLength = item.valueLength;
+}
+
+void clearItemInfo(BLOCKID *retbhItem, WORD *retDataType, BLOCKID *retbhValue, DWORD *retValueLength) {
+    if (retbhItem != nullptr)
+        *retbhItem = BLOCKID{};
+    if (retDataType != nullptr)
+        *retDataType = TYPE_INVALID_OR_UNKNOWN;
+    if (retbhValue != nullptr)
+        *retbhValue = BLOCKID{};
+    if (retValueLength != nullptr)
+        *retValueLength = 0;
+}
+
+std::optional<std::string_view> nameArgument(const char *name, WORD length) {
+    if (name == nullptr || length == 0)
+        return std::nullopt;
+    return std::string_view(name, length);
+}
+
+} // namespace
+
+extern "C" {
+
+NOTESAPI STATUS LNPUBLIC NSFNoteOpenExt(DBHANDLE hDB, NOTEID NoteID, DWORD flags, NOTEHANDLE *rethNote) {
+    if (rethNote == nullptr)
+        return ERR_BAD_PARAM;
+    *rethNote = NULLHANDLE;
+    Runtime &runtime = Runtime::instance();
+    if (!runtime.initialised())
+        return ERR_NOTES_NOT_INITIALIZED;
+    const auto database = runtime.handles().objectAs<notesemu::OpenDatabase>(HandleKind::Database, hDB);
+    if (!database)
+        return ERR_BAD_PARAM;
+    const notesemu::Note *note = database->database()->findNote(NoteID);
+    if (note == nullptr) {
+        notesemu::logf("NSFNoteOpenExt: the database has no note 0x%X", NoteID);
+        return ERR_INVALID_NOTE;
+    }
+    if (!database->canRead(*note)) {
+        notesemu::logf("NSFNoteOpenExt: %s may not read note 0x%X (readers item)", database->user().c_str(),
+                       NoteID);
+        return ERR_NOACCESS;
+    }
+    std::shared_ptr<OpenNote> open;
+    if (const STATUS status = OpenNote::open(runtime.handles(), hDB, database, *note, flags, open);
+        status != NOERROR)
+        return status;
+    if (const STATUS status = runtime.handles().insertObject(HandleKind::Note, open, *rethNote);
+        status != NOERROR) {
+        open->release(runtime.handles());
+        return status;
+    }
+    return NOERROR;
+}
+
+NOTESAPI STATUS LNPUBLIC NSFNoteOpen(DBHANDLE hDB, NOTEID NoteID, WORD OpenFlags, NOTEHANDLE *rethNote) {
+    return NSFNoteOpenExt(hDB, NoteID, OpenFlags, rethNote);
+}
+
+NOTESAPI STATUS LNPUBLIC NSFNoteClose(NOTEHANDLE hNote) {
+    const auto note = noteOf(hNote, "NSFNoteClose");
+    if (!note)
+        return ERR_BAD_PARAM;
+    Runtime &runtime = Runtime::instance();
+    {
+        std::lock_guard lock(note->mutex());
+        note->release(runtime.handles());
+    }
+    return runtime.handles().freeObject(HandleKind::Note, hNote);
+}
+
+NOTESAPI void LNPUBLIC NSFNoteGetInfo(NOTEHANDLE hNote, WORD Type, void *Value) {
+    const auto open = noteOf(hNote, "NSFNoteGetInfo");
+    if (!open || Value == nullptr)
+        return;
+    const notesemu::Note &note = open->note();
+    const notesemu::Database &database = *open->database().database();
+    const auto put = [Value](const auto &value) { std::memcpy(Value, &value, sizeof value); };
+    switch (Type) {
+    case _NOTE_DB:
+    case _NOTE_OBJSTORE_DB:
+        put(DBHANDLE{open->dbHandle()});
+        return;
+    case _NOTE_ID:
+        put(NOTEID{note.id});
+        return;
+    case _NOTE_OID:
+        put(note.oid);
+        return;
+    case _NOTE_CLASS:
+        put(WORD{note.noteClass});
+        return;
+    case _NOTE_MODIFIED:
+        put(note.modified);
+        return;
+    case _NOTE_PRIVILEGES:
+        put(WORD{0});
+        return;
+    case _NOTE_FLAGS: {
+        const bool readOnly = open->database().level() < notesemu::AccessLevel::Author;
+        put(WORD{static_cast<WORD>(readOnly ? NOTE_FLAG_READONLY : 0)});
+        return;
+    }
+    case _NOTE_ACCESSED:
+        put(note.accessed);
+        return;
+    case _NOTE_PARENT_NOTEID: {
+        NOTEID parent = NOTEID_NO_PARENT;
+        if (const auto unid = notesemu::parentUnid(database, note)) {
+            if (const notesemu::Note *found = notesemu::findNoteByUnid(database, *unid))
+                parent = found->id;
+        }
+        put(parent);
+        return;
+    }
+    case _NOTE_RESPONSE_COUNT: {
+        DWORD count = 0;
+        for (const notesemu::Note &other : database.notes) {
+            const auto parent = notesemu::parentUnid(database, other);
+            if (parent && std::memcmp(&*parent, &note.oid, sizeof *parent) == 0)
+                ++count;
+        }
+        put(count);
+        return;
+    }
+    case _NOTE_RESPONSES:
+        put(DHANDLE{open->responses()});
+        return;
+    case _NOTE_ADDED_TO_FILE:
+        put(note.addedToFile);
+        return;
+    default:
+        notesemu::logf("NSFNoteGetInfo: unknown selector %u", Type);
+        return;
+    }
+}
+
+NOTESAPI BOOL LNPUBLIC NSFNoteHasMIMEPart(NOTEHANDLE hNote) {
+    const auto open = noteOf(hNote, "NSFNoteHasMIMEPart");
+    if (!open)
+        return FALSE;
+    std::lock_guard lock(open->mutex());
+    for (const OpenNote::OpenItem &item : open->items()) {
+        if (item.visible && item.stored->type() == TYPE_MIME_PART)
+            return TRUE;
+    }
+    return FALSE;
+}
+
+NOTESAPI BOOL LNPUBLIC NSFNoteHasMIME(NOTEHANDLE hNote) {
+    const auto open = noteOf(hNote, "NSFNoteHasMIME");
+    if (!open)
+        return FALSE;
+    std::lock_guard lock(open->mutex());
+    for (const OpenNote::OpenItem &item : open->items()) {
+        if (item.visible &&
+            (item.stored->type() == TYPE_MIME_PART || item.stored->type() == TYPE_RFC822_TEXT))
+            return TRUE;
+    }
+    return FALSE;
+}
+
+NOTESAPI STATUS LNPUBLIC NSFNoteDecrypt(NOTEHANDLE hNote, WORD DecryptFlags,
+                                        ENCRYPTION_KEY *retKeyForAttachments) {
+    (void)DecryptFlags; // attachments are decrypted with their note in any case
+    const auto open = noteOf(hNote, "NSFNoteDecrypt");
+    if (!open)
+        return ERR_BAD_PARAM;
+    std::lock_guard lock(open->mutex());
+    if (!open->isSealed())
+        return ERR_NOTE_NOT_SEALED;
+    const notesemu::Database &database = *open->database().database();
+    const std::string &user = open->database().user();
+    bool anyEntries = false;
+    const notesemu::Item *sealedFor = notesemu::findItem(database.itemsOf(open->note()), "$SealedFor");
+    if (sealedFor == nullptr || !notesemu::itemNames(*sealedFor, user, anyEntries)) {
+        notesemu::logf("NSFNoteDecrypt: note 0x%X is not encrypted for %s", open->note().id, user.c_str());
+        return ERR_NOT_SEALED_FOR_YOU;
+    }
+    if (const STATUS status = open->reveal(Runtime::instance().handles()); status != NOERROR)
+        return status;
+    if (retKeyForAttachments != nullptr) {
+        // The bulk key is opaque to callers; this one names the note it belongs to.
+        ENCRYPTION_KEY key{};
+        key.Byte1 = 1;
+        std::memcpy(key.Text, &open->note().oid, sizeof key.Text);
+        *retKeyForAttachments = key;
+    }
+    return NOERROR;
+}
+
+NOTESAPI STATUS LNPUBLIC NSFItemInfo(NOTEHANDLE hNote, const char *Name, WORD NameLength, BLOCKID *retbhItem,
+                                     WORD *retDataType, BLOCKID *retbhValue, DWORD *retValueLength) {
+    clearItemInfo(retbhItem, retDataType, retbhValue, retValueLength);
+    const auto open = noteOf(hNote, "NSFItemInfo");
+    if (!open)
+        return ERR_BAD_PARAM;
+    std::lock_guard lock(open->mutex());
+    const auto index = open->findVisible(0, nameArgument(Name, NameLength));
+    if (!index)
+        return ERR_ITEM_NOT_FOUND;
+    fillItemInfo(open->items()[*index], retbhItem, retDataType, retbhValue, retValueLength);
+    return NOERROR;
+}
+
+NOTESAPI STATUS LNPUBLIC NSFItemInfoNext(NOTEHANDLE hNote, BLOCKID NextItem, const char *Name,
+                                         WORD NameLength, BLOCKID *retbhItem, WORD *retDataType,
+                                         BLOCKID *retbhValue, DWORD *retValueLength) {
+    clearItemInfo(retbhItem, retDataType, retbhValue, retValueLength);
+    const auto open = noteOf(hNote, "NSFItemInfoNext");
+    if (!open)
+        return ERR_BAD_PARAM;
+    std::lock_guard lock(open->mutex());
+    const auto previous = open->indexOfItemBlock(NextItem);
+    if (!previous) {
+        notesemu::logf("NSFItemInfoNext: the item block 0x%08X/%u is not an item of this note", NextItem.pool,
+                       NextItem.block);
+        return ERR_BAD_PARAM;
+    }
+    const auto index = open->findVisible(*previous + 1, nameArgument(Name, NameLength));
+    if (!index)
+        return ERR_ITEM_NOT_FOUND;
+    fillItemInfo(open->items()[*index], retbhItem, retDataType, retbhValue, retValueLength);
+    return NOERROR;
+}
+
+NOTESAPI STATUS LNPUBLIC NSFItemScan(NOTEHANDLE hNote, NSFITEMSCANPROC ActionRoutine,
+                                     void *RoutineParameter) {
+    if (ActionRoutine == nullptr)
+        return ERR_BAD_PARAM;
+    const auto open = noteOf(hNote, "NSFItemScan");
+    if (!open)
+        return ERR_BAD_PARAM;
+    std::vector<OpenNote::OpenItem> items;
+    {
+        // The routine runs without the lock: it may call back into the note.
+        std::lock_guard lock(open->mutex());
+        items = open->items();
+    }
+    for (const OpenNote::OpenItem &item : items) {
+        if (!item.visible)
+            continue;
+        const STATUS status = ActionRoutine(0, item.flags, const_cast<char *>(item.name.data()),
+                                            static_cast<WORD>(item.name.size()), item.valueBytes,
+                                            item.valueLength, RoutineParameter);
+        if (status != NOERROR)
+            return status;
+    }
+    return NOERROR;
+}
+
+NOTESAPI WORD LNPUBLIC NSFItemGetText(NOTEHANDLE hNote, const char *ItemName, char *retBuffer,
+                                      WORD BufferLength) {
+    if (retBuffer != nullptr && BufferLength > 0)
+        retBuffer[0] = '\0';
+    const auto open = noteOf(hNote, "NSFItemGetText");
+    if (!open || ItemName == nullptr || retBuffer == nullptr || BufferLength == 0)
+        return 0;
+    std::lock_guard lock(open->mutex());
+    const auto index = open->findVisible(0, std::string_view(ItemName));
+    if (!index)
+        return 0;
+    const OpenNote::OpenItem &item = open->items()[*index];
+    const std::vector<std::string_view> entries =
+        notesemu::textEntries(std::span<const std::uint8_t>(item.valueBytes, item.valueLength));
+    // A text list gives its first entry.
+    if (entries.empty())
+        return 0;
+    const std::size_t length = std::min<std::size_t>(entries.front().size(), BufferLength - 1u);
+    std::memcpy(retBuffer, entries.front().data(), length);
+    retBuffer[length] = '\0';
+    return static_cast<WORD>(length);
+}
+
+NOTESAPI STATUS LNPUBLIC SECKFMSwitchToIDFile(char *pIDFileName, char *pPassword, char *retUserName,
+                                              WORD MaxUserNameLength, DWORD SwitchIdFlags, void *pReserved) {
+    (void)pReserved;
+    Runtime &runtime = Runtime::instance();
+    if (!runtime.initialised())
+        return ERR_NOTES_NOT_INITIALIZED;
+    if (pIDFileName == nullptr || *pIDFileName == '\0')
+        return ERR_BSAFE_NULLPARAM;
+    notesemu::IdFile file;
+    if (const STATUS status = notesemu::readIdFile(pIDFileName, file); status != NOERROR)
+        return status;
+    if (retUserName != nullptr && file.userName.size() >= MaxUserNameLength) {
+        notesemu::logf("SECKFMSwitchToIDFile: the user name needs %zu bytes, the buffer has %u",
+                       file.userName.size() + 1, MaxUserNameLength);
+        return ERR_BSAFE_TOOSMALL;
+    }
+    std::string user;
+    if (const STATUS status = notesemu::switchIdentity(pIDFileName, pPassword ? pPassword : "", user);
+        status != NOERROR)
+        return status;
+    if (retUserName != nullptr) {
+        std::memcpy(retUserName, user.data(), user.size());
+        retUserName[user.size()] = '\0';
+    }
+    if ((SwitchIdFlags & fKFM_switchid_DontSetEnvVar) == 0)
+        runtime.setEnvironmentValue("KeyFileName", pIDFileName);
+    return NOERROR;
+}
+
+} // extern "C"

@@ -1,0 +1,23 @@
+// The item data reader: the one way the reader reads the value of a named item of an open note.
+#pragma once
+
+#include <stdint.h>
+
+#include "notes/global.h"
+
+struct NSFCONTEXT;
+
+// What nsfGetItemData is asked for.
+enum {
+    NSF_DATA_TEXT = 0,     // UTF-8 text appended to BufferMain; pvData: a TFMT for times, or null
+    NSF_DATA_CDR = 1,      // composite records in BufferCDR, after the type word
+    NSF_DATA_IMAGE = 2,    // a picture's bytes into its own buffer; pvData: the NSFIMAGE
+    NSF_DATA_TIMEDATE = 3  // the TIMEDATE copied to pvData
+};
+
+// Reads every item of the name (large values are several items of one name) into the buffer of
+// the kind asked for. 0 also when there is no such item; the result buffer is then empty.
+int nsfGetItemData(NSFCONTEXT *pContext, NOTEHANDLE hNote, const char *pszItemName, int32_t eData, void *pvData);
+
+// The action routine of EnumCompositeBuffer; always lets the enumeration go on.
+STATUS LNCALLBACK nsfEnumCompositeBufferCB(char *pRecord, WORD wRecordType, DWORD dwRecordLength, void *pvContext);

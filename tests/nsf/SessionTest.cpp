@@ -1,0 +1,334 @@
+// The Notes session: runtime start under the machine-wide mutex, the client's own ID file, the
+// identity switch and the database open and close, and the choice among several credentials.
+#include "NsfFixture.h"
+
+#include <tessel/kit/Dxl.h>
+#include <tessel/kit/IdFile.h>
+
+#include <atomic>
+#include <thread>
+
+#include "items/buffers.h"
+#include "notes/creds.h"
+#include "notes/notes.h"
+#include "notes/session.h"
+#include "os/qlsys.h"
+#include "reader/memory.h"
+#include "reader/reader.h"
+#include "reader/status.h"
+
+namespace tessel::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+const char kAlice[] = "CN=Alice Smith/O=Acme";
+const char kBob[] = "CN=Bob Jones/O=Acme";
+
+class SessionTest : public NsfTest {
+protected:
+    void SetUp() override {
+        NsfTest::SetUp();
+        // The mutex's lock file lives in the temporary directory: keep each test's apart.
+        env.set("TMPDIR", scratch.path().string());
+        env.unset("NOTES_INI");
+        ASSERT_EQ(nsfInitBuffers(pContext), NSF_STATUS_OK);
+    }
+    void TearDown() override {
+        nsfCloseDatabase(pContext);
+        if (pContext->bNotesInitialised)
+            NotesTerm();
+        for (int32_t i = 0; i < pContext->numBuffers; i++)
+            nsfFreeBuffer(pContext, &pContext->buffers[i]);
+        nsfFree(pContext, pContext->buffers);
+        for (int32_t i = 0; i < pContext->cCreds; i++) {
+            nsfFree(pContext, pContext->rgCreds[i].pszUserIdFile);
+            nsfFree(pContext, pContext->rgCreds[i].pszPassword);
+        }
+        nsfFree(pContext, pContext->rgCreds);
+        NsfTest::TearDown();
+    }
+
+    // A notes.ini with the given lines, made the runtime's environment.
+    void useNotesIni(const std::vector<std::string> &lines) {
+        fs::path ini = scratch.path() / "notes.ini";
+        std::ofstream out(ini);
+        out << "[Notes]\n";
+        for (const auto &line : lines)
+            out << line << '\n';
+        env.set("NOTES_INI", ini.string());
+    }
+    std::string idFile(const char *pszName, const char *pszUser, const char *pszPassword) {
+        fs::path path = scratch.path() / pszName;
+        kit::writeIdFile(path, pszUser, pszPassword, kit::Salt{});
+        return path.string();
+    }
+    // A small mail database: documents with a Body, some of them encrypted for one user.
+    std::string database(int cPlain, int cSealedForBob, const std::string &defaultAccess = "reader") {
+        kit::Database db;
+        db.info.title = "Test mail";
+        db.info.defaultAccess = defaultAccess;
+        db.info.acl = {{kAlice, "manager", "person", {}}, {kBob, "reader", "person", {}}};
+        for (int i = 0; i < cPlain + cSealedForBob; i++) {
+            kit::Note memo = kit::Note::document("Memo");
+            memo.add(kit::Item::text("Subject", "memo " + std::to_string(i)));
+            memo.add(kit::Item::richText("Body", kit::RichText{}.par(1, "Hello")));
+            if (i >= cPlain) {
+                memo.add(kit::Item::text("Encrypt", "1"));
+                memo.find("Body")->seal();
+                memo.sealFor({kBob});
+            }
+            db.add(std::move(memo));
+        }
+        fs::path path = scratch.path() / "mail.dxl";
+        std::ofstream(path, std::ios::binary) << db.toDxl();
+        return path.string();
+    }
+    void initNotes() {
+        ASSERT_EQ(nsfInitNotes(pContext), NSF_STATUS_OK);
+        ASSERT_EQ(pContext->bNotesInitialised, 1);
+    }
+};
+
+TEST_F(SessionTest, MissingNotesIniFailsTheStartWithItsThreeLines) {
+    env.set("NOTES_INI", (scratch.path() / "missing.ini").string());
+    EXPECT_EQ(nsfInitNotes(pContext), NSF_STATUS_INIT_FAILED);
+    EXPECT_EQ(pContext->bNotesInitialised, 0);
+    auto lines = logLines();
+    EXPECT_TRUE(contains(lines, "[0/0] ERROR nsfInitNotes(): Error initializing Notes (status 421 0x1a5)"));
+    EXPECT_TRUE(contains(lines,
+                         "[0/0] ERROR nsfInitNotes(): The NOTES.INI file cannot be found on the search path "
+                         "(PATH)"));
+    EXPECT_TRUE(contains(lines, "[0/0] WARNING nsfInitNotes(): Notes is NOT initialized"));
+    EXPECT_TRUE(contains(lines, "[0/0] INFO nsfInitNotes(): Mutex released"));
+}
+
+TEST_F(SessionTest, StartsTheRuntimeUnderTheMutex) {
+    initNotes();
+    auto lines = logLines();
+    for (const char *pszLine :
+         {"[0/0] INFO nsfInitNotes(): Creating mutex QuillonNSFReaderMutex...",
+          "[0/0] INFO nsfInitNotes(): Mutex locked", "[0/0] INFO nsfInitNotes(): Notes is initialized",
+          "[0/0] INFO nsfInitNotes(): Mutex released"})
+        EXPECT_TRUE(contains(lines, pszLine)) << pszLine;
+}
+
+TEST_F(SessionTest, TheMutexExcludesOtherHoldersUntilReleased) {
+    QLSYS_MUTEX *pHeld = qlsys_mutex_open(NSF_MUTEX_NAME);
+    ASSERT_NE(pHeld, nullptr);
+    ASSERT_EQ(qlsys_mutex_lock(pHeld), QLSYS_WAIT_OBJECT_0);
+    std::atomic<bool> bStarted{false};
+    std::thread opener([&] {
+        nsfInitNotes(pContext);
+        bStarted = true;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_FALSE(bStarted) << "the runtime started while another holder had the mutex";
+    EXPECT_EQ(qlsys_mutex_unlock(pHeld), 0);
+    opener.join();
+    EXPECT_TRUE(bStarted);
+    EXPECT_EQ(pContext->bNotesInitialised, 1);
+    qlsys_mutex_close(pHeld);
+}
+
+TEST_F(SessionTest, AHolderThatDiedLeavesTheMutexAbandonedOnce) {
+    // What a crashed holder leaves behind: its process ID in the lock file, the lock itself gone.
+    std::ofstream(scratch.path() / (std::string(NSF_MUTEX_NAME) + ".lock")) << "99999\n";
+    EXPECT_EQ(nsfInitNotes(pContext), NSF_STATUS_INIT_FAILED);
+    auto lines = logLines();
+    EXPECT_TRUE(contains(lines, "[0/0] ERROR nsfInitNotes(): Error locking mutex (mutex NOT locked)..."));
+    EXPECT_TRUE(contains(lines, "[0/0] WARNING nsfInitNotes(): ... wait abandoned"));
+    EXPECT_EQ(pContext->bNotesInitialised, 0);
+    initNotes(); // the next reader finds it clean
+}
+
+TEST_F(SessionTest, SavedIdFileJoinsTheDataDirectoryAndHidesThePassword) {
+    useNotesIni({"KeyFileName=user.id", "Directory=/notes/data", "QUILLON_TESSEL_PASSWORD=s3cr3t-pw"});
+    initNotes();
+    ASSERT_EQ(nsfSaveUserIdFile(pContext), NSF_STATUS_OK);
+    EXPECT_STREQ(pContext->szUserIdFile, "/notes/data/user.id");
+    EXPECT_STREQ(pContext->szPassword, "s3cr3t-pw");
+    auto lines = logLines();
+    EXPECT_TRUE(contains(lines, "[0/0] INFO nsfSaveUserIdFile(): Saved user ID file, szPassword ********, "
+                                "szUserIdFile..."));
+    for (const auto &line : lines)
+        EXPECT_EQ(line.find("s3cr3t-pw"), std::string::npos) << "a password in the log: " << line;
+}
+
+TEST_F(SessionTest, SavedIdFileCases) {
+    struct Case {
+        std::vector<std::string> ini;
+        int nStatus;
+        const char *pszIdFile;
+    };
+    const Case cases[] = {
+        {{"KeyFileName=user.id"}, NSF_STATUS_INTERNAL, ""},                      // no Directory
+        {{"ServerKeyFileName=/srv/server.id"}, NSF_STATUS_OK, "/srv/server.id"}, // the server's
+        {{"KeyFileName=/ids/a.id", "ServerKeyFileName=/srv/b.id"}, NSF_STATUS_OK, "/ids/a.id"},
+        {{}, NSF_STATUS_OK, ""}, // a client without an ID file: nothing to switch back to
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.pszIdFile);
+        useNotesIni(c.ini);
+        initNotes();
+        EXPECT_EQ(nsfSaveUserIdFile(pContext), c.nStatus);
+        EXPECT_STREQ(pContext->szUserIdFile, c.pszIdFile);
+        NotesTerm();
+        pContext->bNotesInitialised = 0;
+    }
+    EXPECT_TRUE(contains(logLines(), "[0/0] ERROR nsfSaveUserIdFile(): No directory found"));
+}
+
+TEST_F(SessionTest, OpenStatuses) {
+    std::string alice = idFile("alice.id", kAlice, "alice-pw");
+    std::string path = database(2, 0, "noaccess");
+    initNotes();
+    struct Case {
+        const char *pszName;
+        std::string idFile;
+        std::string dbPath;
+        const char *pszPassword;
+        int nStatus;
+    };
+    const Case cases[] = {
+        {"missing database", "", (scratch.path() / "none.dxl").string(), nullptr, NSF_STATUS_ACCESS_FAILED},
+        {"refused by the ACL", "", path, nullptr, NSF_STATUS_ACCESS_FAILED},
+        {"missing ID file", (scratch.path() / "none.id").string(), path, "x", NSF_STATUS_ACCESS_REFUSED},
+        {"wrong password", alice, path, "wrong", NSF_STATUS_ACCESS_REFUSED},
+        {"the owner's ID", alice, path, "alice-pw", NSF_STATUS_OK},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.pszName);
+        EXPECT_EQ(nsfOpenDatabase(pContext, c.idFile.empty() ? nullptr : c.idFile.c_str(), c.dbPath.c_str(),
+                                  c.pszPassword),
+                  c.nStatus);
+        EXPECT_EQ(pContext->hDB != NULLHANDLE, c.nStatus == NSF_STATUS_OK);
+    }
+    EXPECT_EQ(nsfOpenDatabase(pContext, nullptr, path.c_str(), nullptr), NSF_STATUS_INTERNAL);
+    auto lines = logLines();
+    EXPECT_TRUE(contains(lines, "[0/0] ERROR nsfOpenDatabase(): Database is already open"));
+    EXPECT_TRUE(contains(lines, "[0/0] INFO nsfOpenDatabase(): Switched to temp ID file, szUserName " +
+                                    std::string(kAlice) + ", szUserIdFile..."));
+    EXPECT_EQ(nsfCloseDatabase(pContext), NSF_STATUS_OK);
+    EXPECT_EQ(pContext->hDB, NULLHANDLE);
+}
+
+TEST_F(SessionTest, CloseWithNothingOpenDoesNothing) {
+    size_t cLines = logLines().size();
+    EXPECT_EQ(nsfCloseDatabase(pContext), NSF_STATUS_OK);
+    EXPECT_EQ(logLines().size(), cLines);
+}
+
+TEST_F(SessionTest, CloseSwitchesBackToTheSavedIdFile) {
+    std::string alice = idFile("alice.id", kAlice, "alice-pw");
+    std::string bob = idFile("bob.id", kBob, "bob-pw");
+    useNotesIni({"KeyFileName=" + alice, "QUILLON_TESSEL_PASSWORD=alice-pw"});
+    std::string path = database(1, 0);
+    initNotes();
+    ASSERT_EQ(nsfSaveUserIdFile(pContext), NSF_STATUS_OK);
+    ASSERT_EQ(nsfOpenDatabase(pContext, bob.c_str(), path.c_str(), "bob-pw"), NSF_STATUS_OK);
+    EXPECT_EQ(nsfCloseDatabase(pContext), NSF_STATUS_OK);
+    auto lines = logLines();
+    EXPECT_TRUE(contains(lines, "[0/0] INFO nsfCloseDatabase(): Switched back to ID file, UserName " +
+                                    std::string(kAlice) + ", szPassword ********, szUserIdFile..."));
+    for (const auto &line : lines) {
+        EXPECT_EQ(line.find("alice-pw"), std::string::npos) << line;
+        EXPECT_EQ(line.find("bob-pw"), std::string::npos) << line;
+    }
+}
+
+TEST_F(SessionTest, CredentialPairing) {
+    struct Case {
+        const char *pszName;
+        std::vector<std::pair<int32_t, const char *>> items;
+        std::vector<std::pair<std::string, std::string>> records; // ID file, password ("-" for none)
+    };
+    const int32_t I = QLCredentialType_UserIdFile;
+    const int32_t P = QLCredentialType_Password;
+    const Case cases[] = {
+        {"one ID file, no password", {{I, "a.id"}}, {{"a.id", "-"}}},
+        {"two pairs", {{I, "a.id"}, {P, "pa"}, {I, "b.id"}, {P, "pb"}}, {{"a.id", "pa"}, {"b.id", "pb"}}},
+        {"two passwords for one file", {{I, "a.id"}, {P, "p1"}, {P, "p2"}}, {{"a.id", "p1"}, {"a.id", "p2"}}},
+        {"password first", {{P, "p"}, {I, "a.id"}}, {{"a.id", "p"}}},
+        {"passwords only", {{P, "p1"}, {P, "p2"}}, {}},
+        {"unknown types skipped", {{7, "x"}, {I, "a.id"}, {0, "y"}}, {{"a.id", "-"}}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.pszName);
+        std::vector<QLCredentialItem> items;
+        for (const auto &[type, value] : c.items)
+            items.push_back({type, value});
+        std::vector<QLCredentialItem *> pointers;
+        for (auto &item : items)
+            pointers.push_back(&item);
+        QLCredentialList list{static_cast<int32_t>(pointers.size()), pointers.data()};
+        ASSERT_EQ(nsfInitCreds(pContext, &list), NSF_STATUS_OK);
+        ASSERT_EQ(pContext->cCreds, static_cast<int32_t>(c.records.size()));
+        for (size_t i = 0; i < c.records.size(); i++) {
+            EXPECT_STREQ(pContext->rgCreds[i].pszUserIdFile, c.records[i].first.c_str());
+            if (c.records[i].second == "-") {
+                EXPECT_EQ(pContext->rgCreds[i].pszPassword, nullptr);
+            } else {
+                EXPECT_STREQ(pContext->rgCreds[i].pszPassword, c.records[i].second.c_str());
+            }
+        }
+        for (int32_t i = 0; i < pContext->cCreds; i++) {
+            nsfFree(pContext, pContext->rgCreds[i].pszUserIdFile);
+            nsfFree(pContext, pContext->rgCreds[i].pszPassword);
+        }
+        nsfFree(pContext, pContext->rgCreds);
+        pContext->rgCreds = nullptr;
+        pContext->cCreds = 0;
+    }
+}
+
+TEST_F(SessionTest, TheUserWhoCanReadMostBodiesWins) {
+    std::string alice = idFile("alice.id", kAlice, "alice-pw");
+    std::string bob = idFile("bob.id", kBob, "bob-pw");
+    std::string path = database(0, 4);
+    char szPath[512];
+    std::snprintf(szPath, sizeof(szPath), "%s", path.c_str());
+    QLIOobj io{};
+    io.pFileName = szPath;
+    pContext->pIOobj = &io;
+    initNotes();
+    ASSERT_EQ(nsfNewCred(pContext, alice.c_str(), "alice-pw"), NSF_STATUS_OK);
+    ASSERT_EQ(nsfNewCred(pContext, bob.c_str(), "bob-pw"), NSF_STATUS_OK);
+    NSFCRED *pChosen = nsfChooseCred(pContext);
+    ASSERT_NE(pChosen, nullptr);
+    EXPECT_STREQ(pChosen->pszUserIdFile, bob.c_str());
+    EXPECT_EQ(pContext->rgCreds[0].cNotes, 4);
+    EXPECT_EQ(pContext->rgCreds[0].cBody, 0) << "sealed bodies are not there for Alice";
+    EXPECT_EQ(pContext->rgCreds[1].cBody, 4);
+    EXPECT_EQ(pContext->hIDTable, NULLHANDLE);
+    EXPECT_EQ(pContext->hDB, NULLHANDLE);
+    auto lines = logLines();
+    EXPECT_TRUE(contains(lines, "[0/0] INFO nsfInit(): Testing credential # 2 of 2"));
+    EXPECT_TRUE(contains(lines, "[0/0] INFO nsfInit(): Using credential # 2 of 2"));
+    pContext->pIOobj = nullptr;
+}
+
+TEST_F(SessionTest, EqualScoresGoToTheFirstAndASingleRecordIsNotTested) {
+    std::string alice = idFile("alice.id", kAlice, "alice-pw");
+    std::string bob = idFile("bob.id", kBob, "bob-pw");
+    std::string path = database(3, 0);
+    char szPath[512];
+    std::snprintf(szPath, sizeof(szPath), "%s", path.c_str());
+    QLIOobj io{};
+    io.pFileName = szPath;
+    pContext->pIOobj = &io;
+    initNotes();
+    ASSERT_EQ(nsfNewCred(pContext, bob.c_str(), "bob-pw"), NSF_STATUS_OK);
+    EXPECT_EQ(nsfChooseCred(pContext), &pContext->rgCreds[0]);
+    EXPECT_FALSE(contains(logLines(), "[0/0] INFO nsfTestCreds(): Testing credentials..."));
+
+    ASSERT_EQ(nsfNewCred(pContext, alice.c_str(), "alice-pw"), NSF_STATUS_OK);
+    NSFCRED *pChosen = nsfChooseCred(pContext);
+    EXPECT_EQ(pChosen, &pContext->rgCreds[0]);
+    EXPECT_EQ(pContext->rgCreds[0].cBody, 3);
+    EXPECT_EQ(pContext->rgCreds[1].cBody, 3);
+    pContext->pIOobj = nullptr;
+}
+
+} // namespace
+} // namespace tessel::test
