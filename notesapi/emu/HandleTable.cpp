@@ -21,6 +21,8 @@ const char *kindName(HandleKind kind) {
         return "note handle";
     case HandleKind::IdTable:
         return "ID table";
+    case HandleKind::DxlExporter:
+        return "DXL exporter";
     }
     return "handle";
 }

@@ -20,6 +20,7 @@ enum class HandleKind : std::uint8_t {
     Database,     // DBHANDLE (NSFDbOpen)
     Note,         // NOTEHANDLE (NSFNoteOpenExt); its item pool segments are pinned Memory objects
     IdTable,      // DHANDLE of an ID table (IDCreateTable)
+    DxlExporter,  // DXLEXPORTHANDLE (DXLCreateExporter)
 };
 
 // An object a handle names other than plain memory. Objects are shared with the callers that

@@ -2,7 +2,9 @@
 
 #include "IdTable.h"
 #include "Log.h"
+#include "Runtime.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace notesemu {
@@ -201,6 +203,78 @@ STATUS OpenNote::reveal(HandleTable &table) {
         return status;
     decrypted_ = true;
     return NOERROR;
+}
+
+STATUS OpenNote::replaceItems(HandleTable &table, std::string_view at,
+                              const std::function<bool(const OpenItem &)> &remove,
+                              std::vector<NewItem> inPlace, std::vector<NewItem> appended) {
+    std::optional<std::size_t> position = findVisible(0, at);
+    std::vector<OpenItem> kept;
+    kept.reserve(items_.size() + inPlace.size() + appended.size());
+    std::size_t insertAt = 0;
+    for (std::size_t i = 0; i < items_.size(); ++i) {
+        if (position && i == *position)
+            insertAt = kept.size();
+        if (!items_[i].visible || !remove(items_[i]))
+            kept.push_back(items_[i]);
+    }
+    if (!position)
+        insertAt = kept.size();
+    const auto make = [this](NewItem &source) {
+        ownNames_.push_back(std::move(source.name));
+        ownValues_.push_back(std::move(source.value));
+        Item item;
+        item.name = ownNames_.back();
+        item.flags = source.flags;
+        item.value = ownValues_.back();
+        ownItems_.push_back(item);
+        OpenItem entry;
+        entry.name = ownItems_.back().name;
+        entry.flags = item.flags;
+        entry.stored = &ownItems_.back();
+        return entry;
+    };
+    std::vector<OpenItem> fresh;
+    for (NewItem &item : inPlace)
+        fresh.push_back(make(item));
+    kept.insert(kept.begin() + static_cast<std::ptrdiff_t>(insertAt), fresh.begin(), fresh.end());
+    std::vector<std::size_t> layout;
+    for (std::size_t i = 0; i < fresh.size(); ++i)
+        layout.push_back(insertAt + i);
+    for (NewItem &item : appended) {
+        layout.push_back(kept.size());
+        kept.push_back(make(item));
+    }
+    items_ = std::move(kept);
+    return layOut(table, layout);
+}
+
+DWORD OpenNote::addObject(std::vector<std::uint8_t> bytes) {
+    const Database &db = *database_->database();
+    DWORD rrv = db.objects.empty() ? 4 : db.objects.rbegin()->first + 4;
+    if (!ownObjects_.empty())
+        rrv = std::max(rrv, ownObjects_.rbegin()->first + 4);
+    ownObjectBytes_.push_back(std::move(bytes));
+    ownObjects_[rrv] = DatabaseObject{ownObjectBytes_.back()};
+    return rrv;
+}
+
+const DatabaseObject *OpenNote::findObject(DWORD rrv) const {
+    if (const auto found = ownObjects_.find(rrv); found != ownObjects_.end())
+        return &found->second;
+    return database_->database()->findObject(rrv);
+}
+
+std::shared_ptr<OpenNote> openNoteOf(NOTEHANDLE handle, const char *function) {
+    Runtime &runtime = Runtime::instance();
+    if (!runtime.initialised()) {
+        logf("%s called before NotesInitExtended", function);
+        return nullptr;
+    }
+    auto note = runtime.handles().objectAs<OpenNote>(HandleKind::Note, handle);
+    if (!note)
+        logf("%s: 0x%08X is not an open note", function, handle);
+    return note;
 }
 
 } // namespace notesemu

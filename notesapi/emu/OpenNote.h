@@ -11,9 +11,13 @@
 #include <notes/nsfnote.h>
 #include <notes/pool.h>
 
+#include <deque>
+#include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -57,6 +61,23 @@ public:
     // Shows the sealed items (NSFNoteDecrypt after the checks).
     STATUS reveal(HandleTable &table);
 
+    // An item made in the working copy (by a conversion); its value starts with the type word.
+    struct NewItem {
+        std::string name;
+        WORD flags = 0;
+        std::vector<std::uint8_t> value;
+    };
+    // Rewrites the working copy: the visible items `remove` selects go, `inPlace` takes the place of
+    // the first visible item named `at` (or goes at the end when there is none), `appended` goes
+    // at the end. The new values live as long as the note.
+    STATUS replaceItems(HandleTable &table, std::string_view at,
+                        const std::function<bool(const OpenItem &)> &remove, std::vector<NewItem> inPlace,
+                        std::vector<NewItem> appended);
+    // Adds an attachment object owned by the working copy and returns its RRV.
+    DWORD addObject(std::vector<std::uint8_t> bytes);
+    // The object an RRV names: the working copy's own, else the database's; null when none.
+    const DatabaseObject *findObject(DWORD rrv) const;
+
 private:
     OpenNote() = default;
     STATUS layOut(HandleTable &table, const std::vector<std::size_t> &which);
@@ -71,6 +92,16 @@ private:
     std::vector<std::vector<std::uint8_t>> expanded_; // values changed by OPEN_EXPAND
     std::vector<DHANDLE> segments_;
     DHANDLE responses_ = NULLHANDLE;
+    // What conversions added: item records, names and values, and attachment objects.
+    std::deque<Item> ownItems_;
+    std::deque<std::string> ownNames_;
+    std::deque<std::vector<std::uint8_t>> ownValues_;
+    std::map<DWORD, DatabaseObject> ownObjects_;
+    std::deque<std::vector<std::uint8_t>> ownObjectBytes_;
 };
+
+// The open note a handle names, or null (logged) when the runtime is not started or the handle
+// is not an open note. `function` names the caller in the log.
+std::shared_ptr<OpenNote> openNoteOf(NOTEHANDLE handle, const char *function);
 
 } // namespace notesemu

@@ -15,15 +15,6 @@ using notesemu::Runtime;
 
 namespace {
 
-std::shared_ptr<OpenNote> noteOf(NOTEHANDLE handle, const char *function) {
-    Runtime &runtime = Runtime::instance();
-    if (!runtime.initialised()) {
-        notesemu::logf("%s called before NotesInitExtended", function);
-        return nullptr;
-    }
-    return runtime.handles().objectAs<OpenNote>(HandleKind::Note, handle);
-}
-
 void fillItemInfo(const OpenNote::OpenItem &item, BLOCKID *retbhItem, WORD *retDataType, BLOCKID *retbhValue,
                   DWORD *retValueLength) {
     if (retbhItem != nullptr)
@@ -95,7 +86,7 @@ NOTESAPI STATUS LNPUBLIC NSFNoteOpen(DBHANDLE hDB, NOTEID NoteID, WORD OpenFlags
 }
 
 NOTESAPI STATUS LNPUBLIC NSFNoteClose(NOTEHANDLE hNote) {
-    const auto note = noteOf(hNote, "NSFNoteClose");
+    const auto note = notesemu::openNoteOf(hNote, "NSFNoteClose");
     if (!note)
         return ERR_BAD_PARAM;
     Runtime &runtime = Runtime::instance();
@@ -107,7 +98,7 @@ NOTESAPI STATUS LNPUBLIC NSFNoteClose(NOTEHANDLE hNote) {
 }
 
 NOTESAPI void LNPUBLIC NSFNoteGetInfo(NOTEHANDLE hNote, WORD Type, void *Value) {
-    const auto open = noteOf(hNote, "NSFNoteGetInfo");
+    const auto open = notesemu::openNoteOf(hNote, "NSFNoteGetInfo");
     if (!open || Value == nullptr)
         return;
     const notesemu::Note &note = open->note();
@@ -173,7 +164,7 @@ NOTESAPI void LNPUBLIC NSFNoteGetInfo(NOTEHANDLE hNote, WORD Type, void *Value) 
 }
 
 NOTESAPI BOOL LNPUBLIC NSFNoteHasMIMEPart(NOTEHANDLE hNote) {
-    const auto open = noteOf(hNote, "NSFNoteHasMIMEPart");
+    const auto open = notesemu::openNoteOf(hNote, "NSFNoteHasMIMEPart");
     if (!open)
         return FALSE;
     std::lock_guard lock(open->mutex());
@@ -185,7 +176,7 @@ NOTESAPI BOOL LNPUBLIC NSFNoteHasMIMEPart(NOTEHANDLE hNote) {
 }
 
 NOTESAPI BOOL LNPUBLIC NSFNoteHasMIME(NOTEHANDLE hNote) {
-    const auto open = noteOf(hNote, "NSFNoteHasMIME");
+    const auto open = notesemu::openNoteOf(hNote, "NSFNoteHasMIME");
     if (!open)
         return FALSE;
     std::lock_guard lock(open->mutex());
@@ -200,7 +191,7 @@ NOTESAPI BOOL LNPUBLIC NSFNoteHasMIME(NOTEHANDLE hNote) {
 NOTESAPI STATUS LNPUBLIC NSFNoteDecrypt(NOTEHANDLE hNote, WORD DecryptFlags,
                                         ENCRYPTION_KEY *retKeyForAttachments) {
     (void)DecryptFlags; // attachments are decrypted with their note in any case
-    const auto open = noteOf(hNote, "NSFNoteDecrypt");
+    const auto open = notesemu::openNoteOf(hNote, "NSFNoteDecrypt");
     if (!open)
         return ERR_BAD_PARAM;
     std::lock_guard lock(open->mutex());
@@ -229,7 +220,7 @@ NOTESAPI STATUS LNPUBLIC NSFNoteDecrypt(NOTEHANDLE hNote, WORD DecryptFlags,
 NOTESAPI STATUS LNPUBLIC NSFItemInfo(NOTEHANDLE hNote, const char *Name, WORD NameLength, BLOCKID *retbhItem,
                                      WORD *retDataType, BLOCKID *retbhValue, DWORD *retValueLength) {
     clearItemInfo(retbhItem, retDataType, retbhValue, retValueLength);
-    const auto open = noteOf(hNote, "NSFItemInfo");
+    const auto open = notesemu::openNoteOf(hNote, "NSFItemInfo");
     if (!open)
         return ERR_BAD_PARAM;
     std::lock_guard lock(open->mutex());
@@ -244,7 +235,7 @@ NOTESAPI STATUS LNPUBLIC NSFItemInfoNext(NOTEHANDLE hNote, BLOCKID NextItem, con
                                          WORD NameLength, BLOCKID *retbhItem, WORD *retDataType,
                                          BLOCKID *retbhValue, DWORD *retValueLength) {
     clearItemInfo(retbhItem, retDataType, retbhValue, retValueLength);
-    const auto open = noteOf(hNote, "NSFItemInfoNext");
+    const auto open = notesemu::openNoteOf(hNote, "NSFItemInfoNext");
     if (!open)
         return ERR_BAD_PARAM;
     std::lock_guard lock(open->mutex());
@@ -265,7 +256,7 @@ NOTESAPI STATUS LNPUBLIC NSFItemScan(NOTEHANDLE hNote, NSFITEMSCANPROC ActionRou
                                      void *RoutineParameter) {
     if (ActionRoutine == nullptr)
         return ERR_BAD_PARAM;
-    const auto open = noteOf(hNote, "NSFItemScan");
+    const auto open = notesemu::openNoteOf(hNote, "NSFItemScan");
     if (!open)
         return ERR_BAD_PARAM;
     std::vector<OpenNote::OpenItem> items;
@@ -290,7 +281,7 @@ NOTESAPI WORD LNPUBLIC NSFItemGetText(NOTEHANDLE hNote, const char *ItemName, ch
                                       WORD BufferLength) {
     if (retBuffer != nullptr && BufferLength > 0)
         retBuffer[0] = '\0';
-    const auto open = noteOf(hNote, "NSFItemGetText");
+    const auto open = notesemu::openNoteOf(hNote, "NSFItemGetText");
     if (!open || ItemName == nullptr || retBuffer == nullptr || BufferLength == 0)
         return 0;
     std::lock_guard lock(open->mutex());

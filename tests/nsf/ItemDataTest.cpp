@@ -4,6 +4,7 @@
 
 #include <tessel/kit/CdWriter.h>
 #include <tessel/kit/Dxl.h>
+#include <tessel/kit/Values.h>
 
 #include "catalogue/images.h"
 #include "items/buffers.h"
@@ -211,6 +212,36 @@ TEST_F(ItemDataTest, PictureBytesGoToThePictureBuffer) {
 
     // A text item is no picture.
     EXPECT_EQ(nsfGetItemData(pContext, hNote, "$TITLE", NSF_DATA_IMAGE, &image), NSF_STATUS_INTERNAL);
+}
+
+TEST_F(ItemDataTest, AMimeBodyIsConvertedOnceAndTheWalkRestarts) {
+    kit::MimePart part;
+    part.partType = kit::MimePart::kMessage;
+    part.headers = "MIME-Version: 1.0\r\nContent-Type: text/plain; charset=UTF-8\r\n"
+                   "Content-Transfer-Encoding: 8bit\r\n\r\n";
+    part.body = "Hello from MIME\r\nSecond line caf\xC3\xA9\r\n";
+    kit::Database db;
+    kit::Note memo = kit::Note::document("Memo");
+    memo.add(kit::Item::raw("Body", TYPE_MIME_PART, part.value()));
+    uint32_t noteId = db.add(std::move(memo)).info.noteId;
+    open(db, noteId);
+
+    std::string body = text("Body");
+    EXPECT_NE(body.find("Hello from MIME"), std::string::npos) << body;
+    EXPECT_NE(body.find("Second line caf\xC3\xA9"), std::string::npos) << body;
+    auto lines = logLines();
+    EXPECT_EQ(std::count(lines.begin(), lines.end(),
+                         "[0/0] DEBUG nsfGetItemData(): Converting MIME data to COMPOSITE data..."),
+              1);
+    EXPECT_EQ(
+        std::count(lines.begin(), lines.end(), "[0/0] DEBUG nsfGetItemData(): Re-starting item conversion"),
+        1);
+    EXPECT_FALSE(
+        contains(lines, "[0/0] WARNING nsfGetItemData(): MIME data was not converted to COMPOSITE data"));
+
+    // The converted body as composite records: the walk over the rewritten items gives records.
+    ASSERT_EQ(nsfGetItemData(pContext, hNote, "Body", NSF_DATA_CDR, nullptr), NSF_STATUS_OK);
+    EXPECT_GT(pContext->BufferCDR->ucbData, 2u);
 }
 
 TEST_F(ItemDataTest, RecordsThatLieAboutTheirLengthEndTheReadCleanly) {

@@ -9,6 +9,7 @@
 #include "tessel/kit/Values.h"
 
 #include <array>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -72,6 +73,15 @@ struct Zone {
 };
 constexpr std::array<Zone, 5> kZones = {
     {{-300, false, true}, {-240, true, true}, {60, false, true}, {330, false, false}, {0, false, false}}};
+
+// Base64 in lines of 76 characters, each ending in CRLF, as a MIME body carries it.
+std::string base64Lines(std::span<const std::uint8_t> bytes) {
+    const std::string encoded = base64(bytes);
+    std::string out;
+    for (std::size_t at = 0; at < encoded.size(); at += 76)
+        out += encoded.substr(at, 76) + "\r\n";
+    return out;
+}
 
 FontId font(std::uint8_t face = FontId::kSwiss, std::uint8_t attrib = 0, std::uint8_t color = 0,
             std::uint8_t size = 10) {
@@ -496,7 +506,10 @@ private:
             Rfc822Text::date("Date", "Tue, 5 Mar 2024 10:00:00 -0500", posted.toTimeDate()).value()));
         memo.add(
             Item::raw("MIME_Version", type::kRfc822Text, Rfc822Text::text("MIME-Version", "1.0").value()));
+        // multipart/alternative: a plain-text part, and HTML with a table and an inline picture
+        // held together by multipart/related.
         const std::string boundary = "b1_" + std::to_string(options_.seed);
+        const std::string related = "b2_" + std::to_string(options_.seed);
         MimePart prolog;
         prolog.partType = MimePart::kProlog;
         prolog.headers = "Content-Type: multipart/alternative; boundary=\"" + boundary + "\"\r\n\r\n";
@@ -505,15 +518,39 @@ private:
         plain.boundary = "--" + boundary + "\r\n";
         plain.headers =
             "Content-Type: text/plain; charset=\"UTF-8\"\r\nContent-Transfer-Encoding: 7bit\r\n\r\n";
-        plain.body = "Hello Alice.\r\n";
-        MimePart html = plain;
-        html.headers =
-            "Content-Type: text/html; charset=\"UTF-8\"\r\nContent-Transfer-Encoding: 7bit\r\n\r\n";
-        html.body = "<p>Hello <b>Alice</b>.</p>\r\n";
+        plain.body = "Hello Alice.\r\n\r\nRegion  Q1  Q2\r\nNorth   10  12\r\nSouth    7   9\r\n";
+        MimePart relatedProlog;
+        relatedProlog.partType = MimePart::kProlog;
+        relatedProlog.boundary = "--" + boundary + "\r\n";
+        relatedProlog.headers = "Content-Type: multipart/related; boundary=\"" + related + "\"\r\n\r\n";
+        relatedProlog.body = "\r\n";
+        MimePart html;
+        html.boundary = "--" + related + "\r\n";
+        html.headers = "Content-Type: text/html; charset=\"UTF-8\"\r\nContent-Transfer-Encoding: "
+                       "quoted-printable\r\n\r\n";
+        html.body =
+            "<html><body><p>Hello <b>Alice</b>.</p>\r\n"
+            "<p><img src=3D\"cid:chart@example.org\" alt=3D\"chart\"></p>\r\n"
+            "<table border=3D\"1\"><tr><th>Region</th><th>Q1</th><th>Q2</th></tr>\r\n"
+            "<tr><td>North</td><td>10</td><td>12</td></tr>\r\n"
+            "<tr><td>South</td><td>7</td><td>9</td></tr></table>\r\n"
+            "<p>Details: <a href=3D\"https://www.example.com/q\">the report</a></p></body></html>\r\n";
+        const IndexedPicture chart = patternPicture(24, 16, options_.seed + 500);
+        const Bytes gif = makeGif(chart);
+        MimePart picture;
+        picture.boundary = "--" + related + "\r\n";
+        picture.headers = "Content-Type: image/gif; name=\"chart.gif\"\r\nContent-Transfer-Encoding: "
+                          "base64\r\nContent-ID: <chart@example.org>\r\nContent-Disposition: inline; "
+                          "filename=\"chart.gif\"\r\n\r\n";
+        picture.body = base64Lines(gif);
+        MimePart relatedEpilog;
+        relatedEpilog.partType = MimePart::kEpilog;
+        relatedEpilog.boundary = "--" + related + "--\r\n";
         MimePart epilog;
         epilog.partType = MimePart::kEpilog;
         epilog.boundary = "--" + boundary + "--\r\n";
-        for (const MimePart *part : {&prolog, &plain, &html, &epilog})
+        for (const MimePart *part :
+             {&prolog, &plain, &relatedProlog, &html, &picture, &relatedEpilog, &epilog})
             memo.add(Item::raw("Body", type::kMimePart, part->value()).sign().seal());
         memo.add(
             Item::textList("$MIMETrack", {"Itemize by SMTP Server on Mail1/Acme at 03/05/2024 10:00:05 AM"}));
