@@ -1,7 +1,9 @@
 // tessel: the command line over the Quillon host and the tessel plug-in.
 //
-// For now it opens a database through the plug-in as any filtering host would and reports how far
-// the open got; listing, metadata and extraction join as the plug-in gains those operations.
+// It opens a database through the plug-in as any filtering host would: "open" reports how far the
+// open got, "list" prints the catalogue and "meta" a note's fields; extraction joins as the plug-in
+// gains it.
+#include <quillon/host/Catalogue.h>
 #include <quillon/host/Config.h>
 #include <quillon/host/Container.h>
 #include <quillon/host/Host.h>
@@ -12,8 +14,11 @@
 
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
+#include <functional>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -52,7 +57,8 @@ bool applySettings(quillon::Config &config, const std::vector<std::string> &sett
             std::cerr << "tessel: --set takes section.key=value, not '" << setting << "'\n";
             return false;
         }
-        config.set(setting.substr(0, dot), setting.substr(dot + 1, equals - dot - 1), setting.substr(equals + 1));
+        config.set(setting.substr(0, dot), setting.substr(dot + 1, equals - dot - 1),
+                   setting.substr(equals + 1));
     }
     return true;
 }
@@ -70,7 +76,10 @@ std::string prepareLog(const OpenOptions &options) {
     return file.string();
 }
 
-int runOpen(const OpenOptions &options) {
+// The host, the plug-in and the open container of one command, handed to the command's own work.
+// Returns the process's exit code: 2 for a usage or set-up problem, 1 when the reader failed.
+int withContainer(const OpenOptions &options, const std::function<int(quillon::Container &)> &work,
+                  bool reportOpen) {
     quillon::Config config;
     if (!options.configFile.empty() && !config.loadFile(options.configFile)) {
         for (const auto &warning : config.warnings())
@@ -93,19 +102,113 @@ int runOpen(const OpenOptions &options) {
 
     quillon::Host host(std::move(config));
     int status;
+    int exitCode;
     {
         quillon::Container container(host, *reader, options.database, options.root ? CNVO_CREATEROOTDIR : 0);
         status = container.status();
         if (!container.error().empty())
             std::cerr << "tessel: " << container.error() << '\n';
+        exitCode = status == QLSTATUS_OK ? work(container) : 1;
     }
-    std::cout << "open " << options.database << ": " << quillon::statusName(status) << " (" << status << ")\n";
+    if (reportOpen || status != QLSTATUS_OK)
+        (status == QLSTATUS_OK ? std::cout : std::cerr)
+            << "open " << options.database << ": " << quillon::statusName(status) << " (" << status << ")\n";
     std::error_code ec;
-    if (fs::exists(logPath, ec))
-        std::cout << "log: " << logPath << '\n';
-    else
-        std::cout << "log: none written\n";
-    return status == QLSTATUS_OK ? 0 : 1;
+    std::ostream &logOut = reportOpen ? std::cout : std::cerr;
+    if (reportOpen || exitCode != 0) {
+        if (fs::exists(logPath, ec))
+            logOut << "log: " << logPath << '\n';
+        else
+            logOut << "log: none written\n";
+    }
+    return exitCode;
+}
+
+int runOpen(const OpenOptions &options) {
+    return withContainer(
+        options, [](quillon::Container &) { return 0; }, true);
+}
+
+// A FILETIME as UTC "YYYY-MM-DD HH:MM:SS", or "-" when it is zero.
+std::string formatFileTime(const QL_FILETIME &time) {
+    const uint64_t ticks = (static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+    if (ticks == 0)
+        return "-";
+    const int64_t seconds = static_cast<int64_t>(ticks / 10000000ull) - 11644473600ll;
+    const std::time_t t = static_cast<std::time_t>(seconds);
+    std::tm parts{};
+    if (gmtime_r(&t, &parts) == nullptr)
+        return "-";
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &parts);
+    return text;
+}
+
+// Reports a reader failure of a command; returns the exit code 1.
+int readerFailed(const char *what, int status) {
+    std::cerr << "tessel: " << what << ": " << quillon::statusName(status) << " (" << status << ")\n";
+    return 1;
+}
+
+// One line per subfile: index, kind, parent, name, time, separated by tabs.
+int runList(const OpenOptions &options) {
+    return withContainer(
+        options,
+        [](quillon::Container &container) {
+            quillon::Catalogue catalogue(container);
+            auto listed = catalogue.list();
+            for (const quillon::SubFile &subFile : listed.value)
+                std::cout << subFile.index << '\t' << quillon::Catalogue::kindName(subFile.kind) << '\t'
+                          << subFile.parent << '\t' << subFile.name.value_or("-") << '\t'
+                          << formatFileTime(subFile.time) << '\n';
+            if (!listed.ok())
+                return readerFailed("listing the catalogue", listed.status);
+            std::cout << listed.value.size() << " subfiles\n";
+            return 0;
+        },
+        false);
+}
+
+struct MetaOptions {
+    int32_t index = 0;
+    std::vector<std::string> names;
+    bool all = false;
+};
+
+// "name = value" per element: the named fields, every item with --all, else the mail fields.
+int runMeta(const OpenOptions &options, const MetaOptions &meta) {
+    return withContainer(
+        options,
+        [&meta](quillon::Container &container) {
+            quillon::Catalogue catalogue(container);
+            auto elements = meta.all             ? catalogue.allItems(meta.index)
+                            : meta.names.empty() ? catalogue.mailFields(meta.index)
+                                                 : catalogue.fields(meta.index, meta.names);
+            for (const quillon::MetaElement &element : elements.value)
+                std::cout << element.name.value_or("-") << " =" << (element.value ? " " + *element.value : "")
+                          << '\n';
+            if (!elements.ok())
+                return readerFailed("reading the metadata", elements.status);
+            return 0;
+        },
+        false);
+}
+
+// The options every command that opens a database takes.
+void addOpenOptions(CLI::App *command, OpenOptions &options) {
+    command->add_option("database", options.database, "The database (a DXL file for the emulated runtime)")
+        ->required();
+    command->add_option("-c,--config", options.configFile,
+                        "INI file with the [tessel] and [sorrel] sections");
+    command->add_option("-s,--set", options.settings, "Override one setting: section.key=value")
+        ->type_name("SECTION.KEY=VALUE");
+    command->add_option("--plugin", options.plugin,
+                        "The plug-in library (default: $TESSEL_PLUGIN or the built one)");
+    command->add_option("--log-dir", options.logDir,
+                        "Directory of the diagnostic log (default: the temp directory)");
+    command->add_option("--log-level", options.logLevel,
+                        "Diagnostic log level: NONE ERROR WARN INFO DIAG DEBUG DUMP ALL (default INFO)");
+    command->add_flag("--root", options.root, "Start the catalogue with a root folder entry");
 }
 
 } // namespace
@@ -115,20 +218,30 @@ int main(int argc, char **argv) {
     app.require_subcommand(1);
 
     OpenOptions open;
-    CLI::App *openCommand = app.add_subcommand("open", "Open a database through the plug-in and report the status");
-    openCommand->add_option("database", open.database, "The database (a DXL file for the emulated runtime)")
-        ->required();
-    openCommand->add_option("-c,--config", open.configFile, "INI file with the [tessel] and [sorrel] sections");
-    openCommand->add_option("-s,--set", open.settings, "Override one setting: section.key=value")
-        ->type_name("SECTION.KEY=VALUE");
-    openCommand->add_option("--plugin", open.plugin, "The plug-in library (default: $TESSEL_PLUGIN or the built one)");
-    openCommand->add_option("--log-dir", open.logDir, "Directory of the diagnostic log (default: the temp directory)");
-    openCommand->add_option("--log-level", open.logLevel,
-                            "Diagnostic log level: NONE ERROR WARN INFO DIAG DEBUG DUMP ALL (default INFO)");
-    openCommand->add_flag("--root", open.root, "Start the catalogue with a root folder entry");
+    CLI::App *openCommand =
+        app.add_subcommand("open", "Open a database through the plug-in and report the status");
+    addOpenOptions(openCommand, open);
+
+    OpenOptions list;
+    CLI::App *listCommand = app.add_subcommand(
+        "list", "List the subfiles: index, kind, parent, name and time (UTC), tab-separated");
+    addOpenOptions(listCommand, list);
+
+    OpenOptions metaOpen;
+    MetaOptions meta;
+    CLI::App *metaCommand = app.add_subcommand(
+        "meta", "Print a note's fields as name = value: the named ones, all, or the mail fields");
+    addOpenOptions(metaCommand, metaOpen);
+    metaCommand->add_option("index", meta.index, "The subfile's index (see list)")->required();
+    metaCommand->add_option("names", meta.names, "Field names ($$$QL_NoteID, $$$QL_Folders ... included)");
+    metaCommand->add_flag("--all", meta.all, "Every item of the note");
 
     CLI11_PARSE(app, argc, argv);
     if (openCommand->parsed())
         return runOpen(open);
+    if (listCommand->parsed())
+        return runList(list);
+    if (metaCommand->parsed())
+        return runMeta(metaOpen, meta);
     return 2;
 }

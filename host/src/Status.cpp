@@ -6,6 +6,8 @@ namespace quillon {
 
 std::string statusName(int status) {
     switch (status) {
+    case kStatusUnavailable:
+        return "UNAVAILABLE";
     case QLSTATUS_OK:
         return "OK";
     case QLSTATUS_OUT_OF_MEMORY:

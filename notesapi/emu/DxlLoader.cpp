@@ -299,6 +299,12 @@ private:
     void finishDatabase();
 
     void push(Tag tag) { stack_.push_back(tag); }
+    // Enters an element whose character data is collected into text_.
+    void startText(Tag tag) {
+        text_.clear();
+        textOverflow_ = false;
+        push(tag);
+    }
     void skipElement(std::string_view name, bool quietly);
     void noteUnknown(const std::string &what);
     bool appendText(std::string_view text);
@@ -595,9 +601,7 @@ void Loader::start(const XML_Char *qualified, const XML_Char **attributes) {
         return;
     case Tag::UpdatedBy:
         if (local == "name") {
-            text_.clear();
-            textOverflow_ = false;
-            push(Tag::UpdatedByName);
+            startText(Tag::UpdatedByName);
             return;
         }
         skipElement(local, false);
@@ -607,18 +611,14 @@ void Loader::start(const XML_Char *qualified, const XML_Char **attributes) {
         return;
     case Tag::TextList:
         if (local == "text") {
-            text_.clear();
-            textOverflow_ = false;
-            push(Tag::Text);
+            startText(Tag::Text);
             return;
         }
         skipElement(local, false);
         return;
     case Tag::NumberList:
         if (local == "number") {
-            text_.clear();
-            textOverflow_ = false;
-            push(Tag::Number);
+            startText(Tag::Number);
             return;
         }
         skipElement(local, false);

@@ -102,8 +102,8 @@ int nsfEmpty(NSFCONTEXT *pContext, NSFBUFFER *pBuffer)
 
 // Reads a TYPE_TIME or TYPE_OBJECT value from its locked block. pbValue points past the type word
 // and cbValue counts what follows it.
-int nsfConvertBlockValue(NSFCONTEXT *pContext, WORD wType, const uint8_t *pbValue, uint32_t cbValue, int32_t eData,
-                         void *pvData, int32_t cItems, const char *pszFunc)
+int nsfConvertBlockValue(NSFCONTEXT *pContext, WORD wType, const uint8_t *pbValue, uint32_t cbValue,
+                         int32_t eData, void *pvData, int32_t cItems, const char *pszFunc)
 {
     if (wType == TYPE_TIME) {
         nsfLog(pContext, NSF_LOG_DEBUG, pszFunc, "Converting TIME data to TEXT...");
@@ -180,8 +180,8 @@ int nsfConvertBlockValue(NSFCONTEXT *pContext, WORD wType, const uint8_t *pbValu
     case HOST_BYTEARRAY_EXT: {
         uint32_t cbName = fileObj.FileNameLength;
         if (cbName > cbValue - cbFileObject) {
-            nsfLogf(pContext, NSF_LOG_WARNING, pszFunc, "File name runs past the value (length %u, room %u)", cbName,
-                    cbValue - cbFileObject);
+            nsfLogf(pContext, NSF_LOG_WARNING, pszFunc, "File name runs past the value (length %u, room %u)",
+                    cbName, cbValue - cbFileObject);
             cbName = cbValue - cbFileObject;
         }
         NSFBUFFER *pLMBCS = pContext->BufferLMBCS;
@@ -237,7 +237,8 @@ WORD nsfReadWord(const uint8_t *pb)
 
 } // namespace
 
-STATUS LNCALLBACK nsfEnumCompositeBufferCB(char *pRecord, WORD wRecordType, DWORD dwRecordLength, void *pvContext)
+STATUS LNCALLBACK nsfEnumCompositeBufferCB(char *pRecord, WORD wRecordType, DWORD dwRecordLength,
+                                           void *pvContext)
 {
     static const char szFunc[] = "nsfEnumCompositeBufferCB()";
     NSFCONTEXT *pContext = (NSFCONTEXT *)pvContext;
@@ -277,8 +278,8 @@ STATUS LNCALLBACK nsfEnumCompositeBufferCB(char *pRecord, WORD wRecordType, DWOR
     } else {
         nsfLogf(pContext, NSF_LOG_DEBUG, szFunc, "wRecordType %d 0x%x (%s)", wRecordType, wRecordType,
                 nsfGetSigName(wRecordType));
-        nsfLogf(pContext, NSF_LOG_ALL, szFunc, "dwRecordLength %ld 0x%lx, pbRecordPtr...", (long)dwRecordLength,
-                (unsigned long)dwRecordLength);
+        nsfLogf(pContext, NSF_LOG_ALL, szFunc, "dwRecordLength %ld 0x%lx, pbRecordPtr...",
+                (long)dwRecordLength, (unsigned long)dwRecordLength);
         nsfLogDump(pContext, NSF_LOG_ALL, pb, dwRecordLength);
         switch (wRecordType) {
         case SIG_CD_TEXT:
@@ -295,7 +296,8 @@ STATUS LNCALLBACK nsfEnumCompositeBufferCB(char *pRecord, WORD wRecordType, DWOR
             break;
         case SIG_CD_HOTSPOTBEGIN:
             // Hidden text travels in a hotspot of type 22; it shows only when asked for.
-            if ((pContext->dwFlags & CNVO_SHOWHIDDENTEXT) && dwRecordLength >= 12 && nsfReadWord(pb + 4) == 22) {
+            if ((pContext->dwFlags & CNVO_SHOWHIDDENTEXT) && dwRecordLength >= 12 &&
+                nsfReadWord(pb + 4) == 22) {
                 uint32_t cbText = nsfReadWord(pb + 10);
                 if (cbText > dwRecordLength - 12)
                     cbText = dwRecordLength - 12;
@@ -311,11 +313,20 @@ STATUS LNCALLBACK nsfEnumCompositeBufferCB(char *pRecord, WORD wRecordType, DWOR
     return NOERROR;
 }
 
-int nsfGetItemData(NSFCONTEXT *pContext, NOTEHANDLE hNote, const char *pszItemName, int32_t eData, void *pvData)
+bool nsfItemIsPresent(NSFCONTEXT *pContext, NOTEHANDLE hNote, const char *pszName, const char *pszCaller)
+{
+    nsfCallAPI(pContext, pszCaller, "NSFItemIsPresent()");
+    bool bPresent = NSFItemIsPresent(hNote, pszName, (WORD)strnlen(pszName, 0xFFFF));
+    nsfRetAPI(pContext, pszCaller, NOERROR);
+    return bPresent;
+}
+
+int nsfGetItemData(NSFCONTEXT *pContext, NOTEHANDLE hNote, const char *pszItemName, int32_t eData,
+                   void *pvData)
 {
     static const char szFunc[] = "nsfGetItemData()";
-    nsfLogf(pContext, NSF_LOG_DEBUG, szFunc, "Getting item data, pszItemName %s, eData NSF_DATA_%s", pszItemName,
-            nsfDataName(eData));
+    nsfLogf(pContext, NSF_LOG_DEBUG, szFunc, "Getting item data, pszItemName %s, eData NSF_DATA_%s",
+            pszItemName, nsfDataName(eData));
 
     int nStatus;
     if ((nStatus = nsfEmpty(pContext, pContext->BufferUTF8)) != NSF_STATUS_OK ||
@@ -353,21 +364,24 @@ int nsfGetItemData(NSFCONTEXT *pContext, NOTEHANDLE hNote, const char *pszItemNa
             status = NSFItemInfo(hNote, pszItemName, cbName, &bhItem, &wType, &bhValue, &dwValueLen);
         } else {
             nsfCallAPI(pContext, szFunc, "NSFItemInfoNext()");
-            status = NSFItemInfoNext(hNote, bhItem, pszItemName, cbName, &bhItem, &wType, &bhValue, &dwValueLen);
+            status =
+                NSFItemInfoNext(hNote, bhItem, pszItemName, cbName, &bhItem, &wType, &bhValue, &dwValueLen);
         }
-        nStatus = nsfRetAPI(pContext, szFunc, status);
         if (ERR(status) == ERR_ITEM_NOT_FOUND) {
+            // The normal end of the walk, not a failure to report.
+            nsfRetAPI(pContext, szFunc, NOERROR);
             nsfLog(pContext, NSF_LOG_DEBUG, szFunc, "No more items");
             nStatus = NSF_STATUS_OK;
             break;
         }
+        nStatus = nsfRetAPI(pContext, szFunc, status);
         if (status != NOERROR) {
             nStatus = nStatus != NSF_STATUS_OK ? nStatus : NSF_STATUS_INTERNAL;
             break;
         }
 
-        nsfLogf(pContext, NSF_LOG_DEBUG, szFunc, "wValueDataType 0x%x (%s, %s)", wType, nsfGetValueClassName(wType),
-                nsfGetItemTypeName(wType));
+        nsfLogf(pContext, NSF_LOG_DEBUG, szFunc, "wValueDataType 0x%x (%s, %s)", wType,
+                nsfGetValueClassName(wType), nsfGetItemTypeName(wType));
         nsfLogf(pContext, NSF_LOG_DEBUG, szFunc, "dwValueLen %lu 0x%lx", (unsigned long)dwValueLen,
                 (unsigned long)dwValueLen);
         pContext->BufferUTF8->ucbData = 0;
@@ -406,8 +420,8 @@ int nsfGetItemData(NSFCONTEXT *pContext, NOTEHANDLE hNote, const char *pszItemNa
 
         if (wType == TYPE_COMPOSITE) {
             nsfLog(pContext, NSF_LOG_DEBUG, szFunc, "Converting COMPOSITE data to TEXT...");
-            if (eData == NSF_DATA_CDR && (nStatus = nsfCheckBuffer(pContext, pContext->BufferCDR, dwValueLen)) !=
-                                             NSF_STATUS_OK) {
+            if (eData == NSF_DATA_CDR &&
+                (nStatus = nsfCheckBuffer(pContext, pContext->BufferCDR, dwValueLen)) != NSF_STATUS_OK) {
                 nsfLog(pContext, NSF_LOG_WARNING, szFunc, "nsfCheckBuffer() failed (CDR)");
                 return nStatus;
             }
@@ -431,10 +445,11 @@ int nsfGetItemData(NSFCONTEXT *pContext, NOTEHANDLE hNote, const char *pszItemNa
                 WORD wHostType = nsfReadWord(pbBlock);
                 nsfLogf(pContext, NSF_LOG_DEBUG, szFunc, "Block wHostType 0x%x (%s)", wHostType,
                         nsfGetItemTypeName(wHostType));
-                nStatus = nsfConvertBlockValue(pContext, wType, pbBlock + 2, dwValueLen - 2, eData, pvData, cItems,
-                                               szFunc);
+                nStatus = nsfConvertBlockValue(pContext, wType, pbBlock + 2, dwValueLen - 2, eData, pvData,
+                                               cItems, szFunc);
             } else {
-                nsfLogf(pContext, NSF_LOG_WARNING, szFunc, "Truncated value (size %lu)", (unsigned long)dwValueLen);
+                nsfLogf(pContext, NSF_LOG_WARNING, szFunc, "Truncated value (size %lu)",
+                        (unsigned long)dwValueLen);
                 nStatus = NSF_STATUS_OK;
             }
             nsfCallAPI(pContext, szFunc, "OSUnlockBlock()");
@@ -455,8 +470,8 @@ int nsfGetItemData(NSFCONTEXT *pContext, NOTEHANDLE hNote, const char *pszItemNa
                 return nStatus;
             }
             nsfCallAPI(pContext, szFunc, "NSFItemConvertValueToText()");
-            WORD wTextLen =
-                NSFItemConvertValueToText(wType, bhValue, dwValueLen, (char *)pCD->rgbData, nsfApiRoom(pCD), '\0');
+            WORD wTextLen = NSFItemConvertValueToText(wType, bhValue, dwValueLen, (char *)pCD->rgbData,
+                                                      nsfApiRoom(pCD), '\0');
             nsfRetAPI(pContext, szFunc, NOERROR);
             pCD->ucbData = wTextLen < pCD->ucbDataSize ? wTextLen : pCD->ucbDataSize;
             pCD->rgbData[pCD->ucbData] = 0;

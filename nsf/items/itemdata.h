@@ -9,15 +9,20 @@ struct NSFCONTEXT;
 
 // What nsfGetItemData is asked for.
 enum {
-    NSF_DATA_TEXT = 0,     // UTF-8 text appended to BufferMain; pvData: a TFMT for times, or null
-    NSF_DATA_CDR = 1,      // composite records in BufferCDR, after the type word
-    NSF_DATA_IMAGE = 2,    // a picture's bytes into its own buffer; pvData: the NSFIMAGE
-    NSF_DATA_TIMEDATE = 3  // the TIMEDATE copied to pvData
+    NSF_DATA_TEXT = 0,    // UTF-8 text appended to BufferMain; pvData: a TFMT for times, or null
+    NSF_DATA_CDR = 1,     // composite records in BufferCDR, after the type word
+    NSF_DATA_IMAGE = 2,   // a picture's bytes into its own buffer; pvData: the NSFIMAGE
+    NSF_DATA_TIMEDATE = 3 // the TIMEDATE copied to pvData
 };
 
 // Reads every item of the name (large values are several items of one name) into the buffer of
 // the kind asked for. 0 also when there is no such item; the result buffer is then empty.
-int nsfGetItemData(NSFCONTEXT *pContext, NOTEHANDLE hNote, const char *pszItemName, int32_t eData, void *pvData);
+int nsfGetItemData(NSFCONTEXT *pContext, NOTEHANDLE hNote, const char *pszItemName, int32_t eData,
+                   void *pvData);
+
+// True when the note has an item of the name. A yes-or-no answer: a missing item is no failure.
+bool nsfItemIsPresent(NSFCONTEXT *pContext, NOTEHANDLE hNote, const char *pszName, const char *pszCaller);
 
 // The action routine of EnumCompositeBuffer; always lets the enumeration go on.
-STATUS LNCALLBACK nsfEnumCompositeBufferCB(char *pRecord, WORD wRecordType, DWORD dwRecordLength, void *pvContext);
+STATUS LNCALLBACK nsfEnumCompositeBufferCB(char *pRecord, WORD wRecordType, DWORD dwRecordLength,
+                                           void *pvContext);

@@ -17,15 +17,6 @@ namespace {
 // Opening flags that keep MIME items raw, as a mail reader needs them.
 const DWORD dwOpenRawMIME = 0x03000000;
 
-// True when the note has an item of the name; a presence test through the Notes API.
-bool nsfItemIsPresent(NSFCONTEXT *pContext, NOTEHANDLE hNote, const char *pszName, const char *pszCaller)
-{
-    nsfCallAPI(pContext, pszCaller, "NSFItemIsPresent()");
-    STATUS status = NSFItemInfo(hNote, pszName, (WORD)strlen(pszName), NULL, NULL, NULL, NULL);
-    nsfRetAPI(pContext, pszCaller, status);
-    return status == NOERROR;
-}
-
 // The NSFSearch action routine of a credential test: gathers the IDs of the documents found.
 STATUS LNCALLBACK nsfCredsSearchCB(void *pvContext, SEARCH_MATCH *pMatch, ITEM_TABLE *)
 {
@@ -42,8 +33,8 @@ STATUS LNCALLBACK nsfCredsSearchCB(void *pvContext, SEARCH_MATCH *pMatch, ITEM_T
         status = IDInsert(pContext->hIDTable, noteId, &bInserted);
         nsfRetAPI(pContext, szFunc, status);
         if (status == NOERROR && bInserted)
-            nsfLogf(pContext, NSF_LOG_DIAG, szFunc, "Inserted note, dwNoteID %d, wNoteClass 0x%x", (int)noteId,
-                    pMatch->NoteClass);
+            nsfLogf(pContext, NSF_LOG_DIAG, szFunc, "Inserted note, dwNoteID %d, wNoteClass 0x%x",
+                    (int)noteId, pMatch->NoteClass);
     }
     nsfCallAPI(pContext, szFunc, "NSFSearch()");
     return status;
@@ -108,14 +99,16 @@ int nsfNewCred(NSFCONTEXT *pContext, const char *pszIdFile, const char *pszPassw
     if (pContext->rgCreds == NULL) {
         rgNew = (NSFCRED *)nsfAlloc(pContext, sizeof(NSFCRED));
         if (rgNew == NULL) {
-            nsfLogf(pContext, NSF_LOG_ERROR, szFunc, "Error allocating credentials array for credential # %d", nCred);
+            nsfLogf(pContext, NSF_LOG_ERROR, szFunc, "Error allocating credentials array for credential # %d",
+                    nCred);
             return NSF_STATUS_OUT_OF_MEMORY;
         }
     } else {
-        rgNew = (NSFCRED *)nsfRealloc(pContext, pContext->rgCreds, nsfSatMul((uint32_t)nCred, sizeof(NSFCRED)));
+        rgNew =
+            (NSFCRED *)nsfRealloc(pContext, pContext->rgCreds, nsfSatMul((uint32_t)nCred, sizeof(NSFCRED)));
         if (rgNew == NULL) {
-            nsfLogf(pContext, NSF_LOG_ERROR, szFunc, "Error re-allocating credentials array for credential # %d",
-                    nCred);
+            nsfLogf(pContext, NSF_LOG_ERROR, szFunc,
+                    "Error re-allocating credentials array for credential # %d", nCred);
             return NSF_STATUS_OUT_OF_MEMORY;
         }
     }
@@ -201,8 +194,8 @@ int nsfTestCreds(NSFCONTEXT *pContext, const char *pszPath, NSFCRED *pCred)
         } else {
             nsfLog(pContext, NSF_LOG_INFO, szFunc, "Searching for notes (creds)...");
             nsfCallAPI(pContext, szFunc, "NSFSearch()");
-            status = NSFSearch(pContext->hDB, NULLHANDLE, NULL, 0, NOTE_CLASS_DOCUMENT, NULL, nsfCredsSearchCB,
-                               pContext, NULL);
+            status = NSFSearch(pContext->hDB, NULLHANDLE, NULL, 0, NOTE_CLASS_DOCUMENT, NULL,
+                               nsfCredsSearchCB, pContext, NULL);
             nsfRetAPI(pContext, szFunc, status);
             if (status != NOERROR) {
                 nStatus = NSF_STATUS_ACCESS_FAILED;

@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include "catalogue/images.h"
+#include "catalogue/info.h"
 #include "catalogue/subfiles.h"
 #include "diag/log.h"
 #include "diag/trace.h"
@@ -24,11 +25,11 @@ QLReaderInterface *QLAPI nsfGetContainerReaderInterfaceEx(QLReaderInterface *pTa
         return NULL;
     pTable->fpInit = nsfInit;
     pTable->fpShutdown = nsfShutdown;
-    // The info, metadata and extraction operations join the table as the catalogue and the
-    // renderings are built; until then the host finds them empty.
-    pTable->fpGetContainerInfo = NULL;
-    pTable->fpGetSubFileInfo = NULL;
-    pTable->fpGetSubFileMetadata = NULL;
+    pTable->fpGetContainerInfo = nsfGetContainerInfo;
+    pTable->fpGetSubFileInfo = nsfGetSubFileInfo;
+    pTable->fpGetSubFileMetadata = nsfGetSubFileMetadata;
+    // The extraction operations join the table with the renderings; until then the host finds
+    // them empty.
     pTable->fpExtractSubFileToIOobj = NULL;
     pTable->fpExtractSubFileToIOobjEx = NULL;
     return pTable;
@@ -162,6 +163,12 @@ void *QLAPI nsfInit(QLIOobj *pIOobj, QLHAPI *services, uint32_t dwFlags, void *p
                               pCred != NULL ? pCred->pszPassword : NULL);
     if (nStatus != NSF_STATUS_OK) {
         nsfLog(pContext, NSF_LOG_WARNING, szFunc, "nsfOpenDatabase() failed");
+        return nsfFailInit(pContext, pStatus, nStatus);
+    }
+
+    nStatus = nsfInitSubfiles(pContext);
+    if (nStatus != NSF_STATUS_OK) {
+        nsfLog(pContext, NSF_LOG_WARNING, szFunc, "nsfInitSubfiles() failed");
         return nsfFailInit(pContext, pStatus, nStatus);
     }
 
