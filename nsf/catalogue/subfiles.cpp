@@ -33,20 +33,6 @@ const char *const rgpszMailHeaderItems[] = {"From",     "PostedDate",    "Compos
                                             "Chair",    "StartDateTime", "EndDateTime",  "RepeatForUnit",
                                             "Location", "Attendees",     "$FILE"};
 
-const char *nsfObjectTypeName(WORD wObjectType)
-{
-    switch (wObjectType) {
-    case OBJECT_FILE:
-        return "FILE";
-    case OBJECT_FILTER_LEFTTODO:
-        return "FILTER_LEFTTODO";
-    case OBJECT_ASSIST_RUNDATA:
-        return "ASSIST_RUNDATA";
-    default:
-        return "UNKNOWN";
-    }
-}
-
 // The note's Subject as a file-name-safe word: letters and digits kept, other ASCII bytes made
 // "_", bytes from 0x7F on dropped, at most 63 characters.
 void nsfMakeSafeSubject(const uint8_t *pbText, uint32_t cbText, char szSubject[64])
@@ -213,36 +199,10 @@ int nsfFillAttachSubfile(NSFCONTEXT *pContext, NSFSUBFILE *pSubFile, const FILEO
 int nsfReadAttachObject(NSFCONTEXT *pContext, DWORD dwNoteID, int32_t nFileItem, const uint8_t *pbValue,
                         uint32_t cbValue, const char *pszFunc)
 {
-    WORD cbObjDesc = ODSLength(_OBJECT_DESCRIPTOR);
-    if (cbValue < cbObjDesc) {
-        nsfLogf(pContext, NSF_LOG_WARNING, pszFunc, "Truncated attachment object (size %u)", cbValue);
-        return NSF_STATUS_OK;
-    }
-    const void *pSrc = pbValue;
-    OBJECT_DESCRIPTOR objDesc;
-    nsfCallAPI(pContext, pszFunc, "ODSReadMemory()");
-    ODSReadMemory(&pSrc, _OBJECT_DESCRIPTOR, &objDesc, 1);
-    nsfRetAPI(pContext, pszFunc, NOERROR);
-    nsfLogf(pContext, NSF_LOG_DIAG, pszFunc, "ObjDesc.ObjectType 0x%x (OBJECT_%s)", objDesc.ObjectType,
-            nsfObjectTypeName(objDesc.ObjectType));
-    if (objDesc.ObjectType == OBJECT_FILTER_LEFTTODO || objDesc.ObjectType == OBJECT_ASSIST_RUNDATA)
-        return NSF_STATUS_OK;
-    if (objDesc.ObjectType != OBJECT_FILE) {
-        nsfLogf(pContext, NSF_LOG_WARNING, pszFunc, "Unknown ObjDesc.ObjectType 0x%x", objDesc.ObjectType);
-        return NSF_STATUS_OK;
-    }
-
-    // The file object begins with the descriptor just read.
-    WORD cbFileObj = ODSLength(_FILEOBJECT);
-    if (cbValue < cbFileObj) {
-        nsfLogf(pContext, NSF_LOG_WARNING, pszFunc, "Truncated attachment object (size %u)", cbValue);
-        return NSF_STATUS_OK;
-    }
-    pSrc = (const uint8_t *)pSrc - cbObjDesc;
     FILEOBJECT fileObj;
-    nsfCallAPI(pContext, pszFunc, "ODSReadMemory()");
-    ODSReadMemory(&pSrc, _FILEOBJECT, &fileObj, 1);
-    nsfRetAPI(pContext, pszFunc, NOERROR);
+    if (!nsfReadFileObject(pContext, pbValue, cbValue, NSF_LOG_DIAG, NSF_LOG_WARNING, pszFunc, &fileObj))
+        return NSF_STATUS_OK;
+    WORD cbFileObj = ODSLength(_FILEOBJECT);
     WORD wHostType = fileObj.HostType & HOST_MASK;
     nsfLogf(pContext, NSF_LOG_DIAG, pszFunc, "FileObj wHostType 0x%x (%s)", wHostType,
             nsfGetObjectHostName(wHostType));

@@ -30,20 +30,6 @@ const char *nsfDataName(int32_t eData)
     }
 }
 
-const char *nsfObjectTypeName(WORD wObjectType)
-{
-    switch (wObjectType) {
-    case OBJECT_FILE:
-        return "FILE";
-    case OBJECT_FILTER_LEFTTODO:
-        return "FILTER_LEFTTODO";
-    case OBJECT_ASSIST_RUNDATA:
-        return "ASSIST_RUNDATA";
-    default:
-        return "UNKNOWN";
-    }
-}
-
 // The room a 16-bit length of the Notes API can offer in a buffer.
 WORD nsfApiRoom(const NSFBUFFER *pBuffer)
 {
@@ -139,36 +125,10 @@ int nsfConvertBlockValue(NSFCONTEXT *pContext, WORD wType, const uint8_t *pbValu
     }
 
     nsfLog(pContext, NSF_LOG_DEBUG, pszFunc, "Converting OBJECT data to TEXT...");
-    WORD cbDescriptor = ODSLength(_OBJECT_DESCRIPTOR);
-    if (cbValue < cbDescriptor) {
-        nsfLogf(pContext, NSF_LOG_WARNING, pszFunc, "Truncated OBJECT value (size %u)", cbValue);
-        return NSF_STATUS_OK;
-    }
-    OBJECT_DESCRIPTOR objDesc;
-    const void *pSrc = pbValue;
-    nsfCallAPI(pContext, pszFunc, "ODSReadMemory()");
-    ODSReadMemory(&pSrc, _OBJECT_DESCRIPTOR, &objDesc, 1);
-    nsfRetAPI(pContext, pszFunc, NOERROR);
-    nsfLogf(pContext, NSF_LOG_DEBUG, pszFunc, "ObjDesc.ObjectType 0x%x (OBJECT_%s)", objDesc.ObjectType,
-            nsfObjectTypeName(objDesc.ObjectType));
-    if (objDesc.ObjectType == OBJECT_FILTER_LEFTTODO || objDesc.ObjectType == OBJECT_ASSIST_RUNDATA)
-        return NSF_STATUS_OK;
-    if (objDesc.ObjectType != OBJECT_FILE) {
-        nsfLogf(pContext, NSF_LOG_DIAG, pszFunc, "Unknown ObjDesc.ObjectType 0x%x", objDesc.ObjectType);
-        return NSF_STATUS_OK;
-    }
-
-    // The file object begins with the descriptor just read.
-    WORD cbFileObject = ODSLength(_FILEOBJECT);
-    if (cbValue < cbFileObject) {
-        nsfLogf(pContext, NSF_LOG_WARNING, pszFunc, "Truncated file object (size %u)", cbValue);
-        return NSF_STATUS_OK;
-    }
     FILEOBJECT fileObj;
-    pSrc = pbValue;
-    nsfCallAPI(pContext, pszFunc, "ODSReadMemory()");
-    ODSReadMemory(&pSrc, _FILEOBJECT, &fileObj, 1);
-    nsfRetAPI(pContext, pszFunc, NOERROR);
+    if (!nsfReadFileObject(pContext, pbValue, cbValue, NSF_LOG_DEBUG, NSF_LOG_DIAG, pszFunc, &fileObj))
+        return NSF_STATUS_OK;
+    WORD cbFileObject = ODSLength(_FILEOBJECT);
     WORD wHostType = fileObj.HostType & HOST_MASK;
     nsfLogf(pContext, NSF_LOG_DEBUG, pszFunc, "FileObj wHostType 0x%x (%s)", wHostType,
             nsfGetObjectHostName(wHostType));
@@ -311,6 +271,54 @@ STATUS LNCALLBACK nsfEnumCompositeBufferCB(char *pRecord, WORD wRecordType, DWOR
 
     nsfCallAPI(pContext, szFunc, "EnumCompositeBuffer()");
     return NOERROR;
+}
+
+static const char *nsfObjectTypeName(WORD wObjectType)
+{
+    switch (wObjectType) {
+    case OBJECT_FILE:
+        return "FILE";
+    case OBJECT_FILTER_LEFTTODO:
+        return "FILTER_LEFTTODO";
+    case OBJECT_ASSIST_RUNDATA:
+        return "ASSIST_RUNDATA";
+    default:
+        return "UNKNOWN";
+    }
+}
+
+bool nsfReadFileObject(NSFCONTEXT *pContext, const uint8_t *pbValue, uint32_t cbValue, int nLevel,
+                       int nUnknownLevel, const char *pszFunc, FILEOBJECT *pFileObj)
+{
+    WORD cbDescriptor = ODSLength(_OBJECT_DESCRIPTOR);
+    if (cbValue < cbDescriptor) {
+        nsfLogf(pContext, NSF_LOG_WARNING, pszFunc, "Truncated object (size %u)", cbValue);
+        return false;
+    }
+    OBJECT_DESCRIPTOR objDesc;
+    const void *pSrc = pbValue;
+    nsfCallAPI(pContext, pszFunc, "ODSReadMemory()");
+    ODSReadMemory(&pSrc, _OBJECT_DESCRIPTOR, &objDesc, 1);
+    nsfRetAPI(pContext, pszFunc, NOERROR);
+    nsfLogf(pContext, nLevel, pszFunc, "ObjDesc.ObjectType 0x%x (OBJECT_%s)", objDesc.ObjectType,
+            nsfObjectTypeName(objDesc.ObjectType));
+    if (objDesc.ObjectType == OBJECT_FILTER_LEFTTODO || objDesc.ObjectType == OBJECT_ASSIST_RUNDATA)
+        return false;
+    if (objDesc.ObjectType != OBJECT_FILE) {
+        nsfLogf(pContext, nUnknownLevel, pszFunc, "Unknown ObjDesc.ObjectType 0x%x", objDesc.ObjectType);
+        return false;
+    }
+
+    // The file object begins with the descriptor just read: read it from the start again.
+    if (cbValue < ODSLength(_FILEOBJECT)) {
+        nsfLogf(pContext, NSF_LOG_WARNING, pszFunc, "Truncated object (size %u)", cbValue);
+        return false;
+    }
+    pSrc = pbValue;
+    nsfCallAPI(pContext, pszFunc, "ODSReadMemory()");
+    ODSReadMemory(&pSrc, _FILEOBJECT, pFileObj, 1);
+    nsfRetAPI(pContext, pszFunc, NOERROR);
+    return true;
 }
 
 bool nsfItemIsPresent(NSFCONTEXT *pContext, NOTEHANDLE hNote, const char *pszName, const char *pszCaller)

@@ -4,6 +4,7 @@
 #include <stdint.h>
 
 #include "notes/global.h"
+#include "notes/nsfdata.h"
 
 struct NSFCONTEXT;
 
@@ -19,6 +20,12 @@ enum {
 // the kind asked for. 0 also when there is no such item; the result buffer is then empty.
 int nsfGetItemData(NSFCONTEXT *pContext, NOTEHANDLE hNote, const char *pszItemName, int32_t eData,
                    void *pvData);
+
+// Reads the file object of a TYPE_OBJECT value (pbValue past its type word, cbValue bytes). True
+// when the value holds one; other objects and truncated values are logged (the object type at
+// nLevel, an unknown type at nUnknownLevel) and give false.
+bool nsfReadFileObject(NSFCONTEXT *pContext, const uint8_t *pbValue, uint32_t cbValue, int nLevel,
+                       int nUnknownLevel, const char *pszFunc, FILEOBJECT *pFileObj);
 
 // True when the note has an item of the name. A yes-or-no answer: a missing item is no failure.
 bool nsfItemIsPresent(NSFCONTEXT *pContext, NOTEHANDLE hNote, const char *pszName, const char *pszCaller);

@@ -329,7 +329,7 @@ TEST_F(CatalogueTest, HostileAttachmentsCostOnlyThemselves) {
     EXPECT_EQ(fileName(4), "good.txt");
     EXPECT_EQ(sub(4).nFileItem, 9);
     EXPECT_TRUE(logged("WARNING nsfGetAttachSubfile(): File name runs past the value (length 300, room 5)"));
-    EXPECT_TRUE(logged("WARNING nsfGetAttachSubfile(): Truncated attachment object (size 8)"));
+    EXPECT_TRUE(logged("WARNING nsfGetAttachSubfile(): Truncated object (size 8)"));
     EXPECT_TRUE(logged("WARNING nsfGetAttachSubfile(): Unknown ObjDesc.ObjectType 0x77"));
     EXPECT_TRUE(logged("DIAG nsfGetAttachSubfile(): Unknown wHostType 0xd00 (HOST_UNKNOWN)"));
     EXPECT_TRUE(logged("DIAG nsfGetNoteSubfiles(): wValueDataType 0x500 (CLASS_TEXT, TYPE_TEXT)"));
