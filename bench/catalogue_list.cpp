@@ -30,7 +30,7 @@
 #include <string>
 #include <vector>
 
-#include "catalogue/subfiles.h"
+#include "nsf/catalogue/subfiles.h"
 
 namespace {
 

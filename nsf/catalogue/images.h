@@ -3,8 +3,8 @@
 
 #include <stdint.h>
 
-#include "notes/global.h"
-#include "notes/nsfsearc.h"
+#include <notes/global.h>
+#include <notes/nsfsearc.h>
 
 struct NSFBUFFER;
 struct NSFCONTEXT;

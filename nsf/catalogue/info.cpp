@@ -1,13 +1,13 @@
-#include "catalogue/info.h"
+#include "nsf/catalogue/info.h"
 
 #include <stdio.h>
 #include <string.h>
 
-#include "catalogue/subfiles.h"
-#include "diag/log.h"
-#include "reader/context.h"
-#include "reader/memory.h"
-#include "reader/status.h"
+#include "nsf/catalogue/subfiles.h"
+#include "nsf/diag/log.h"
+#include "nsf/base/context.h"
+#include "nsf/base/memory.h"
+#include "nsf/base/status.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 
 #include <stdint.h>
 
-#include "quillon/quillon.h"
+#include <quillon/quillon.h>
 
 struct NSFCONTEXT;
 struct NSFSUBFILE;

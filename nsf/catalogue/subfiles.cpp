@@ -1,17 +1,17 @@
-#include "catalogue/subfiles.h"
+#include "nsf/catalogue/subfiles.h"
 
 #include <string.h>
 
-#include "catalogue/images.h"
-#include "diag/log.h"
-#include "diag/trace.h"
-#include "items/buffers.h"
-#include "items/convert.h"
-#include "items/itemdata.h"
-#include "notes/notes.h"
-#include "reader/context.h"
-#include "reader/memory.h"
-#include "reader/status.h"
+#include "nsf/catalogue/images.h"
+#include "nsf/diag/log.h"
+#include "nsf/diag/trace.h"
+#include "nsf/items/buffers.h"
+#include "nsf/items/convert.h"
+#include "nsf/items/itemdata.h"
+#include <notes/notes.h>
+#include "nsf/base/context.h"
+#include "nsf/base/memory.h"
+#include "nsf/base/status.h"
 
 namespace {
 

@@ -3,10 +3,10 @@
 
 #include <stdint.h>
 
-#include "notes/global.h"
-#include "notes/nsfsearc.h"
-#include "notes/pool.h"
-#include "quillon/quillon.h"
+#include <notes/global.h>
+#include <notes/nsfsearc.h>
+#include <notes/pool.h>
+#include <quillon/quillon.h>
 
 struct NSFCONTEXT;
 

@@ -1,12 +1,12 @@
-#include "diag/log.h"
+#include "nsf/diag/log.h"
 
 #include <stdarg.h>
 #include <stdlib.h>
 #include <string.h>
 #include <strings.h>
 
-#include "os/qlsys.h"
-#include "reader/context.h"
+#include "nsf/os/qlsys.h"
+#include "nsf/base/context.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
-#include "diag/trace.h"
+#include "nsf/diag/trace.h"
 
-#include "notes/notes.h"
+#include <notes/notes.h>
 
 namespace {
 

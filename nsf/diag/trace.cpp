@@ -1,9 +1,9 @@
-#include "diag/trace.h"
+#include "nsf/diag/trace.h"
 
-#include "diag/log.h"
-#include "notes/osmisc.h"
-#include "reader/context.h"
-#include "reader/status.h"
+#include "nsf/diag/log.h"
+#include <notes/osmisc.h>
+#include "nsf/base/context.h"
+#include "nsf/base/status.h"
 
 int nsfCallAPI(NSFCONTEXT *pContext, const char *pszCaller, const char *pszAPI)
 {

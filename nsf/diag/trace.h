@@ -2,7 +2,7 @@
 // check the bracketing and turn the Notes STATUS into a reader status.
 #pragma once
 
-#include "notes/global.h"
+#include <notes/global.h>
 
 struct NSFCONTEXT;
 

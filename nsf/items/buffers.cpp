@@ -1,9 +1,9 @@
-#include "items/buffers.h"
+#include "nsf/items/buffers.h"
 
-#include "diag/log.h"
-#include "reader/context.h"
-#include "reader/memory.h"
-#include "reader/status.h"
+#include "nsf/diag/log.h"
+#include "nsf/base/context.h"
+#include "nsf/base/memory.h"
+#include "nsf/base/status.h"
 
 namespace {
 

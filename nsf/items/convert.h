@@ -6,8 +6,8 @@
 #include <stdint.h>
 #include <time.h>
 
-#include "notes/global.h"
-#include "quillon/quillon.h"
+#include <notes/global.h>
+#include <quillon/quillon.h>
 
 struct NSFCONTEXT;
 

@@ -3,8 +3,8 @@
 
 #include <stdint.h>
 
-#include "notes/global.h"
-#include "notes/nsfdata.h"
+#include <notes/global.h>
+#include <notes/nsfdata.h>
 
 struct NSFCONTEXT;
 

@@ -1,18 +1,18 @@
-#include "metadata/metadata.h"
+#include "nsf/metadata/metadata.h"
 
 #include <stddef.h>
 #include <stdio.h>
 #include <string.h>
 
-#include "catalogue/subfiles.h"
-#include "diag/log.h"
-#include "diag/trace.h"
-#include "items/buffers.h"
-#include "items/itemdata.h"
-#include "notes/notes.h"
-#include "reader/context.h"
-#include "reader/memory.h"
-#include "reader/status.h"
+#include "nsf/catalogue/subfiles.h"
+#include "nsf/diag/log.h"
+#include "nsf/diag/trace.h"
+#include "nsf/items/buffers.h"
+#include "nsf/items/itemdata.h"
+#include <notes/notes.h>
+#include "nsf/base/context.h"
+#include "nsf/base/memory.h"
+#include "nsf/base/status.h"
 
 namespace {
 

@@ -3,9 +3,9 @@
 
 #include <stdint.h>
 
-#include "notes/global.h"
-#include "notes/nsfsearc.h"
-#include "quillon/quillon.h"
+#include <notes/global.h>
+#include <notes/nsfsearc.h>
+#include <quillon/quillon.h>
 
 struct NSFCONTEXT;
 

@@ -1,16 +1,16 @@
-#include "notes/creds.h"
+#include "nsf/notes/creds.h"
 
 #include <string.h>
 
-#include "diag/log.h"
-#include "diag/trace.h"
-#include "items/buffers.h"
-#include "items/itemdata.h"
-#include "notes/notes.h"
-#include "notes/session.h"
-#include "reader/context.h"
-#include "reader/memory.h"
-#include "reader/status.h"
+#include "nsf/diag/log.h"
+#include "nsf/diag/trace.h"
+#include "nsf/items/buffers.h"
+#include "nsf/items/itemdata.h"
+#include <notes/notes.h>
+#include "nsf/notes/session.h"
+#include "nsf/base/context.h"
+#include "nsf/base/memory.h"
+#include "nsf/base/status.h"
 
 namespace {
 

@@ -1,15 +1,15 @@
-#include "notes/session.h"
+#include "nsf/notes/session.h"
 
 #include <stdio.h>
 #include <string.h>
 
-#include "diag/log.h"
-#include "diag/trace.h"
-#include "items/buffers.h"
-#include "notes/notes.h"
-#include "os/qlsys.h"
-#include "reader/context.h"
-#include "reader/status.h"
+#include "nsf/diag/log.h"
+#include "nsf/diag/trace.h"
+#include "nsf/items/buffers.h"
+#include <notes/notes.h>
+#include "nsf/os/qlsys.h"
+#include "nsf/base/context.h"
+#include "nsf/base/status.h"
 
 namespace {
 

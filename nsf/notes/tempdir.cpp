@@ -1,11 +1,11 @@
-#include "notes/tempdir.h"
+#include "nsf/notes/tempdir.h"
 
 #include <string.h>
 
-#include "diag/log.h"
-#include "os/qlsys.h"
-#include "reader/context.h"
-#include "reader/status.h"
+#include "nsf/diag/log.h"
+#include "nsf/os/qlsys.h"
+#include "nsf/base/context.h"
+#include "nsf/base/status.h"
 
 int nsfCreateTempDir(NSFCONTEXT *pContext)
 {

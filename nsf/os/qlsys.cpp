@@ -1,5 +1,5 @@
 // The parts of the portable OS layer that are the same on every platform.
-#include "os/qlsys.h"
+#include "nsf/os/qlsys.h"
 
 #include <string.h>
 

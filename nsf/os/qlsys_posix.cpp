@@ -1,5 +1,5 @@
 // The POSIX implementation of the portable OS layer.
-#include "os/qlsys.h"
+#include "nsf/os/qlsys.h"
 
 #include <dirent.h>
 #include <errno.h>

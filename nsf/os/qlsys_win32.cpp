@@ -1,6 +1,6 @@
 // The Windows implementation of the portable OS layer. A path is tried unchanged in the system
 // code page, then as UTF-8 converted to UTF-16, then in the "\\?\" long-path form.
-#include "os/qlsys.h"
+#include "nsf/os/qlsys.h"
 
 // windows.h comes first: shellapi.h relies on its definitions.
 #include <windows.h>

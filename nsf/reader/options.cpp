@@ -1,11 +1,11 @@
-#include "reader/options.h"
+#include "nsf/reader/options.h"
 
 #include <string.h>
 
-#include "diag/log.h"
-#include "notes/tempdir.h"
-#include "os/qlsys.h"
-#include "reader/context.h"
+#include "nsf/diag/log.h"
+#include "nsf/notes/tempdir.h"
+#include "nsf/os/qlsys.h"
+#include "nsf/base/context.h"
 
 namespace {
 

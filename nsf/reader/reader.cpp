@@ -1,23 +1,23 @@
-#include "reader/reader.h"
+#include "nsf/reader/reader.h"
 
 #include <string.h>
 
-#include "catalogue/images.h"
-#include "catalogue/info.h"
-#include "catalogue/subfiles.h"
-#include "diag/log.h"
-#include "diag/trace.h"
-#include "items/buffers.h"
-#include "metadata/metadata.h"
-#include "notes/creds.h"
-#include "notes/notes.h"
-#include "notes/session.h"
-#include "notes/tempdir.h"
-#include "reader/context.h"
-#include "reader/memory.h"
-#include "reader/options.h"
-#include "reader/status.h"
-#include "templates/templates.h"
+#include "nsf/catalogue/images.h"
+#include "nsf/catalogue/info.h"
+#include "nsf/catalogue/subfiles.h"
+#include "nsf/diag/log.h"
+#include "nsf/diag/trace.h"
+#include "nsf/items/buffers.h"
+#include "nsf/metadata/metadata.h"
+#include "nsf/notes/creds.h"
+#include <notes/notes.h>
+#include "nsf/notes/session.h"
+#include "nsf/notes/tempdir.h"
+#include "nsf/base/context.h"
+#include "nsf/base/memory.h"
+#include "nsf/reader/options.h"
+#include "nsf/base/status.h"
+#include "nsf/templates/templates.h"
 
 QLReaderInterface *QLAPI nsfGetContainerReaderInterfaceEx(QLReaderInterface *pTable)
 {

@@ -1,7 +1,7 @@
 // The reader's entry: the operation table, open and close.
 #pragma once
 
-#include "quillon/quillon.h"
+#include <quillon/quillon.h>
 
 struct NSFCONTEXT;
 

@@ -3,7 +3,12 @@
 
 #include <stdint.h>
 
+#include <notes/global.h>
+#include <quillon/quillon.h>
+
 struct NSFBUFFER;
+struct NSFCONTEXT;
+struct NSFSUBFILE;
 
 // One template file held in memory.
 struct NSFTEMPLATE {
@@ -12,3 +17,11 @@ struct NSFTEMPLATE {
     NSFBUFFER *pBuffer; // the whole file, zero-terminated
     int32_t cLevels;    // deepest control nesting found by validation
 };
+
+// Finds, loads and validates the templates under the host directory's "NSFtemplates" and their
+// pictures. Called by open when the template option is on. Returns the reader status.
+int nsfInitXMLTemplates(NSFCONTEXT *pContext);
+// Runs the main template for a mail note into the output. Returns the reader status.
+int nsfExtractMailFieldsXML(NSFCONTEXT *pContext, NSFSUBFILE *pSubFile, NOTEHANDLE hNote, QLIOobj *pIOobj);
+// Writes the picture parts gathered by the last template run. Returns the reader status.
+int nsfExtractMailImagesXML(NSFCONTEXT *pContext, NSFSUBFILE *pSubFile, NOTEHANDLE hNote, QLIOobj *pIOobj);

@@ -2,9 +2,9 @@
 // and what a failed allocation leaves behind.
 #include "NsfFixture.h"
 
-#include "items/buffers.h"
-#include "reader/memory.h"
-#include "reader/status.h"
+#include "nsf/items/buffers.h"
+#include "nsf/base/memory.h"
+#include "nsf/base/status.h"
 
 namespace tessel::test {
 namespace {

@@ -3,9 +3,9 @@
 // growth of every array.
 #include "OpenFixture.h"
 
-#include "catalogue/images.h"
-#include "items/buffers.h"
-#include "reader/memory.h"
+#include "nsf/catalogue/images.h"
+#include "nsf/items/buffers.h"
+#include "nsf/base/memory.h"
 
 namespace tessel::test {
 namespace {

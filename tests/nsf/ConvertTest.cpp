@@ -2,10 +2,10 @@
 // time zones, and the text chain from composite text to escaped HTML.
 #include "NsfFixture.h"
 
-#include "items/buffers.h"
-#include "items/convert.h"
-#include "reader/memory.h"
-#include "reader/status.h"
+#include "nsf/items/buffers.h"
+#include "nsf/items/convert.h"
+#include "nsf/base/memory.h"
+#include "nsf/base/status.h"
 
 namespace tessel::test {
 namespace {

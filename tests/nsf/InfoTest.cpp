@@ -7,7 +7,7 @@
 #include <quillon/host/ReaderLibrary.h>
 #include <quillon/host/Status.h>
 
-#include "catalogue/info.h"
+#include "nsf/catalogue/info.h"
 
 namespace tessel::test {
 namespace {

@@ -6,12 +6,12 @@
 #include <tessel/kit/Dxl.h>
 #include <tessel/kit/Values.h>
 
-#include "catalogue/images.h"
-#include "items/buffers.h"
-#include "items/itemdata.h"
-#include "notes/notes.h"
-#include "reader/memory.h"
-#include "reader/status.h"
+#include "nsf/catalogue/images.h"
+#include "nsf/items/buffers.h"
+#include "nsf/items/itemdata.h"
+#include <notes/notes.h>
+#include "nsf/base/memory.h"
+#include "nsf/base/status.h"
 
 namespace tessel::test {
 namespace {

@@ -3,7 +3,7 @@
 
 #include <unistd.h>
 
-#include "os/qlsys.h"
+#include "nsf/os/qlsys.h"
 
 namespace tessel::test {
 namespace {

@@ -2,7 +2,7 @@
 // folder search, bad indexes, and the result's own allocator receiving everything handed out.
 #include "OpenFixture.h"
 
-#include "metadata/metadata.h"
+#include "nsf/metadata/metadata.h"
 
 namespace tessel::test {
 namespace {

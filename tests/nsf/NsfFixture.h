@@ -20,8 +20,8 @@
 #include <string>
 #include <vector>
 
-#include "diag/log.h"
-#include "reader/context.h"
+#include "nsf/diag/log.h"
+#include "nsf/base/context.h"
 
 namespace tessel::test {
 

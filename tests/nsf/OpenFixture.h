@@ -9,9 +9,9 @@
 
 #include <ctime>
 
-#include "catalogue/subfiles.h"
-#include "reader/reader.h"
-#include "reader/status.h"
+#include "nsf/catalogue/subfiles.h"
+#include "nsf/reader/reader.h"
+#include "nsf/base/status.h"
 
 namespace tessel::test {
 

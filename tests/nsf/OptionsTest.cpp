@@ -2,8 +2,8 @@
 // the temporary directory they decide.
 #include "NsfFixture.h"
 
-#include "notes/tempdir.h"
-#include "reader/options.h"
+#include "nsf/notes/tempdir.h"
+#include "nsf/reader/options.h"
 
 namespace tessel::test {
 namespace {

@@ -5,7 +5,7 @@
 #include <errno.h>
 #include <unistd.h>
 
-#include "os/qlsys.h"
+#include "nsf/os/qlsys.h"
 
 namespace tessel::test {
 namespace {

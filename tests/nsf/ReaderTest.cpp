@@ -9,15 +9,15 @@
 
 #include <cstdio>
 
-#include "catalogue/images.h"
-#include "catalogue/subfiles.h"
-#include "items/buffers.h"
-#include "metadata/metadata.h"
-#include "notes/creds.h"
-#include "reader/memory.h"
-#include "reader/reader.h"
-#include "reader/status.h"
-#include "templates/templates.h"
+#include "nsf/catalogue/images.h"
+#include "nsf/catalogue/subfiles.h"
+#include "nsf/items/buffers.h"
+#include "nsf/metadata/metadata.h"
+#include "nsf/notes/creds.h"
+#include "nsf/base/memory.h"
+#include "nsf/reader/reader.h"
+#include "nsf/base/status.h"
+#include "nsf/templates/templates.h"
 
 namespace tessel::test {
 namespace {

@@ -8,14 +8,14 @@
 #include <atomic>
 #include <thread>
 
-#include "items/buffers.h"
-#include "notes/creds.h"
-#include "notes/notes.h"
-#include "notes/session.h"
-#include "os/qlsys.h"
-#include "reader/memory.h"
-#include "reader/reader.h"
-#include "reader/status.h"
+#include "nsf/items/buffers.h"
+#include "nsf/notes/creds.h"
+#include <notes/notes.h>
+#include "nsf/notes/session.h"
+#include "nsf/os/qlsys.h"
+#include "nsf/base/memory.h"
+#include "nsf/reader/reader.h"
+#include "nsf/base/status.h"
 
 namespace tessel::test {
 namespace {

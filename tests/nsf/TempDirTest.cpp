@@ -4,8 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "notes/tempdir.h"
-#include "reader/status.h"
+#include "nsf/notes/tempdir.h"
+#include "nsf/base/status.h"
 
 namespace tessel::test {
 namespace {

@@ -2,9 +2,9 @@
 // tables that name Notes constants.
 #include "NsfFixture.h"
 
-#include "diag/trace.h"
-#include "notes/notes.h"
-#include "reader/status.h"
+#include "nsf/diag/trace.h"
+#include <notes/notes.h>
+#include "nsf/base/status.h"
 
 namespace tessel::test {
 namespace {

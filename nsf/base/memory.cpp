@@ -1,8 +1,8 @@
-#include "reader/memory.h"
+#include "nsf/base/memory.h"
 
 #include <string.h>
 
-#include "reader/context.h"
+#include "nsf/base/context.h"
 
 uint32_t nsfSatAdd(uint32_t a, uint32_t b)
 {

@@ -2,7 +2,7 @@
 // operations report to the host.
 #pragma once
 
-#include "quillon/quillon.h"
+#include <quillon/quillon.h>
 
 enum {
     NSF_STATUS_OK = QLSTATUS_OK,

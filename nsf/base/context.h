@@ -4,8 +4,8 @@
 #include <stdint.h>
 #include <stdio.h>
 
-#include "notes/global.h"
-#include "quillon/quillon.h"
+#include <notes/global.h>
+#include <quillon/quillon.h>
 
 struct NSFBUFFER;
 struct NSFCRED;
