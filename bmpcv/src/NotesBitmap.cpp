@@ -185,15 +185,19 @@ Error readNotesBitmap(std::span<const std::byte> input, NotesBitmap &bitmap) {
             lastWasOdd = false;
             continue;
         }
+        // Data of another kind is told apart by its first WORD before its length is believed.
+        if (!haveHeader) {
+            ByteCursor first = in;
+            if (auto signature = first.u16(); signature && *signature != kSigBitmapHeader)
+                return fail(Status::Malformed, format("the data starts with a record of signature 0x%04X, "
+                                                      "not a bitmap header",
+                                                      unsigned{*signature}));
+        }
         Record record;
         if (Error error = nextRecord(input, in, record))
             return error;
         lastWasOdd = record.bytes.size() % 2 != 0;
         if (!haveHeader) {
-            if (record.signature != kSigBitmapHeader)
-                return fail(Status::Malformed, format("the data starts with a record of signature 0x%04X, "
-                                                      "not a bitmap header",
-                                                      unsigned{record.signature}));
             if (Error error = readHeader(record, bitmap))
                 return error;
             haveHeader = true;
