@@ -161,6 +161,10 @@ Error readSegment(const Record &record, NotesBitmap &bitmap) {
         return fail(Status::Truncated, format("the bitmap segment at offset %zu holds %zu data bytes, it says %u",
                                               record.offset, in.remaining(), unsigned{dataSize}));
     segment.data = *data;
+    // The header counts segments in a WORD; more than it can count is no picture Notes wrote, and
+    // bounds the list that tiny records could otherwise grow.
+    if (bitmap.segments.size() == NotesBitmap::kMaxSegments)
+        return fail(Status::Malformed, format("more than %zu bitmap segments", NotesBitmap::kMaxSegments));
     bitmap.segments.push_back(segment);
     return {};
 }

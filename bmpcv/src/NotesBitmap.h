@@ -31,6 +31,7 @@ struct NotesBitmap {
     static constexpr std::uint16_t kFlagRequiresPalette = 0x0001;
     static constexpr std::size_t kMaxColors = 256;
     static constexpr std::size_t kMaxPatterns = 64;
+    static constexpr std::size_t kMaxSegments = 0xFFFF;
 
     std::uint16_t flags = 0;
     std::uint16_t width = 0;

@@ -312,6 +312,23 @@ TEST(ConvertNotesBitmap, TakesTablesInAnyOrderSkipsOtherRecordsAndFillers) {
     EXPECT_EQ(convert(composite).bmp, reference);
 }
 
+TEST(ConvertNotesBitmap, ConvertsAPictureAtThePixelBound) {
+    // 8192 x 4096 = 2^25 pixels from 16 KB of long runs: the largest picture the converter takes.
+    NotesBitmapBuilder builder(8192, 4096, 8);
+    builder.colors(kFourColors);
+    for (std::uint32_t y = 0; y < 4096; ++y) {
+        builder.codedLine(bitmapunit::longRun(8192, Bytes{static_cast<std::uint8_t>(y == 0 ? 2 : 1)}));
+        if (y % 2048 == 2047)
+            builder.endSegment();
+    }
+    const Conversion conversion = convert(builder.converterStream());
+    ASSERT_EQ(conversion.status, Status::Ok) << conversion.message;
+    const std::size_t pixelOffset = 54 + 4 * 256;
+    ASSERT_EQ(conversion.bmp.size(), pixelOffset + std::size_t{8192} * 4096);
+    EXPECT_EQ(conversion.bmp[pixelOffset], 1) << "the bottom row";
+    EXPECT_EQ(conversion.bmp.back(), 2) << "the top row, stored last";
+}
+
 TEST(ConvertNotesBitmap, WritesAWindowsBmpOfTheDepth) {
     struct Case {
         std::uint16_t bits, width;

@@ -196,6 +196,15 @@ std::vector<HostileCase> hostileCases() {
              return concat({r[0], r[1], r[2], r[3]});
          },
          Status::Truncated, "ends after 0 of 6 pels"},
+        {"more segments than a WORD counts",
+         [] {
+             const Bytes emptySegment{0x96, 0, 18, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+             Bytes b = soundBitmap().records()[0];
+             for (int i = 0; i < 0x10000; ++i)
+                 b.insert(b.end(), emptySegment.begin(), emptySegment.end());
+             return b;
+         },
+         Status::Malformed, "more than 65535 bitmap segments"},
         {"short run past the end of the line", [] { return withLine(bitmapunit::shortRun(7, Bytes{1})); },
          Status::Malformed, "gives 7 pels, 6 remain"},
         {"long run past the end of the line", [] { return withLine(bitmapunit::longRun(16383, Bytes{1})); },
