@@ -36,8 +36,8 @@ Error BmpImage::create(std::uint32_t width, std::uint32_t height, std::uint16_t 
     try {
         image.bytes_.assign(static_cast<std::size_t>(fileBytes), 0);
     } catch (const std::bad_alloc &) {
-        return fail(Status::OutOfMemory,
-                    format("no memory for a BMP file of %llu bytes", static_cast<unsigned long long>(fileBytes)));
+        return fail(Status::OutOfMemory, format("no memory for a BMP file of %llu bytes",
+                                                static_cast<unsigned long long>(fileBytes)));
     }
     std::uint8_t *p = image.bytes_.data();
     // BITMAPFILEHEADER

@@ -19,7 +19,8 @@ thread_local std::string lastError;
 
 int finish(Status status, const std::string &message) {
     try {
-        lastError = status == Status::Ok ? std::string() : tessel::bmpcv::statusName(status) + (": " + message);
+        lastError =
+            status == Status::Ok ? std::string() : tessel::bmpcv::statusName(status) + (": " + message);
     } catch (const std::exception &) {
         lastError.clear();
     }
@@ -59,8 +60,8 @@ Status readAll(QLStream *pInput, std::vector<std::byte> &bytes, std::string &mes
     bytes.resize(static_cast<std::size_t>(size));
     std::size_t cbRead = 0;
     while (cbRead < bytes.size()) {
-        const std::uint32_t cb = pInput->fpRead(pInput, bytes.data() + cbRead,
-                                                static_cast<std::uint32_t>(bytes.size() - cbRead));
+        const std::uint32_t cb =
+            pInput->fpRead(pInput, bytes.data() + cbRead, static_cast<std::uint32_t>(bytes.size() - cbRead));
         if (cb == 0)
             break;
         cbRead += cb;
@@ -76,8 +77,9 @@ int convert(const char *pszFromFormat, const char *pszToFormat, QLStream *pInput
     if (pszFromFormat == nullptr || pszToFormat == nullptr || pInput == nullptr || pOutput == nullptr)
         return finish(Status::BadArgument, "a format name or a stream is null");
     if (!equalsIgnoringCase(pszFromFormat, "NBMP") || !equalsIgnoringCase(pszToFormat, "BMP"))
-        return finish(Status::UnsupportedFormat, std::string("cannot convert \"") + pszFromFormat + "\" to \"" +
-                                                     pszToFormat + "\"; the converter reads NBMP and writes BMP");
+        return finish(Status::UnsupportedFormat, std::string("cannot convert \"") + pszFromFormat +
+                                                     "\" to \"" + pszToFormat +
+                                                     "\"; the converter reads NBMP and writes BMP");
     std::vector<std::byte> input;
     std::string message;
     if (Status status = readAll(pInput, input, message); status != Status::Ok)

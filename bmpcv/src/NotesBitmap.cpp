@@ -39,13 +39,15 @@ Error nextRecord(std::span<const std::byte> input, ByteCursor &in, Record &recor
     if ((*signature & 0xFF00) == 0) {
         auto value = in.u32();
         if (!value)
-            return fail(Status::Truncated, format("the record header at offset %zu is cut short", record.offset));
+            return fail(Status::Truncated,
+                        format("the record header at offset %zu is cut short", record.offset));
         length = *value;
         headerBytes = kLsigBytes;
     } else if ((*signature & 0xFF00) == 0xFF00) {
         auto value = in.u16();
         if (!value)
-            return fail(Status::Truncated, format("the record header at offset %zu is cut short", record.offset));
+            return fail(Status::Truncated,
+                        format("the record header at offset %zu is cut short", record.offset));
         length = *value;
         headerBytes = 4;
     } else {
@@ -85,19 +87,21 @@ Error readHeader(const Record &record, NotesBitmap &bitmap) {
     const std::uint16_t colorCount = *in.u16();
     const std::uint16_t patternCount = *in.u16();
     if (bitmap.bitsPerPixel != 1 && bitmap.bitsPerPixel != 8 && bitmap.bitsPerPixel != 16)
-        return fail(Status::Malformed,
-                    format("%u bits per pixel; a Notes bitmap has 1, 8 or 16", unsigned{bitmap.bitsPerPixel}));
+        return fail(Status::Malformed, format("%u bits per pixel; a Notes bitmap has 1, 8 or 16",
+                                              unsigned{bitmap.bitsPerPixel}));
     if (bitmap.width == 0 || bitmap.height == 0)
-        return fail(Status::Malformed,
-                    format("the picture is empty (%u x %u)", unsigned{bitmap.width}, unsigned{bitmap.height}));
+        return fail(Status::Malformed, format("the picture is empty (%u x %u)", unsigned{bitmap.width},
+                                              unsigned{bitmap.height}));
     if (std::uint64_t{bitmap.width} * bitmap.height > kMaxPixels)
         return fail(Status::TooLarge,
                     format("the picture is %u x %u pixels, more than %llu", unsigned{bitmap.width},
                            unsigned{bitmap.height}, static_cast<unsigned long long>(kMaxPixels)));
     if (colorCount > NotesBitmap::kMaxColors)
-        return fail(Status::Malformed, format("the header counts %u colours, more than 256", unsigned{colorCount}));
+        return fail(Status::Malformed,
+                    format("the header counts %u colours, more than 256", unsigned{colorCount}));
     if (patternCount > NotesBitmap::kMaxPatterns)
-        return fail(Status::Malformed, format("the header counts %u patterns, more than 64", unsigned{patternCount}));
+        return fail(Status::Malformed,
+                    format("the header counts %u patterns, more than 64", unsigned{patternCount}));
     bitmap.colors.resize(colorCount);
     bitmap.patterns.resize(patternCount);
     return {};
@@ -105,8 +109,8 @@ Error readHeader(const Record &record, NotesBitmap &bitmap) {
 
 // The number of entries a table holds: the header's count when it gives one, which the record must
 // then cover; a header count of 0 takes as many whole entries as the record holds, up to the limit.
-Error tableEntries(const Record &record, std::size_t headerCount, std::size_t entryBytes, std::size_t maxEntries,
-                   const char *pszTable, std::size_t &count) {
+Error tableEntries(const Record &record, std::size_t headerCount, std::size_t entryBytes,
+                   std::size_t maxEntries, const char *pszTable, std::size_t &count) {
     const std::size_t available = (record.bytes.size() - kLsigBytes) / entryBytes;
     if (headerCount == 0) {
         count = std::min(available, maxEntries);
@@ -134,8 +138,8 @@ Error readColors(const Record &record, NotesBitmap &bitmap) {
 
 Error readPatterns(const Record &record, NotesBitmap &bitmap) {
     std::size_t count = 0;
-    if (Error error = tableEntries(record, bitmap.patterns.size(), kPatternEntryBytes, NotesBitmap::kMaxPatterns,
-                                   "pattern table", count))
+    if (Error error = tableEntries(record, bitmap.patterns.size(), kPatternEntryBytes,
+                                   NotesBitmap::kMaxPatterns, "pattern table", count))
         return error;
     bitmap.patterns.resize(count);
     ByteCursor in(record.bytes);
@@ -148,8 +152,9 @@ Error readPatterns(const Record &record, NotesBitmap &bitmap) {
 
 Error readSegment(const Record &record, NotesBitmap &bitmap) {
     if (record.bytes.size() < kBitmapSegmentBytes)
-        return fail(Status::Truncated, format("the bitmap segment at offset %zu is %zu bytes, shorter than %zu",
-                                              record.offset, record.bytes.size(), kBitmapSegmentBytes));
+        return fail(Status::Truncated,
+                    format("the bitmap segment at offset %zu is %zu bytes, shorter than %zu", record.offset,
+                           record.bytes.size(), kBitmapSegmentBytes));
     ByteCursor in(record.bytes);
     in.skip(14);
     BitmapSegment segment;
@@ -158,8 +163,9 @@ Error readSegment(const Record &record, NotesBitmap &bitmap) {
     // The record may be longer than its data by a filler byte; DataSize is what counts.
     auto data = in.take(dataSize);
     if (!data)
-        return fail(Status::Truncated, format("the bitmap segment at offset %zu holds %zu data bytes, it says %u",
-                                              record.offset, in.remaining(), unsigned{dataSize}));
+        return fail(Status::Truncated,
+                    format("the bitmap segment at offset %zu holds %zu data bytes, it says %u", record.offset,
+                           in.remaining(), unsigned{dataSize}));
     segment.data = *data;
     // The header counts segments in a WORD; more than it can count is no picture Notes wrote, and
     // bounds the list that tiny records could otherwise grow.

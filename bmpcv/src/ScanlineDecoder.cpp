@@ -10,10 +10,10 @@ namespace tessel::bmpcv {
 namespace {
 
 // Run-length codes, in the top two bits of a unit's first byte.
-constexpr std::uint8_t kCodeLiteral = 0;     // 00cccccc + c pels
-constexpr std::uint8_t kCodePatternRun = 1;  // 01cccccc cccccccc + pattern index: the pattern c times
-constexpr std::uint8_t kCodeLongRun = 2;     // 10cccccc cccccccc + pel: the pel c times
-constexpr std::uint8_t kCodeShortRun = 3;    // 11cccccc + pel: the pel c times
+constexpr std::uint8_t kCodeLiteral = 0;    // 00cccccc + c pels
+constexpr std::uint8_t kCodePatternRun = 1; // 01cccccc cccccccc + pattern index: the pattern c times
+constexpr std::uint8_t kCodeLongRun = 2;    // 10cccccc cccccccc + pel: the pel c times
+constexpr std::uint8_t kCodeShortRun = 3;   // 11cccccc + pel: the pel c times
 constexpr std::size_t kPelsPerPattern = 8;
 
 // A 16-bit pel is a little-endian WORD like every other number in Notes data, with red in bits 14-10,
@@ -95,8 +95,8 @@ private:
 Error decodeLine(const NotesBitmap &bitmap, ByteCursor &in, LineWriter &line, std::uint32_t y) {
     const std::size_t pelBytes = bitmap.pelBytes();
     auto cut = [&](const char *pszWhat) {
-        return fail(Status::Truncated, format("scanline %u: the segment's data ends inside a %s unit", unsigned{y},
-                                              pszWhat));
+        return fail(Status::Truncated,
+                    format("scanline %u: the segment's data ends inside a %s unit", unsigned{y}, pszWhat));
     };
     while (!line.full()) {
         const std::size_t unitOffset = in.offset();
@@ -117,9 +117,10 @@ Error decodeLine(const NotesBitmap &bitmap, ByteCursor &in, LineWriter &line, st
         }
         const std::size_t pels = code == kCodePatternRun ? count * kPelsPerPattern : count;
         if (!line.fits(pels))
-            return fail(Status::Malformed,
-                        format("scanline %u: the unit at data offset %zu gives %zu pels, %zu remain in the line",
-                               unsigned{y}, unitOffset, pels, line.linePels() - line.position()));
+            return fail(
+                Status::Malformed,
+                format("scanline %u: the unit at data offset %zu gives %zu pels, %zu remain in the line",
+                       unsigned{y}, unitOffset, pels, line.linePels() - line.position()));
         switch (code) {
         case kCodeShortRun:
         case kCodeLongRun: {
@@ -134,9 +135,10 @@ Error decodeLine(const NotesBitmap &bitmap, ByteCursor &in, LineWriter &line, st
             if (!index)
                 return cut("pattern");
             if (*index >= bitmap.patterns.size())
-                return fail(Status::Malformed, format("scanline %u: pattern %u is outside the pattern table (%zu "
-                                                      "entries)",
-                                                      unsigned{y}, unsigned{*index}, bitmap.patterns.size()));
+                return fail(Status::Malformed,
+                            format("scanline %u: pattern %u is outside the pattern table (%zu "
+                                   "entries)",
+                                   unsigned{y}, unsigned{*index}, bitmap.patterns.size()));
             line.pattern(bitmap.patterns[*index], count);
             break;
         }

@@ -52,10 +52,11 @@ NotesBitmapBuilder::PatternEntry patternOf(std::initializer_list<std::uint8_t> b
     return entry;
 }
 
-const NotesBitmapBuilder::PatternEntry kMonoPattern = patternOf({0xFF, 0x00, 0xF0, 0x0F, 0xAA, 0x55, 0x80, 0x01});
+const NotesBitmapBuilder::PatternEntry kMonoPattern =
+    patternOf({0xFF, 0x00, 0xF0, 0x0F, 0xAA, 0x55, 0x80, 0x01});
 const NotesBitmapBuilder::PatternEntry kIndexPattern = patternOf({0, 1, 2, 3, 3, 2, 1, 0});
-const NotesBitmapBuilder::PatternEntry kRgbPattern = patternOf(
-    {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 250, 0, 0, 0, 250, 0, 0, 0, 250, 128, 129, 130});
+const NotesBitmapBuilder::PatternEntry kRgbPattern =
+    patternOf({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 250, 0, 0, 0, 250, 0, 0, 0, 250, 128, 129, 130});
 
 struct CodeCase {
     const char *name;
@@ -79,18 +80,28 @@ std::vector<CodeCase> codeCases() {
              c.resize(11);
              return c;
          }()},
-        {"8 bpp literal", 8, 4, bitmapunit::literal(Bytes{1, 2, 3, 0}, 1), {kFour[1], kFour[2], kFour[3], kFour[0]}},
+        {"8 bpp literal",
+         8,
+         4,
+         bitmapunit::literal(Bytes{1, 2, 3, 0}, 1),
+         {kFour[1], kFour[2], kFour[3], kFour[0]}},
         {"8 bpp short run", 8, 5, bitmapunit::shortRun(5, Bytes{2}), repeated(5, kFour[2])},
         {"8 bpp long run", 8, 300, bitmapunit::longRun(300, Bytes{3}), repeated(300, kFour[3])},
         {"8 bpp pattern run", 8, 16, bitmapunit::patternRun(2, 0),
          times(2, {kFour[0], kFour[1], kFour[2], kFour[3], kFour[3], kFour[2], kFour[1], kFour[0]}), true},
-        {"16 bpp literal", 16, 4,
+        {"16 bpp literal",
+         16,
+         4,
          bitmapunit::literal(concat({pel16(0x7C00), pel16(0x03E0), pel16(0x001F), pel16(0x7FFF)}), 2),
          {0xFF0000, 0x00FF00, 0x0000FF, 0xFFFFFF}},
         {"16 bpp short run", 16, 3, bitmapunit::shortRun(3, pel16(0x4210)), repeated(3, 0x848484)},
         {"16 bpp long run", 16, 70, bitmapunit::longRun(70, pel16(0x001F)), repeated(70, 0x0000FF)},
-        {"16 bpp pattern run", 16, 8, bitmapunit::patternRun(1, 0),
-         {0x010203, 0x040506, 0x070809, 0x0A0B0C, 0xFA0000, 0x00FA00, 0x0000FA, 0x808182}, true},
+        {"16 bpp pattern run",
+         16,
+         8,
+         bitmapunit::patternRun(1, 0),
+         {0x010203, 0x040506, 0x070809, 0x0A0B0C, 0xFA0000, 0x00FA00, 0x0000FA, 0x808182},
+         true},
         {"runs mixed in one line", 8, 80,
          concat({bitmapunit::shortRun(3, Bytes{1}), bitmapunit::literal(Bytes{2, 3}, 1),
                  bitmapunit::longRun(67, Bytes{0}), bitmapunit::patternRun(1, 0)}),
@@ -114,7 +125,9 @@ TEST(ConvertNotesBitmap, DecodesEveryRunLengthCodeAtEveryDepth) {
         if (c.bitsPerPixel == 8)
             builder.colors(kFourColors);
         if (c.withPattern)
-            builder.patterns({c.bitsPerPixel == 1 ? kMonoPattern : c.bitsPerPixel == 8 ? kIndexPattern : kRgbPattern});
+            builder.patterns({c.bitsPerPixel == 1   ? kMonoPattern
+                              : c.bitsPerPixel == 8 ? kIndexPattern
+                                                    : kRgbPattern});
         builder.codedLine(c.units).codedLine(c.units);
         const BmpPicture picture = convertToPicture(builder.converterStream());
         ASSERT_EQ(picture.width, c.width);
@@ -145,9 +158,10 @@ Sample samplePixels(std::uint16_t bitsPerPixel, std::size_t count) {
     }
     auto widen = [](std::uint32_t v) { return v << 3 | v >> 2; };
     for (std::uint16_t px : s.pixels)
-        s.colors.push_back(bitsPerPixel == 1   ? (px ? kWhite : kBlack)
-                           : bitsPerPixel == 8 ? kFour[px]
-                                               : widen(px >> 10 & 31) << 16 | widen(px >> 5 & 31) << 8 | widen(px & 31));
+        s.colors.push_back(bitsPerPixel == 1 ? (px ? kWhite : kBlack)
+                           : bitsPerPixel == 8
+                               ? kFour[px]
+                               : widen(px >> 10 & 31) << 16 | widen(px >> 5 & 31) << 8 | widen(px & 31));
     return s;
 }
 
@@ -289,13 +303,13 @@ TEST(ConvertNotesBitmap, TakesTablesInAnyOrderSkipsOtherRecordsAndFillers) {
         Bytes input;
     } cases[] = {
         {"segments before the tables", concat({records[0], records[3], records[4], records[2], records[1]})},
-        {"filler after the odd colour table", concat({records[0], records[1], Bytes{0}, records[2], records[3],
-                                                      records[4]})},
+        {"filler after the odd colour table",
+         concat({records[0], records[1], Bytes{0}, records[2], records[3], records[4]})},
         {"a transparency table and a foreign record",
-         concat({records[0], transparent, Bytes{0}, byteRecordSharingTheLowByte, records[1], records[2], records[3],
-                 records[4]})},
-        {"a filler after the odd last record", concat({records[0], records[2], records[3], records[4], records[1],
-                                                       Bytes{0}})},
+         concat({records[0], transparent, Bytes{0}, byteRecordSharingTheLowByte, records[1], records[2],
+                 records[3], records[4]})},
+        {"a filler after the odd last record",
+         concat({records[0], records[2], records[3], records[4], records[1], Bytes{0}})},
     };
     for (const Case &c : cases) {
         const Conversion conversion = convert(c.input);

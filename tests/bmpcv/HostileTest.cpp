@@ -61,8 +61,7 @@ std::vector<HostileCase> hostileCases() {
     return {
         {"empty input", [] { return Bytes{}; }, Status::Truncated, "no bitmap header"},
         {"one stray byte", [] { return Bytes{0x95}; }, Status::Truncated, "stray byte"},
-        {"a segment first",
-         [] { return soundBitmap().records().back(); }, Status::Malformed, "0x0096"},
+        {"a segment first", [] { return soundBitmap().records().back(); }, Status::Malformed, "0x0096"},
         {"an image header instead", [] { return Bytes{0x7D, 0, 6, 0, 0, 0}; }, Status::Malformed, "0x007D"},
         {"header shorter than its fields",
          [] {
@@ -213,15 +212,22 @@ std::vector<HostileCase> hostileCases() {
          Status::Malformed, "gives 9 pels"},
         {"pattern run past the end of the line", [] { return withLine(bitmapunit::patternRun(1, 0)); },
          Status::Malformed, "gives 8 pels"},
-        {"pattern index outside the table",
-         [] { return withLine(bitmapunit::patternRun(1, 1), 8); }, Status::Malformed, "pattern 1 is outside"},
+        {"pattern index outside the table", [] { return withLine(bitmapunit::patternRun(1, 1), 8); },
+         Status::Malformed, "pattern 1 is outside"},
         {"pattern run without a pattern table",
          [] { return withLine(bitmapunit::patternRun(1, 0), 8, false); }, Status::Malformed, "(0 entries)"},
-        {"data ends inside a literal", [] { return withLine(Bytes{0x06, 1, 1}); }, Status::Truncated, "literal"},
+        {"data ends inside a literal",
+         [] {
+             return withLine(Bytes{0x06, 1, 1});
+         },
+         Status::Truncated, "literal"},
         {"data ends inside a long run count", [] { return withLine(Bytes{0x80}); }, Status::Truncated, "run"},
         {"data ends before a run's pel", [] { return withLine(Bytes{0xC6}); }, Status::Truncated, "run"},
-        {"data ends before a pattern index", [] { return withLine(Bytes{0x40, 0x01}, 8); }, Status::Truncated,
-         "pattern"},
+        {"data ends before a pattern index",
+         [] {
+             return withLine(Bytes{0x40, 0x01}, 8);
+         },
+         Status::Truncated, "pattern"},
     };
 }
 
@@ -239,7 +245,8 @@ TEST(HostileNotesBitmap, EveryCutOfASoundPictureIsTruncated) {
     const Bytes sound = soundBitmap().converterStream();
     ASSERT_EQ(convert(sound).status, Status::Ok);
     for (std::size_t size = 0; size < sound.size(); ++size) {
-        const Conversion conversion = convert(Bytes(sound.begin(), sound.begin() + static_cast<std::ptrdiff_t>(size)));
+        const Conversion conversion =
+            convert(Bytes(sound.begin(), sound.begin() + static_cast<std::ptrdiff_t>(size)));
         EXPECT_EQ(conversion.status, Status::Truncated) << "cut at " << size << ": " << conversion.message;
         EXPECT_TRUE(conversion.bmp.empty());
     }

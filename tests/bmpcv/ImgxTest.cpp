@@ -33,11 +33,13 @@ protected:
         options.libraryDir = TESSEL_PLUGIN_DIR;
         host_ = std::make_unique<quillon::Host>(quillon::Config{}, options);
         hapi_ = host_->services();
-        ASSERT_NE(hapi_->fpLoadLibrary(hapi_, QL_IMAGE_CONVERTER_LIBRARY, &hLibrary_), 0) << host_->lastLibraryError();
+        ASSERT_NE(hapi_->fpLoadLibrary(hapi_, QL_IMAGE_CONVERTER_LIBRARY, &hLibrary_), 0)
+            << host_->lastLibraryError();
         convert_ = reinterpret_cast<QLImageConvertFn>(
             hapi_->fpGetProcAddress(hapi_, hLibrary_, QL_IMAGE_CONVERT_ENTRY_NAME));
         ASSERT_NE(convert_, nullptr) << host_->lastLibraryError();
-        lastError_ = reinterpret_cast<GetLastErrorFn>(hapi_->fpGetProcAddress(hapi_, hLibrary_, "IMGXgetLastError"));
+        lastError_ =
+            reinterpret_cast<GetLastErrorFn>(hapi_->fpGetProcAddress(hapi_, hLibrary_, "IMGXgetLastError"));
         ASSERT_NE(lastError_, nullptr) << host_->lastLibraryError();
     }
 
@@ -87,21 +89,22 @@ TEST_F(Imgx, ReplacesThePictureInTheStreamWithItsBmp) {
     ASSERT_EQ(convertInPlace(samplePicture(), result), 0) << lastError_();
     EXPECT_STREQ(lastError_(), "");
     const BmpPicture picture = readBmp(result);
-    EXPECT_EQ(picture.pixels, (std::vector<std::uint32_t>{0xFF0000, 0, 0, 0xFF0000, 0xFF0000, 0xFF0000, 0xFF0000,
-                                                          0xFF0000}));
+    EXPECT_EQ(picture.pixels,
+              (std::vector<std::uint32_t>{0xFF0000, 0, 0, 0xFF0000, 0xFF0000, 0xFF0000, 0xFF0000, 0xFF0000}));
 }
 
 TEST_F(Imgx, RefusesOtherFormatPairsAndLeavesTheStream) {
     struct Case {
         const char *pszFrom;
         const char *pszTo;
-    } cases[] = {{"NBMP", "JPEG"}, {"GIF", "BMP"}, {"BMP", "NBMP"}, {"", "BMP"}, {"NBMP", ""}, {"NBMPX", "BMP"},
-                 {"NBM", "BMP"}};
+    } cases[] = {{"NBMP", "JPEG"}, {"GIF", "BMP"},   {"BMP", "NBMP"}, {"", "BMP"},
+                 {"NBMP", ""},     {"NBMPX", "BMP"}, {"NBM", "BMP"}};
     const Bytes picture = samplePicture();
     for (const Case &c : cases) {
         SCOPED_TRACE(std::string(c.pszFrom) + " to " + c.pszTo);
         Bytes result;
-        EXPECT_EQ(convertInPlace(picture, result, c.pszFrom, c.pszTo), static_cast<int>(Status::UnsupportedFormat));
+        EXPECT_EQ(convertInPlace(picture, result, c.pszFrom, c.pszTo),
+                  static_cast<int>(Status::UnsupportedFormat));
         EXPECT_EQ(result, picture);
         EXPECT_NE(std::strstr(lastError_(), "unsupported format"), nullptr) << lastError_();
     }
@@ -215,21 +218,25 @@ TEST_F(Imgx, ReportsStreamsThatFail) {
         Status status;
         const char *messagePart;
     } cases[] = {
-        {"tell fails", [](FakeStream &in, FakeStream &) { in.failTell = true; }, Status::StreamFailure, "size"},
-        {"input beyond the bound", [](FakeStream &in, FakeStream &) { in.reportedSize = std::int64_t{1} << 40; },
-         Status::TooLarge, "bytes"},
-        {"short read", [](FakeStream &in, FakeStream &) { in.shortRead = true; }, Status::StreamFailure, "read 3"},
+        {"tell fails", [](FakeStream &in, FakeStream &) { in.failTell = true; }, Status::StreamFailure,
+         "size"},
+        {"input beyond the bound",
+         [](FakeStream &in, FakeStream &) { in.reportedSize = std::int64_t{1} << 40; }, Status::TooLarge,
+         "bytes"},
+        {"short read", [](FakeStream &in, FakeStream &) { in.shortRead = true; }, Status::StreamFailure,
+         "read 3"},
         {"output cannot start over", [](FakeStream &, FakeStream &out) { out.failOpen = true; },
          Status::StreamFailure, "start the output"},
-        {"output write fails", [](FakeStream &, FakeStream &out) { out.failWrite = true; }, Status::StreamFailure,
-         "cannot write"},
+        {"output write fails", [](FakeStream &, FakeStream &out) { out.failWrite = true; },
+         Status::StreamFailure, "cannot write"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         FakeStream input, output;
         input.content = samplePicture();
         c.setUp(input, output);
-        EXPECT_EQ(convert_(hapi_, "NBMP", "BMP", &input.table, &output.table, 0, 0), static_cast<int>(c.status));
+        EXPECT_EQ(convert_(hapi_, "NBMP", "BMP", &input.table, &output.table, 0, 0),
+                  static_cast<int>(c.status));
         EXPECT_NE(std::strstr(lastError_(), c.messagePart), nullptr) << lastError_();
         EXPECT_EQ(input.opens, 0) << "the input is read as it stands";
         if (c.status == Status::TooLarge) {

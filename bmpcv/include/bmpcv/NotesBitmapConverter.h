@@ -22,7 +22,7 @@ enum class Status : int {
     Malformed = 4,         // the data contradicts itself or the format
     TooLarge = 5,          // the picture or the input is beyond the converter's bounds
     OutOfMemory = 6,
-    StreamFailure = 7,     // the host's stream refused a seek, read or write
+    StreamFailure = 7, // the host's stream refused a seek, read or write
 };
 
 // Short name of a status ("truncated"), for messages.
@@ -36,7 +36,7 @@ inline constexpr std::uint64_t kMaxInputBytes = std::uint64_t{256} << 20;
 
 struct Conversion {
     Status status = Status::Ok;
-    std::string message;        // what went wrong, empty on success
+    std::string message;           // what went wrong, empty on success
     std::vector<std::uint8_t> bmp; // the BMP file on success, empty otherwise
 };
 

@@ -27,8 +27,9 @@ public:
 private:
     void need(std::size_t offset, std::size_t n) const {
         if (offset > bytes_.size() || n > bytes_.size() - offset)
-            throw std::runtime_error("BMP: read of " + std::to_string(n) + " bytes at " + std::to_string(offset) +
-                                     " past the end (" + std::to_string(bytes_.size()) + " bytes)");
+            throw std::runtime_error("BMP: read of " + std::to_string(n) + " bytes at " +
+                                     std::to_string(offset) + " past the end (" +
+                                     std::to_string(bytes_.size()) + " bytes)");
     }
 
     std::span<const std::uint8_t> bytes_;
@@ -94,7 +95,8 @@ BmpPicture readBmp(std::span<const std::uint8_t> file) {
                 const std::uint32_t byte = in.u8(row + bit / 8);
                 const std::uint32_t index = byte >> (8 - bits - bit % 8) & ((1u << bits) - 1);
                 if (index >= picture.palette.size())
-                    throw std::runtime_error("BMP: pixel index " + std::to_string(index) + " outside the palette");
+                    throw std::runtime_error("BMP: pixel index " + std::to_string(index) +
+                                             " outside the palette");
                 picture.indices.push_back(static_cast<std::uint8_t>(index));
                 color = picture.palette[index];
             } else if (bits == 16) {

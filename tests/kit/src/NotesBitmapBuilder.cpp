@@ -42,7 +42,8 @@ Bytes longRun(std::uint16_t count, std::span<const std::uint8_t> pel) {
 }
 
 Bytes patternRun(std::uint16_t count, std::uint8_t index) {
-    return Bytes{static_cast<std::uint8_t>(0x40 | (count >> 8 & 0x3F)), static_cast<std::uint8_t>(count), index};
+    return Bytes{static_cast<std::uint8_t>(0x40 | (count >> 8 & 0x3F)), static_cast<std::uint8_t>(count),
+                 index};
 }
 
 } // namespace bitmapunit
@@ -78,7 +79,8 @@ Bytes encodeBitmapLine(std::span<const std::uint8_t> pels, std::size_t pelSize) 
     auto flushLiterals = [&](std::size_t end) {
         while (literalStart < end) {
             const std::size_t n = std::min<std::size_t>(63, end - literalStart);
-            const Bytes unit = bitmapunit::literal(pels.subspan(literalStart * pelSize, n * pelSize), pelSize);
+            const Bytes unit =
+                bitmapunit::literal(pels.subspan(literalStart * pelSize, n * pelSize), pelSize);
             out.insert(out.end(), unit.begin(), unit.end());
             literalStart += n;
         }
@@ -101,7 +103,8 @@ Bytes encodeBitmapLine(std::span<const std::uint8_t> pels, std::size_t pelSize) 
     return out;
 }
 
-NotesBitmapBuilder::NotesBitmapBuilder(std::uint16_t width, std::uint16_t height, std::uint16_t bitsPerPixel) {
+NotesBitmapBuilder::NotesBitmapBuilder(std::uint16_t width, std::uint16_t height,
+                                       std::uint16_t bitsPerPixel) {
     header_.destWidth = width;
     header_.destHeight = height;
     header_.width = width;
@@ -137,14 +140,16 @@ NotesBitmapBuilder &NotesBitmapBuilder::codedLine(std::span<const std::uint8_t> 
     return *this;
 }
 
-NotesBitmapBuilder &NotesBitmapBuilder::pixels(std::span<const std::uint16_t> pixels, std::size_t maxSegmentBytes) {
+NotesBitmapBuilder &NotesBitmapBuilder::pixels(std::span<const std::uint16_t> pixels,
+                                               std::size_t maxSegmentBytes) {
     const std::size_t width = header_.width;
     if (width == 0 || pixels.size() % width != 0)
         throw std::invalid_argument("Notes bitmap: the pixels are not whole rows");
     endSegment();
     for (std::size_t y = 0; y < pixels.size() / width; ++y) {
-        const Bytes line = encodeBitmapLine(bitmapScanlinePels(pixels.subspan(y * width, width), header_.bitsPerPixel),
-                                            pelSizeOf(header_.bitsPerPixel));
+        const Bytes line =
+            encodeBitmapLine(bitmapScanlinePels(pixels.subspan(y * width, width), header_.bitsPerPixel),
+                             pelSizeOf(header_.bitsPerPixel));
         if (!segments_.empty() && segments_.back().open &&
             segments_.back().data.size() + line.size() > maxSegmentBytes)
             endSegment();
@@ -159,7 +164,8 @@ NotesBitmapBuilder &NotesBitmapBuilder::endSegment() {
     return *this;
 }
 
-NotesBitmapBuilder &NotesBitmapBuilder::rawSegment(std::uint16_t scanlineCount, std::span<const std::uint8_t> data) {
+NotesBitmapBuilder &NotesBitmapBuilder::rawSegment(std::uint16_t scanlineCount,
+                                                   std::span<const std::uint8_t> data) {
     endSegment();
     segments_.push_back({scanlineCount, Bytes(data.begin(), data.end()), false});
     return *this;

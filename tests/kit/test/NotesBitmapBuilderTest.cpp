@@ -1,5 +1,5 @@
-#include "tessel/kit/BmpReader.h"
 #include "tessel/kit/NotesBitmapBuilder.h"
+#include "tessel/kit/BmpReader.h"
 
 #include <gtest/gtest.h>
 
@@ -142,7 +142,7 @@ Bytes handMadeBmp(bool topDown) {
     w.str("BM").u32(14 + 40 + 16).u32(0).u32(54);
     w.u32(40).u32(2).u32(topDown ? static_cast<std::uint32_t>(-2) : 2u).u16(1).u16(24).u32(0).u32(16);
     w.u32(0).u32(0).u32(0).u32(0);
-    const Bytes top{0, 0, 255, 0, 255, 0, 0, 0};      // red, green, padding
+    const Bytes top{0, 0, 255, 0, 255, 0, 0, 0};        // red, green, padding
     const Bytes bottom{255, 0, 0, 255, 255, 255, 0, 0}; // blue, white, padding
     w.bytes(topDown ? top : bottom).bytes(topDown ? bottom : top);
     return b;
@@ -179,12 +179,8 @@ TEST(BmpReader, RefusesWhatItCannotRead) {
         std::size_t offset;
         std::uint8_t value;
     } cases[] = {
-        {"signature", 0, 'X'},
-        {"file size", 2, 0},
-        {"info header size", 14, 12},
-        {"planes", 26, 2},
-        {"compression", 30, 1},
-        {"bit count", 28, 32},
+        {"signature", 0, 'X'}, {"file size", 2, 0},    {"info header size", 14, 12},
+        {"planes", 26, 2},     {"compression", 30, 1}, {"bit count", 28, 32},
     };
     for (const Case &c : cases) {
         Bytes bad = good;

@@ -11,8 +11,8 @@ namespace tessel::kit {
 
 struct BmpPicture {
     std::int32_t width = 0;
-    std::int32_t height = 0;         // always positive here
-    bool topDown = false;            // the file stored a negative height
+    std::int32_t height = 0; // always positive here
+    bool topDown = false;    // the file stored a negative height
     std::uint16_t bitCount = 0;
     std::uint32_t pixelOffset = 0;
     std::vector<std::uint32_t> palette; // 0xRRGGBB
