@@ -60,9 +60,9 @@ bool nsfReadHostFile(QLHAPI *pHAPI, const char *pszPath, uint8_t **ppb, uint32_t
         return false;
     bool bRead = false;
     int64_t llSize = -1;
-    if (pStream->fpSeek(pStream, 0, 2) == 0)
+    if (pStream->fpSeek(pStream, 0, 2) != 0)
         llSize = pStream->fpTell(pStream);
-    if (llSize > 0 && llSize < 0x7FFFFFFF && pStream->fpSeek(pStream, 0, 0) == 0) {
+    if (llSize > 0 && llSize < 0x7FFFFFFF && pStream->fpSeek(pStream, 0, 0) != 0) {
         uint8_t *pb = (uint8_t *)pHAPI->allocator.fpAlloc(&pHAPI->allocator, (uint32_t)llSize);
         if (pb != NULL) {
             if (pStream->fpRead(pStream, pb, (uint32_t)llSize) == (uint32_t)llSize) {
@@ -264,10 +264,10 @@ void CLotusRTConverter::ConvertBitmaps()
             nResult = pfnConvert(services, "NBMP", "BMP", pStream, pStream, 0, 0);
         if (nResult == 0) {
             int64_t llSize = -1;
-            if (pStream->fpSeek(pStream, 0, 2) == 0)
+            if (pStream->fpSeek(pStream, 0, 2) != 0)
                 llSize = pStream->fpTell(pStream);
             uint8_t *pbNew = NULL;
-            if (llSize > 0 && llSize < 0x7FFFFFFF && pStream->fpSeek(pStream, 0, 0) == 0)
+            if (llSize > 0 && llSize < 0x7FFFFFFF && pStream->fpSeek(pStream, 0, 0) != 0)
                 pbNew = (uint8_t *)services->allocator.fpAlloc(&services->allocator, (uint32_t)llSize + 1);
             if (pbNew != NULL && pStream->fpRead(pStream, pbNew, (uint32_t)llSize) == (uint32_t)llSize) {
                 pbNew[llSize] = 0;
