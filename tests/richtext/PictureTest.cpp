@@ -121,9 +121,9 @@ TEST_F(Pictures, NotesBitmapsGoThroughTheImageLibrary) {
     const auto records = kit::cdRecords(cd.bytes());
     const Bytes &all = cd.bytes();
     Bytes first(all.begin(), all.begin() + records[2].offset);
-    char header[8];
-    std::snprintf(header, sizeof(header), "BM%04d", static_cast<int>(first.size()));
-    Bytes converted = kit::toBytes(header);
+    char prefix[8];
+    std::snprintf(prefix, sizeof(prefix), "BM%04d", static_cast<int>(first.size()));
+    Bytes converted = kit::toBytes(prefix);
     converted.insert(converted.end(), first.begin(), first.end());
     Bytes second(all.begin() + records[2].offset, all.end());
     EXPECT_EQ(convert(cd), "<IMG src=3D\"file:///ql_8F6_image0.bmp\" width=3D3 height=3D2>\r\n"
