@@ -95,9 +95,9 @@ class CLotusRTTable : public CLotusHTMLTag {
 public:
     explicit CLotusRTTable(int32_t bMHT);
 
-    // Fills the kept values from a SIG_CD_PRETABLEBEGIN record. Fields the record is too short
-    // for keep their defaults (0).
-    void ReadPreTable(CLotusRecordCursor &record);
+    // Fills the kept values from a SIG_CD_PRETABLEBEGIN record; false when the record is too
+    // short for them (they end at offset 36).
+    bool ReadPreTable(CLotusRecordCursor &record);
     // Records the cells of this table (depth 1 from the begin record at dwBegin) and the cells
     // that spanning cells cover.
     void SpanLookAhead(const uint8_t *pbStream, uint32_t cbStream, uint32_t dwBegin);
