@@ -38,11 +38,6 @@ enum {
 typedef int (*LOTUSIMAGECB)(NSFCONTEXT *pContext, const char *pszLinkName, uint8_t **ppData, int32_t *pnImageSize,
                             int32_t *pnPictureType);
 
-// The image library's entry: converts the picture in the input stream from one format to the
-// other into the output stream. 0 on success.
-typedef int(QLAPI *LOTUSIMGXCONVERT)(QLHAPI *pHAPI, const char *pszFromFormat, const char *pszToFormat,
-                                      QLStream *pIn, QLStream *pOut, uint32_t dwReserved1, uint32_t dwReserved2);
-
 // The 240 colours that a colour index of a font ID or a table cell names, as "#RRGGBB".
 extern const char *const rgszLotusColors[240];
 

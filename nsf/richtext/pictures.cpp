@@ -229,7 +229,7 @@ void CLotusRTConverter::ConvertBitmaps()
 {
     static const char szFunc[] = "CLotusRTConverter::ConvertBitmaps()";
     void *hLibrary = NULL;
-    LOTUSIMGXCONVERT pfnConvert = NULL;
+    QLImageConvertFn pfnConvert = NULL;
     bool bLoadTried = false;
     for (CLotusBinaryStream *pPicture : m_rgPictures) {
         if (pPicture->m_nType != LOTUS_PICTURE_NOTES_BITMAP || pPicture->m_pbData == NULL || pPicture->m_nSize <= 0)
@@ -237,14 +237,14 @@ void CLotusRTConverter::ConvertBitmaps()
         // The library is loaded once for all the bitmaps of the document, and only when there is one.
         if (!bLoadTried) {
             bLoadTried = true;
-            if (services->fpLoadLibrary == NULL || !services->fpLoadLibrary(services, "bmpcv.dll", &hLibrary) ||
+            if (services->fpLoadLibrary == NULL || !services->fpLoadLibrary(services, QL_IMAGE_CONVERTER_LIBRARY, &hLibrary) ||
                 hLibrary == NULL) {
                 hLibrary = NULL;
                 if (m_pContext != NULL)
                     nsfLog(m_pContext, NSF_LOG_WARNING, szFunc,
                            "Cannot load bmpcv.dll: Notes bitmaps are left unconverted");
             } else {
-                pfnConvert = (LOTUSIMGXCONVERT)services->fpGetProcAddress(services, hLibrary, "IMGXconvert");
+                pfnConvert = (QLImageConvertFn)services->fpGetProcAddress(services, hLibrary, QL_IMAGE_CONVERT_ENTRY_NAME);
                 if (pfnConvert == NULL && m_pContext != NULL)
                     nsfLog(m_pContext, NSF_LOG_WARNING, szFunc,
                            "No IMGXconvert in bmpcv.dll: Notes bitmaps are left unconverted");
