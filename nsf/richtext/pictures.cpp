@@ -120,7 +120,13 @@ bool CLotusRTConverter::ImageHeader(CLotusRecordCursor &record, std::string &out
         return false;
     if ((int32_t)dwSegments <= 0)
         return true;
-    int32_t nType = bImageType >= 1 && bImageType <= 3 ? (int32_t)bImageType : (int32_t)LOTUS_PICTURE_NONE;
+    // GIF, JPEG and BMP keep their codes. A PNG (image type 4, which newer clients write) becomes
+    // the store's PNG, so that its part says what it holds; other types have none.
+    int32_t nType = LOTUS_PICTURE_NONE;
+    if (bImageType >= 1 && bImageType <= 3)
+        nType = bImageType;
+    else if (bImageType == 4)
+        nType = LOTUS_PICTURE_PNG;
     ImageTag(NewPicture(nType), wWidth, wHeight, out);
     return true;
 }

@@ -60,12 +60,20 @@ TEST_F(Pictures, InlineImagesAndTheirParts) {
                        part("Content-Type: image/bmp\r\n", "ql_8F6_image2.bmp", bmp) + kDelimiter + "--");
 }
 
-TEST_F(Pictures, ImageOfAnotherTypeHasNoExtensionOrContentType) {
+TEST_F(Pictures, PngImage) {
     const Bytes png = sample(5, 4);
     CdWriter cd;
     cd.picture(ImageType::Png, 2, 2, png);
+    EXPECT_EQ(convert(cd), "<IMG src=3D\"file:///ql_8F6_image0.png\" width=3D2 height=3D2>\r\n" + std::string(kBodyEnd) +
+                               part("Content-Type: image/png\r\n", "ql_8F6_image0.png", png) + kDelimiter + "--");
+}
+
+TEST_F(Pictures, ImageOfAnotherTypeHasNoExtensionOrContentType) {
+    const Bytes tif = sample(5, 4);
+    CdWriter cd;
+    cd.picture(static_cast<ImageType>(6), 2, 2, tif);
     EXPECT_EQ(convert(cd), "<IMG src=3D\"file:///ql_8F6_image0\" width=3D2 height=3D2>\r\n" + std::string(kBodyEnd) +
-                               part("", "ql_8F6_image0", png) + kDelimiter + "--");
+                               part("", "ql_8F6_image0", tif) + kDelimiter + "--");
 }
 
 TEST_F(Pictures, PictureWithNoDataGetsItsTagButNoPart) {
