@@ -115,9 +115,13 @@ public:
 
 private:
     void HandleCell(CLotusRecordCursor &record, std::string &out);
-    // The span list: one bit per (row, column) that has an entry, and one per entry marked covered.
-    // Row and column are bytes, so the list has at most 65536 distinct cells.
-    std::vector<uint8_t> m_rgbHasEntry, m_rgbCovered;
+    // The span list: per row met so far, one bit per column that has an entry and one per entry
+    // marked covered. Row and column are bytes, so the list is at most 256 rows of 256 bits each.
+    struct LOTUSROWBITS {
+        uint64_t rgHasEntry[4];
+        uint64_t rgCovered[4];
+    };
+    std::vector<LOTUSROWBITS> m_rgRows;
 };
 
 // One picture of the output.

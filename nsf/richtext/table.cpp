@@ -15,11 +15,6 @@ void nsfAppendf(std::string &out, const char *pszFormat, unsigned n)
     out += sz;
 }
 
-inline uint32_t nsfCellIndex(uint8_t bRow, uint8_t bColumn)
-{
-    return ((uint32_t)bRow << 8) | bColumn;
-}
-
 } // namespace
 
 CLotusRTTable::CLotusRTTable(int32_t bMHT)
@@ -45,18 +40,13 @@ bool CLotusRTTable::ReadPreTable(CLotusRecordCursor &record)
 
 bool CLotusRTTable::IsCovered(uint8_t bRow, uint8_t bColumn) const
 {
-    if (m_rgbCovered.empty())
+    if (bRow >= m_rgRows.size())
         return false;
-    uint32_t i = nsfCellIndex(bRow, bColumn);
-    return (m_rgbCovered[i >> 3] >> (i & 7)) & 1;
+    return (m_rgRows[bRow].rgCovered[bColumn >> 6] >> (bColumn & 63)) & 1;
 }
 
 void CLotusRTTable::SpanLookAhead(const uint8_t *pbStream, uint32_t cbStream, uint32_t dwBegin)
 {
-    if (m_rgbHasEntry.empty()) {
-        m_rgbHasEntry.assign(65536 / 8, 0);
-        m_rgbCovered.assign(65536 / 8, 0);
-    }
     int nDepth = 0;
     NSFCDRECORD rec;
     for (uint32_t dwOffset = dwBegin; nsfFrameCDRecord(pbStream, cbStream, dwOffset, &rec); dwOffset = rec.dwNext) {
@@ -74,16 +64,15 @@ void CLotusRTTable::SpanLookAhead(const uint8_t *pbStream, uint32_t cbStream, ui
             if (!record.ByteAt(2, &bRow) || !record.ByteAt(3, &bColumn))
                 continue;
             record.ByteAt(15, &bSpan);
-            uint32_t i = nsfCellIndex(bRow, bColumn);
-            m_rgbHasEntry[i >> 3] |= (uint8_t)(1 << (i & 7));
+            if (bRow >= m_rgRows.size())
+                m_rgRows.resize((size_t)bRow + 1, LOTUSROWBITS{{0, 0, 0, 0}, {0, 0, 0, 0}});
+            LOTUSROWBITS &row = m_rgRows[bRow];
+            row.rgHasEntry[bColumn >> 6] |= (uint64_t)1 << (bColumn & 63);
             // Mark the cells before the spanning cell in its row that already have entries.
             if (bSpan >= 2) {
                 int nFirst = (int)bColumn - (int)bSpan + 1;
-                for (int c = nFirst < 0 ? 0 : nFirst; c < (int)bColumn; c++) {
-                    uint32_t j = nsfCellIndex(bRow, (uint8_t)c);
-                    if ((m_rgbHasEntry[j >> 3] >> (j & 7)) & 1)
-                        m_rgbCovered[j >> 3] |= (uint8_t)(1 << (j & 7));
-                }
+                for (int c = nFirst < 0 ? 0 : nFirst; c < (int)bColumn; c++)
+                    row.rgCovered[c >> 6] |= row.rgHasEntry[c >> 6] & ((uint64_t)1 << (c & 63));
             }
         }
     }
