@@ -19,10 +19,10 @@
 #include <tessel/kit/CdWriter.h>
 #include <tessel/kit/Random.h>
 
+#include <fcntl.h>
+#include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
-#include <spawn.h>
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -52,9 +52,10 @@ quillon::Host &host() {
 }
 
 std::string words(Random &random, int count) {
-    static const char *const kWords[] = {"quarterly", "figures", "budget", "meeting", "agenda", "project",
-                                         "review",    "draft",   "caf\xC3\xA9", "invoice", "<customer>", "a&b",
-                                         "x=1",       "release", "notes",  "travel",  "update",  "report"};
+    static const char *const kWords[] = {"quarterly",  "figures", "budget", "meeting",     "agenda",
+                                         "project",    "review",  "draft",  "caf\xC3\xA9", "invoice",
+                                         "<customer>", "a&b",     "x=1",    "release",     "notes",
+                                         "travel",     "update",  "report"};
     std::string s;
     for (int i = 0; i < count; ++i) {
         if (i)
@@ -83,7 +84,8 @@ Bytes textBody() {
     while (cd.size() < kTarget) {
         cd.paragraph().pabReference(static_cast<std::uint16_t>(1 + random.below(3)));
         for (int run = 0; run < 4; ++run) {
-            FontId font{static_cast<std::uint8_t>(random.below(7)), static_cast<std::uint8_t>(random.below(4)),
+            FontId font{static_cast<std::uint8_t>(random.below(7)),
+                        static_cast<std::uint8_t>(random.below(4)),
                         static_cast<std::uint8_t>(random.below(16)), 10};
             cd.text(font, words(random, 6 + static_cast<int>(random.below(20))));
         }
@@ -101,7 +103,10 @@ Bytes tableBody() {
         PreTableBegin pre;
         pre.rows = 3;
         pre.columns = 4;
-        cd.beginRecord(sig::kPreTableBegin, 1).preTableBegin(pre).borderInfo({}).endRecord(sig::kPreTableBegin, 1);
+        cd.beginRecord(sig::kPreTableBegin, 1)
+            .preTableBegin(pre)
+            .borderInfo({})
+            .endRecord(sig::kPreTableBegin, 1);
         cd.tableBegin({});
         for (int r = 0; r < 3; ++r)
             for (int c = 0; c < 4; ++c) {
@@ -185,7 +190,8 @@ void BM_Base64(benchmark::State &state) {
     std::vector<char> out(nsfBase64Size(static_cast<uint32_t>(in.size())));
     for (auto _ : state) {
         int32_t nLine = 0;
-        benchmark::DoNotOptimize(encode_base64(in.data(), static_cast<uint32_t>(in.size()), out.data(), &nLine));
+        benchmark::DoNotOptimize(
+            encode_base64(in.data(), static_cast<uint32_t>(in.size()), out.data(), &nLine));
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * in.size()));
 }
@@ -201,7 +207,8 @@ void BM_CoreutilsBase64(benchmark::State &state) {
     }
     const std::filesystem::path dir = pattern;
     const std::filesystem::path file = dir / "input.bin";
-    std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char *>(in.data()), static_cast<std::streamsize>(in.size()));
+    std::ofstream(file, std::ios::binary)
+        .write(reinterpret_cast<const char *>(in.data()), static_cast<std::streamsize>(in.size()));
     for (auto _ : state) {
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);

@@ -99,11 +99,11 @@ private:
 
 // One record of a stream as the record walk frames it.
 struct NSFCDRECORD {
-    uint32_t dwOffset;  // offset of the record's first byte in the stream
-    uint8_t bKind;      // the record kind: the signature's low byte
+    uint32_t dwOffset;   // offset of the record's first byte in the stream
+    uint8_t bKind;       // the record kind: the signature's low byte
     uint16_t wSignature; // the first word as stored
-    uint32_t cbRecord;  // the record's length, header included, from its header
-    uint32_t dwNext;    // offset of the next record: the length taken up to an even number
+    uint32_t cbRecord;   // the record's length, header included, from its header
+    uint32_t dwNext;     // offset of the next record: the length taken up to an even number
 };
 
 // Frames the record at offset dwOffset of a stream of cbStream bytes: the length class byte

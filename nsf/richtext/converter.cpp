@@ -31,8 +31,9 @@ bool CLotusRTPar::Read(CLotusRecordCursor &record)
     if (!record.Has(0, 70))
         return false;
     record.ByteAt(1, &m_bLengthClass);
-    uint16_t *rgpw[] = {&m_wLength,     &m_wPABID,      &m_wJustifyMode,          &m_wLineSpacing, &m_wSpacingBefore,
-                        &m_wSpacingAfter, &m_wLeftMargin, &m_wRightMargin, &m_wFirstLineLeftMargin, &m_wTabs};
+    uint16_t *rgpw[] = {
+        &m_wLength,       &m_wPABID,      &m_wJustifyMode, &m_wLineSpacing,         &m_wSpacingBefore,
+        &m_wSpacingAfter, &m_wLeftMargin, &m_wRightMargin, &m_wFirstLineLeftMargin, &m_wTabs};
     record.Seek(2);
     for (uint16_t *pw : rgpw)
         record.ReadWord(pw);
@@ -50,7 +51,8 @@ bool CLotusRTPar::Read(CLotusRecordCursor &record)
 }
 
 CLotusBinaryStream::CLotusBinaryStream(QLHAPI *pHAPI, int32_t nType, const std::string &szName)
-    : services(pHAPI), m_nType(nType), m_pbData(NULL), m_nSize(0), m_szName(szName), m_cbCapacity(0), m_bFailed(false)
+    : services(pHAPI), m_nType(nType), m_pbData(NULL), m_nSize(0), m_szName(szName), m_cbCapacity(0),
+      m_bFailed(false)
 {
 }
 
@@ -101,7 +103,8 @@ CLotusRTConverter::CLotusRTConverter(QLHAPI *pHAPI, const char *pszNoteID)
     memset(m_rgpFontByFace, 0, sizeof(m_rgpFontByFace));
     char szValue[9] = "";
     if (services != NULL && services->fpGetProfileString != NULL &&
-        services->fpGetProfileString(services, "sorrel", "ShowAttachmentName", "", szValue, sizeof(szValue), 0) &&
+        services->fpGetProfileString(services, "sorrel", "ShowAttachmentName", "", szValue, sizeof(szValue),
+                                     0) &&
         strcmp(szValue, "1") == 0)
         ShowAttachmentName = 1;
 }
@@ -123,8 +126,8 @@ void CLotusRTConverter::ShortRecord(const NSFCDRECORD &rec)
     m_cShortRecords++;
     if (m_pContext != NULL && m_pContext->logLevel >= NSF_LOG_DEBUG)
         nsfLogf(m_pContext, NSF_LOG_DEBUG, "CLotusRTConverter::ConvertToMHT()",
-                "[%08x] record 0x%x too short for its kind (length %u), skipped", rec.dwOffset, rec.wSignature,
-                rec.cbRecord);
+                "[%08x] record 0x%x too short for its kind (length %u), skipped", rec.dwOffset,
+                rec.wSignature, rec.cbRecord);
 }
 
 int CLotusRTConverter::ConvertToMHT(const uint8_t *pbRecords, uint32_t cbRecords, std::string &out)
@@ -150,8 +153,9 @@ int CLotusRTConverter::ConvertToMHT(const uint8_t *pbRecords, uint32_t cbRecords
         nsfLogf(m_pContext, NSF_LOG_WARNING, szFunc, "%u records too short for their kind gave no output",
                 m_cShortRecords);
     if (m_pContext != NULL && m_cDeepTables != 0)
-        nsfLogf(m_pContext, NSF_LOG_WARNING, szFunc, "%u tables nested deeper than %d written without table markup",
-                m_cDeepTables, LOTUS_MAX_TABLE_DEPTH);
+        nsfLogf(m_pContext, NSF_LOG_WARNING, szFunc,
+                "%u tables nested deeper than %d written without table markup", m_cDeepTables,
+                LOTUS_MAX_TABLE_DEPTH);
     out.swap(m_szOutput);
     m_szOutput.clear();
     return 0;
@@ -160,7 +164,8 @@ int CLotusRTConverter::ConvertToMHT(const uint8_t *pbRecords, uint32_t cbRecords
 void CLotusRTConverter::FirstPass(const uint8_t *pbRecords, uint32_t cbRecords)
 {
     NSFCDRECORD rec;
-    for (uint32_t dwOffset = 0; nsfFrameCDRecord(pbRecords, cbRecords, dwOffset, &rec); dwOffset = rec.dwNext) {
+    for (uint32_t dwOffset = 0; nsfFrameCDRecord(pbRecords, cbRecords, dwOffset, &rec);
+         dwOffset = rec.dwNext) {
         CLotusRecordCursor record = nsfRecordCursor(pbRecords, rec);
         if (rec.bKind == 0x8B) {
             ReadFontTable(record);
@@ -316,7 +321,8 @@ void CLotusRTConverter::DispatchRecord(const uint8_t *pbRecords, uint32_t cbReco
         ShortRecord(rec);
 }
 
-void CLotusRTConverter::HandleTableRecord(const uint8_t *pbRecords, uint32_t cbRecords, const NSFCDRECORD &rec)
+void CLotusRTConverter::HandleTableRecord(const uint8_t *pbRecords, uint32_t cbRecords,
+                                          const NSFCDRECORD &rec)
 {
     uint8_t bKind = rec.bKind;
     CLotusRecordCursor record = nsfRecordCursor(pbRecords, rec);

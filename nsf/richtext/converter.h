@@ -35,8 +35,8 @@ enum {
 
 // Fetches a shared picture by its link name: a copy of its bytes from the host allocator (the
 // converter frees it), its size and its picture type. Returns a reader status.
-typedef int (*LOTUSIMAGECB)(NSFCONTEXT *pContext, const char *pszLinkName, uint8_t **ppData, int32_t *pnImageSize,
-                            int32_t *pnPictureType);
+typedef int (*LOTUSIMAGECB)(NSFCONTEXT *pContext, const char *pszLinkName, uint8_t **ppData,
+                            int32_t *pnImageSize, int32_t *pnPictureType);
 
 // The 240 colours that a colour index of a font ID or a table cell names, as "#RRGGBB".
 extern const char *const rgszLotusColors[240];
@@ -207,7 +207,7 @@ private:
     void ConvertBitmaps();
     void AppendPictureParts(std::string &out);
 
-    const CLotusRTFont *m_rgpFontByFace[256]; // first font of each face ID
+    const CLotusRTFont *m_rgpFontByFace[256];                    // first font of each face ID
     std::unordered_map<uint16_t, const CLotusRTPar *> m_mapPars; // first definition of each ID
     CLotusBinaryStream *m_pDocLink; // the document-link picture, read once per conversion
     bool m_bDocLinkTried;
@@ -218,4 +218,5 @@ private:
 // length; *pcbOut is the text's length, also when the block was too small (status 6), so that the
 // caller can grow its block and call again. pContext may be null (no log, no shared pictures).
 int LotusRTConvertToMHT(NSFCONTEXT *pContext, QLHAPI *pHAPI, const char *pszNoteID, uint32_t dwFlags,
-                        const uint8_t *pbCD, uint32_t cbCD, char *pszOut, uint32_t cbOutCapacity, uint32_t *pcbOut);
+                        const uint8_t *pbCD, uint32_t cbCD, char *pszOut, uint32_t cbOutCapacity,
+                        uint32_t *pcbOut);

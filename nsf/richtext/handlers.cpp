@@ -122,8 +122,8 @@ void CLotusRTConverter::AppendConverted(const uint8_t *pb, uint32_t cb, bool bTe
             QLAllocator *pAllocator = &services->allocator;
             char *pszOut = (char *)pAllocator->fpAlloc(pAllocator, (uint32_t)ullRoom);
             if (pszOut != NULL) {
-                int32_t n = services->fpConvertCharset(services, QLCharset_LMBCS, QLCharset_UTF8, (const char *)pb,
-                                                       cb, pszOut, (uint32_t)ullRoom);
+                int32_t n = services->fpConvertCharset(services, QLCharset_LMBCS, QLCharset_UTF8,
+                                                       (const char *)pb, cb, pszOut, (uint32_t)ullRoom);
                 if (n > 0) {
                     szConverted.assign(pszOut, (size_t)n);
                     pbText = (const uint8_t *)szConverted.data();

@@ -198,7 +198,8 @@ bool CLotusRTConverter::Resource(CLotusRecordCursor &record, std::string &out)
         ImageTag(pPicture, 0, 0, out);
         pPicture->Append(pbData, (uint32_t)nSize);
     } else if (m_pContext != NULL) {
-        nsfLogf(m_pContext, NSF_LOG_WARNING, szFunc, "No shared picture \"%s\" (status %d)", pszName, nStatus);
+        nsfLogf(m_pContext, NSF_LOG_WARNING, szFunc, "No shared picture \"%s\" (status %d)", pszName,
+                nStatus);
     }
     if (pbData != NULL)
         pAllocator->fpFree(pAllocator, pbData);
@@ -216,8 +217,8 @@ void CLotusRTConverter::DocLink(std::string &out)
         m_bDocLinkTried = true;
         char szPath[260];
         const char *pszHostDir = services->pszHostDir != NULL ? services->pszHostDir : "";
-        int n = snprintf(szPath, sizeof(szPath), "%s%s%c%s%c%s", pszHostDir, "NSFtemplates", QLSYS_PATH_SEPARATOR,
-                         "images", QLSYS_PATH_SEPARATOR, "doclink.jpg");
+        int n = snprintf(szPath, sizeof(szPath), "%s%s%c%s%c%s", pszHostDir, "NSFtemplates",
+                         QLSYS_PATH_SEPARATOR, "images", QLSYS_PATH_SEPARATOR, "doclink.jpg");
         uint8_t *pb = NULL;
         uint32_t cb = 0;
         if (n > 0 && n < (int)sizeof(szPath) && nsfReadHostFile(services, szPath, &pb, &cb)) {
@@ -238,19 +239,22 @@ void CLotusRTConverter::ConvertBitmaps()
     QLImageConvertFn pfnConvert = NULL;
     bool bLoadTried = false;
     for (CLotusBinaryStream *pPicture : m_rgPictures) {
-        if (pPicture->m_nType != LOTUS_PICTURE_NOTES_BITMAP || pPicture->m_pbData == NULL || pPicture->m_nSize <= 0)
+        if (pPicture->m_nType != LOTUS_PICTURE_NOTES_BITMAP || pPicture->m_pbData == NULL ||
+            pPicture->m_nSize <= 0)
             continue;
         // The library is loaded once for all the bitmaps of the document, and only when there is one.
         if (!bLoadTried) {
             bLoadTried = true;
-            if (services->fpLoadLibrary == NULL || !services->fpLoadLibrary(services, QL_IMAGE_CONVERTER_LIBRARY, &hLibrary) ||
+            if (services->fpLoadLibrary == NULL ||
+                !services->fpLoadLibrary(services, QL_IMAGE_CONVERTER_LIBRARY, &hLibrary) ||
                 hLibrary == NULL) {
                 hLibrary = NULL;
                 if (m_pContext != NULL)
                     nsfLog(m_pContext, NSF_LOG_WARNING, szFunc,
                            "Cannot load bmpcv.dll: Notes bitmaps are left unconverted");
             } else {
-                pfnConvert = (QLImageConvertFn)services->fpGetProcAddress(services, hLibrary, QL_IMAGE_CONVERT_ENTRY_NAME);
+                pfnConvert = (QLImageConvertFn)services->fpGetProcAddress(services, hLibrary,
+                                                                          QL_IMAGE_CONVERT_ENTRY_NAME);
                 if (pfnConvert == NULL && m_pContext != NULL)
                     nsfLog(m_pContext, NSF_LOG_WARNING, szFunc,
                            "No IMGXconvert in bmpcv.dll: Notes bitmaps are left unconverted");
@@ -266,7 +270,8 @@ void CLotusRTConverter::ConvertBitmaps()
         }
         int nResult = -1;
         if (pStream->fpOpen(pStream) &&
-            pStream->fpWrite(pStream, pPicture->m_pbData, (uint32_t)pPicture->m_nSize) == (uint32_t)pPicture->m_nSize)
+            pStream->fpWrite(pStream, pPicture->m_pbData, (uint32_t)pPicture->m_nSize) ==
+                (uint32_t)pPicture->m_nSize)
             nResult = pfnConvert(services, "NBMP", "BMP", pStream, pStream, 0, 0);
         if (nResult == 0) {
             int64_t llSize = -1;
@@ -309,12 +314,13 @@ void CLotusRTConverter::AppendPictureParts(std::string &out)
         char *pszBase64 = (char *)pAllocator->fpAlloc(pAllocator, cbBase64);
         if (pszBase64 == NULL) {
             if (m_pContext != NULL)
-                nsfLogf(m_pContext, NSF_LOG_ERROR, szFunc, "Error allocating base64 buffer (size %u) for %s", cbBase64,
-                        pPicture->m_szName.c_str());
+                nsfLogf(m_pContext, NSF_LOG_ERROR, szFunc, "Error allocating base64 buffer (size %u) for %s",
+                        cbBase64, pPicture->m_szName.c_str());
             continue;
         }
         int32_t nLineLen = 0;
-        uint32_t cchBase64 = encode_base64(pPicture->m_pbData, (uint32_t)pPicture->m_nSize, pszBase64, &nLineLen);
+        uint32_t cchBase64 =
+            encode_base64(pPicture->m_pbData, (uint32_t)pPicture->m_nSize, pszBase64, &nLineLen);
         out += "\r\n" LOTUS_MHT_DELIMITER "\r\n";
         out += nsfPictureContentType(pPicture->m_nType);
         out += "Content-Transfer-Encoding: base64\r\nContent-Location: file:///";

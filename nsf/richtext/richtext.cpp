@@ -43,16 +43,32 @@ int nsfConverterImageCB(NSFCONTEXT *pContext, const char *pszLinkName, uint8_t *
     return nStatus;
 }
 
+// True when the 7 bytes at pb are "</BODY>" in any case.
+bool nsfIsBodyEnd(const uint8_t *pb)
+{
+    static const char szEnd[] = "</BODY>";
+    for (int i = 0; i < 7; i++) {
+        uint8_t b = pb[i];
+        if (b >= 'a' && b <= 'z')
+            b = (uint8_t)(b - 'a' + 'A');
+        if (b != (uint8_t)szEnd[i])
+            return false;
+    }
+    return true;
+}
+
 // Logs the type word of BufferCDR as the dumps do.
 void nsfLogCDRType(NSFCONTEXT *pContext, int nLevel, const char *pszFunc, const char *pszFormat, WORD wType)
 {
-    nsfLogf(pContext, nLevel, pszFunc, pszFormat, wType, nsfGetValueClassName(wType), nsfGetItemTypeName(wType));
+    nsfLogf(pContext, nLevel, pszFunc, pszFormat, wType, nsfGetValueClassName(wType),
+            nsfGetItemTypeName(wType));
 }
 
 } // namespace
 
 int LotusRTConvertToMHT(NSFCONTEXT *pContext, QLHAPI *pHAPI, const char *pszNoteID, uint32_t dwFlags,
-                        const uint8_t *pbCD, uint32_t cbCD, char *pszOut, uint32_t cbOutCapacity, uint32_t *pcbOut)
+                        const uint8_t *pbCD, uint32_t cbCD, char *pszOut, uint32_t cbOutCapacity,
+                        uint32_t *pcbOut)
 {
     if (pHAPI == NULL || pszNoteID == NULL || pbCD == NULL || pszOut == NULL || pcbOut == NULL)
         return NSF_STATUS_BAD_ARGUMENT;
@@ -69,7 +85,8 @@ int LotusRTConvertToMHT(NSFCONTEXT *pContext, QLHAPI *pHAPI, const char *pszNote
         nStatus = converter.ConvertToMHT(pbCD + 2, cbCD - 2, szOut);
     } catch (const std::bad_alloc &) {
         if (pContext != NULL)
-            nsfLog(pContext, NSF_LOG_ERROR, "LotusRTConvertToMHT()", "Out of memory converting the composite data");
+            nsfLog(pContext, NSF_LOG_ERROR, "LotusRTConvertToMHT()",
+                   "Out of memory converting the composite data");
         return NSF_STATUS_OUT_OF_MEMORY;
     }
     if (nStatus != 0)
@@ -120,8 +137,8 @@ void nsfDumpRecordCDR(NSFCONTEXT *pContext, uint32_t dwOffset, uint16_t wSignatu
     if (pContext->logLevel < NSF_LOG_DEBUG)
         return;
     nsfLog(pContext, NSF_LOG_DEBUG, NULL, "");
-    nsfLogf(pContext, NSF_LOG_DEBUG, szFunc, "[%08x] wSignature %u 0x%x (%s)", dwOffset, wSignature, wSignature,
-            nsfGetSigName(wSignature));
+    nsfLogf(pContext, NSF_LOG_DEBUG, szFunc, "[%08x] wSignature %u 0x%x (%s)", dwOffset, wSignature,
+            wSignature, nsfGetSigName(wSignature));
     nsfLogf(pContext, NSF_LOG_DEBUG, szFunc, "ucbRecord %u 0x%x, pbRecord...", cbRecord, cbRecord);
     nsfLogDump(pContext, NSF_LOG_DUMP, pbRecord, cbRecord);
 }
@@ -149,7 +166,8 @@ int nsfConvertCDRtoMHT(NSFCONTEXT *pContext, NOTEHANDLE hNote)
     if (wType == TYPE_TEXT) {
         // Text followed by composite records: the text runs up to the first paragraph definition.
         uint32_t dwStart = 2;
-        while (dwStart + 1 < pCDR->ucbData && !(pCDR->rgbData[dwStart] == 0x82 && pCDR->rgbData[dwStart + 1] == 0xFF))
+        while (dwStart + 1 < pCDR->ucbData &&
+               !(pCDR->rgbData[dwStart] == 0x82 && pCDR->rgbData[dwStart + 1] == 0xFF))
             dwStart++;
         if (dwStart + 1 >= pCDR->ucbData)
             dwStart = pCDR->ucbData;
@@ -162,7 +180,8 @@ int nsfConvertCDRtoMHT(NSFCONTEXT *pContext, NOTEHANDLE hNote)
             memcpy(pLMBCS->rgbData, pCDR->rgbData + 2, cbText);
             pLMBCS->ucbData = cbText;
             pLMBCS->rgbData[cbText] = 0;
-            nsfLogf(pContext, NSF_LOG_DUMP, szFunc, "BufferLMBCS.ucbData %u 0x%x, rgbData...", cbText, cbText);
+            nsfLogf(pContext, NSF_LOG_DUMP, szFunc, "BufferLMBCS.ucbData %u 0x%x, rgbData...", cbText,
+                    cbText);
             nsfLogDump(pContext, NSF_LOG_DUMP, pLMBCS->rgbData, cbText);
         }
         uint32_t cbRest = pCDR->ucbData - dwStart;
@@ -206,9 +225,10 @@ int nsfConvertCDRtoMHT(NSFCONTEXT *pContext, NOTEHANDLE hNote)
                                       (char *)pMHT->rgbData, pMHT->ucbDataSize, &cbOut);
     }
     if (nStatus != NSF_STATUS_OK) {
-        nsfLogf(pContext, NSF_LOG_ERROR, szFunc, "Error converting CD to MHT (error %d, size %u)", nStatus, cbOut);
-        nsfLogf(pContext, NSF_LOG_DUMP, szFunc, "Invalid BufferCDR.ucbData %u 0x%x, rgbData...", pCDR->ucbData,
-                pCDR->ucbData);
+        nsfLogf(pContext, NSF_LOG_ERROR, szFunc, "Error converting CD to MHT (error %d, size %u)", nStatus,
+                cbOut);
+        nsfLogf(pContext, NSF_LOG_DUMP, szFunc, "Invalid BufferCDR.ucbData %u 0x%x, rgbData...",
+                pCDR->ucbData, pCDR->ucbData);
         nsfLogDump(pContext, NSF_LOG_DUMP, pCDR->rgbData, pCDR->ucbData);
         return nStatus;
     }
@@ -241,15 +261,15 @@ int nsfConvertCDRtoMHT(NSFCONTEXT *pContext, NOTEHANDLE hNote)
             pb = (uint8_t *)memchr(pb, '<', pMHT->rgbData + pMHT->ucbData - pb);
             if (pb == NULL)
                 break;
-            if (pb + 7 <= pMHT->rgbData + pMHT->ucbData && pb[1] == '/' && strncasecmp((char *)pb, "</BODY>", 7) == 0) {
+            if (pb + 7 <= pMHT->rgbData + pMHT->ucbData && nsfIsBodyEnd(pb)) {
                 pbEnd = pb;
                 break;
             }
         }
         if (pbEnd == NULL) {
             nsfLog(pContext, NSF_LOG_ERROR, szFunc, "Error finding end of MHT body");
-            nsfLogf(pContext, NSF_LOG_DUMP, szFunc, "Invalid BufferMHT.ucbData %u 0x%x, rgbData...", pMHT->ucbData,
-                    pMHT->ucbData);
+            nsfLogf(pContext, NSF_LOG_DUMP, szFunc, "Invalid BufferMHT.ucbData %u 0x%x, rgbData...",
+                    pMHT->ucbData, pMHT->ucbData);
             nsfLogDump(pContext, NSF_LOG_DUMP, pMHT->rgbData, pMHT->ucbData);
             return NSF_STATUS_INTERNAL;
         }
@@ -263,8 +283,8 @@ int nsfConvertCDRtoMHT(NSFCONTEXT *pContext, NOTEHANDLE hNote)
     if (pContext->logLevel >= NSF_LOG_DUMP) {
         nsfLog(pContext, NSF_LOG_DUMP, NULL, "");
         nsfLog(pContext, NSF_LOG_DUMP, szFunc, "Final MHT buffer...");
-        nsfLogf(pContext, NSF_LOG_DUMP, szFunc, "BufferMHT.ucbData %u 0x%x, (char *)rgbData...", pMHT->ucbData,
-                pMHT->ucbData);
+        nsfLogf(pContext, NSF_LOG_DUMP, szFunc, "BufferMHT.ucbData %u 0x%x, (char *)rgbData...",
+                pMHT->ucbData, pMHT->ucbData);
         nsfLog(pContext, NSF_LOG_DUMP, NULL, (const char *)pMHT->rgbData);
         nsfLog(pContext, NSF_LOG_DUMP, NULL, "");
     }
@@ -299,11 +319,12 @@ int nsfConvertCDRforXML(NSFCONTEXT *pContext, NOTEHANDLE hNote)
     for (uint32_t dwOffset = 0; dwOffset < cbRecords; dwOffset = rec.dwNext) {
         uint16_t wSignature = cbRecords - dwOffset >= 2 ? nsfWordAt(pbRecords + dwOffset) : 0;
         nsfLog(pContext, NSF_LOG_DEBUG, NULL, "");
-        nsfLogf(pContext, NSF_LOG_DEBUG, szFunc, "[%08x] wSignature %u 0x%x (%s)", dwOffset, wSignature, wSignature,
-                nsfGetSigName(wSignature));
+        nsfLogf(pContext, NSF_LOG_DEBUG, szFunc, "[%08x] wSignature %u 0x%x (%s)", dwOffset, wSignature,
+                wSignature, nsfGetSigName(wSignature));
         if (!nsfFrameCDRecord(pbRecords, cbRecords, dwOffset, &rec) || rec.cbRecord < 2) {
             uint32_t cbRecord = cbRecords - dwOffset;
-            nsfLogf(pContext, NSF_LOG_WARNING, szFunc, "Invalid ucbRecord %u 0x%x, pbRecord...", cbRecord, cbRecord);
+            nsfLogf(pContext, NSF_LOG_WARNING, szFunc, "Invalid ucbRecord %u 0x%x, pbRecord...", cbRecord,
+                    cbRecord);
             nsfLogDump(pContext, NSF_LOG_WARNING, pbRecords + dwOffset, cbRecord);
             return NSF_STATUS_INTERNAL;
         }
@@ -360,7 +381,8 @@ int nsfConvertCDRforXML(NSFCONTEXT *pContext, NOTEHANDLE hNote)
             uint32_t cbCopy = cbField < sizeof(szField) - 1 ? cbField : (uint32_t)sizeof(szField) - 1;
             memcpy(szField, pCDR2->rgbData + dwCopyAt + (pszField - (const char *)pbRecord), cbCopy);
             szField[cbCopy] = 0;
-            if ((nStatus = nsfConvertFieldCDRforXML(pContext, hNote, szField, rgbTimeFormat)) != NSF_STATUS_OK) {
+            if ((nStatus = nsfConvertFieldCDRforXML(pContext, hNote, szField, rgbTimeFormat)) !=
+                NSF_STATUS_OK) {
                 nsfLog(pContext, NSF_LOG_DIAG, szFunc, "nsfConvertFieldCDRforXML() failed");
                 return nStatus;
             }
@@ -416,7 +438,8 @@ int nsfConvertFieldCDRforXML(NSFCONTEXT *pContext, NOTEHANDLE hNote, const char 
         cbHTML = 0xFFFF - 8;
         while (cbHTML > 0 && (pHTML->rgbData[cbHTML] & 0xC0) == 0x80)
             cbHTML--;
-        nsfLogf(pContext, NSF_LOG_WARNING, szFunc, "Field value of %u bytes cut to %u", pHTML->ucbData, cbHTML);
+        nsfLogf(pContext, NSF_LOG_WARNING, szFunc, "Field value of %u bytes cut to %u", pHTML->ucbData,
+                cbHTML);
     }
     NSFBUFFER *pCDR2 = pContext->BufferCDR2;
     uint32_t cbRecord = 8 + cbHTML;
@@ -445,7 +468,8 @@ int nsfGetMHTImageCB(NSFCONTEXT *pContext, const char *pszLinkName, uint8_t **pp
                      int32_t *pnStreamType)
 {
     static const char szFunc[] = "nsfGetMHTImageCB()";
-    if (pContext == NULL || pszLinkName == NULL || ppData == NULL || pnImageSize == NULL || pnStreamType == NULL)
+    if (pContext == NULL || pszLinkName == NULL || ppData == NULL || pnImageSize == NULL ||
+        pnStreamType == NULL)
         return NSF_STATUS_BAD_ARGUMENT;
     *ppData = NULL;
     *pnImageSize = 0;
@@ -474,6 +498,7 @@ int nsfGetMHTImageCB(NSFCONTEXT *pContext, const char *pszLinkName, uint8_t **pp
     *ppData = pb;
     *pnImageSize = (int32_t)pImage->pBuffer->ucbData;
     *pnStreamType = pImage->wImageType;
-    nsfLogf(pContext, NSF_LOG_DEBUG, szFunc, "*pnImageSize %d, *pnStreamType %d", *pnImageSize, *pnStreamType);
+    nsfLogf(pContext, NSF_LOG_DEBUG, szFunc, "*pnImageSize %d, *pnStreamType %d", *pnImageSize,
+            *pnStreamType);
     return NSF_STATUS_OK;
 }

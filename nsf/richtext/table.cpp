@@ -5,7 +5,7 @@
 
 namespace {
 
-const char *const rgszBorderStyles[11] = {"solid", "solid", "double", "inset",  "outset", "ridge",
+const char *const rgszBorderStyles[11] = {"solid",  "solid",  "double", "inset", "outset", "ridge",
                                           "groove", "dotted", "dashed", "solid", "solid"};
 
 void nsfAppendf(std::string &out, const char *pszFormat, unsigned n)
@@ -49,7 +49,8 @@ void CLotusRTTable::SpanLookAhead(const uint8_t *pbStream, uint32_t cbStream, ui
 {
     int nDepth = 0;
     NSFCDRECORD rec;
-    for (uint32_t dwOffset = dwBegin; nsfFrameCDRecord(pbStream, cbStream, dwOffset, &rec); dwOffset = rec.dwNext) {
+    for (uint32_t dwOffset = dwBegin; nsfFrameCDRecord(pbStream, cbStream, dwOffset, &rec);
+         dwOffset = rec.dwNext) {
         uint8_t bKind = rec.bKind;
         if (bKind == 0xA3 || bKind == 0xCF) {
             nDepth++;

@@ -59,22 +59,21 @@ std::string repeat(const std::string &s, int n) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, Base64Encode,
-    ::testing::Values(EncodeCase{"Empty", {}, 0, "", 0}, EncodeCase{"OneByte", bytesOf("M"), 0, "TQ==", 0},
-                      EncodeCase{"TwoBytes", bytesOf("Ma"), 0, "TWE=", 0},
-                      EncodeCase{"ThreeBytes", bytesOf("Man"), 0, "TWFu", 4},
-                      EncodeCase{"AllSixBitValues", Bytes{0x00, 0x10, 0x83, 0x10, 0x51, 0x87, 0x20, 0x92, 0x8B,
-                                                          0x30, 0xD3, 0x8F, 0x41, 0x14, 0x93, 0x51, 0x55, 0x97,
-                                                          0x61, 0x96, 0x9B, 0x71, 0xD7, 0x9F, 0x82, 0x18, 0xA3,
-                                                          0x92, 0x59, 0xA7, 0xA2, 0x9A, 0xAB, 0xB2, 0xDB, 0xAF,
-                                                          0xC3, 0x1C, 0xB3, 0xD3, 0x5D, 0xB7, 0xE3, 0x9E, 0xBB,
-                                                          0xF3, 0xDF, 0xBF},
-                                 0, "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/", 64},
-                      EncodeCase{"FiftyFourBytesFillOneLine", bytesOf(repeat("Man", 18)), 0, line72() + "\r\n", 0},
-                      EncodeCase{"FiftyFiveBytes", bytesOf(repeat("Man", 18) + "M"), 0, line72() + "\r\nTQ==", 0},
-                      EncodeCase{"TwoLines", bytesOf(repeat("Man", 37)), 0, line72() + "\r\n" + line72() + "\r\nTWFu",
-                                 4},
-                      EncodeCase{"ContinuesALine", bytesOf("ManMan"), 64, "TWFuTWFu\r\n", 0},
-                      EncodeCase{"PartialGroupEndsTheLine", bytesOf("ManM"), 60, "TWFuTQ==", 0}),
+    ::testing::Values(
+        EncodeCase{"Empty", {}, 0, "", 0}, EncodeCase{"OneByte", bytesOf("M"), 0, "TQ==", 0},
+        EncodeCase{"TwoBytes", bytesOf("Ma"), 0, "TWE=", 0},
+        EncodeCase{"ThreeBytes", bytesOf("Man"), 0, "TWFu", 4},
+        EncodeCase{"AllSixBitValues",
+                   Bytes{0x00, 0x10, 0x83, 0x10, 0x51, 0x87, 0x20, 0x92, 0x8B, 0x30, 0xD3, 0x8F,
+                         0x41, 0x14, 0x93, 0x51, 0x55, 0x97, 0x61, 0x96, 0x9B, 0x71, 0xD7, 0x9F,
+                         0x82, 0x18, 0xA3, 0x92, 0x59, 0xA7, 0xA2, 0x9A, 0xAB, 0xB2, 0xDB, 0xAF,
+                         0xC3, 0x1C, 0xB3, 0xD3, 0x5D, 0xB7, 0xE3, 0x9E, 0xBB, 0xF3, 0xDF, 0xBF},
+                   0, "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/", 64},
+        EncodeCase{"FiftyFourBytesFillOneLine", bytesOf(repeat("Man", 18)), 0, line72() + "\r\n", 0},
+        EncodeCase{"FiftyFiveBytes", bytesOf(repeat("Man", 18) + "M"), 0, line72() + "\r\nTQ==", 0},
+        EncodeCase{"TwoLines", bytesOf(repeat("Man", 37)), 0, line72() + "\r\n" + line72() + "\r\nTWFu", 4},
+        EncodeCase{"ContinuesALine", bytesOf("ManMan"), 64, "TWFuTWFu\r\n", 0},
+        EncodeCase{"PartialGroupEndsTheLine", bytesOf("ManM"), 60, "TWFuTQ==", 0}),
     [](const auto &info) { return info.param.name; });
 
 TEST(Base64, MatchesTheKitEncoderOverManySizes) {

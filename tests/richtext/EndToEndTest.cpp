@@ -37,11 +37,14 @@ protected:
         for (std::size_t i = 0; i < docLink.size(); ++i)
             docLink[i] = static_cast<uint8_t>(0xFF - i);
         std::ofstream(folder / "home" / "NSFtemplates" / "images" / "doclink.jpg", std::ios::binary)
-            .write(reinterpret_cast<const char *>(docLink.data()), static_cast<std::streamsize>(docLink.size()));
+            .write(reinterpret_cast<const char *>(docLink.data()),
+                   static_cast<std::streamsize>(docLink.size()));
         host->setHostDirectory((folder / "home").string() + "/");
         host->setLibraryDirectory(TESSEL_BMPCV_DIR);
-        input = std::make_unique<quillon::FileIOObject>(folder / "mail v1.dxl", quillon::FileIOObject::Direction::Input);
-        pOpen = static_cast<NSFCONTEXT *>(nsfInit(input->get(), host->services(), 0, nullptr, nullptr, &openStatus));
+        input = std::make_unique<quillon::FileIOObject>(folder / "mail v1.dxl",
+                                                        quillon::FileIOObject::Direction::Input);
+        pOpen = static_cast<NSFCONTEXT *>(
+            nsfInit(input->get(), host->services(), 0, nullptr, nullptr, &openStatus));
         ASSERT_NE(pOpen, nullptr);
         ASSERT_EQ(openStatus, 0);
     }
@@ -50,7 +53,8 @@ protected:
     std::string convertShowcase() {
         DWORD noteID = 0;
         for (int32_t i = 0; i < pOpen->numSubFiles; ++i)
-            if (sub(i).subFileType == QLSubFileType_Main && std::strcmp(sub(i).szSubject, "Rich_text_showcase") == 0)
+            if (sub(i).subFileType == QLSubFileType_Main &&
+                std::strcmp(sub(i).szSubject, "Rich_text_showcase") == 0)
                 noteID = sub(i).dwNoteID;
         EXPECT_NE(noteID, 0u) << "the sample has the showcase memo";
         NOTEHANDLE hNote = NULLHANDLE;
@@ -63,7 +67,8 @@ protected:
         char szNoteID[16];
         std::snprintf(szNoteID, sizeof szNoteID, "%X", static_cast<unsigned>(noteID));
         noteHex = szNoteID;
-        return std::string(reinterpret_cast<const char *>(pOpen->BufferMHT->rgbData), pOpen->BufferMHT->ucbData);
+        return std::string(reinterpret_cast<const char *>(pOpen->BufferMHT->rgbData),
+                           pOpen->BufferMHT->ucbData);
     }
 
     struct Expected {
@@ -101,13 +106,15 @@ protected:
                 break;
             case 0x78:
             case 0xF6: {
-                const std::string name(records.begin() + at + 34, records.begin() + at + 34 + word(records, at + 12));
+                const std::string name(records.begin() + at + 34,
+                                       records.begin() + at + 34 + word(records, at + 12));
                 if (sharedSeen.insert(name).second) {
                     const NSFIMAGE *pImage = nsfFindImage(pOpen, name.c_str(), nullptr);
                     EXPECT_NE(pImage, nullptr) << name;
                     if (pImage != nullptr)
                         pictures.push_back(
-                            {"bytes", Bytes(pImage->pBuffer->rgbData, pImage->pBuffer->rgbData + pImage->pBuffer->ucbData)});
+                            {"bytes", Bytes(pImage->pBuffer->rgbData,
+                                            pImage->pBuffer->rgbData + pImage->pBuffer->ucbData)});
                 }
                 break;
             }
@@ -127,45 +134,61 @@ TEST_F(SampleMemo, BodyHtmlHoldsEveryConstruct) {
     const std::string mht = convertShowcase();
     ASSERT_TRUE(mht.ends_with(std::string(kDelimiter) + "--"));
     const std::string html = mht.substr(0, mht.find(kBodyEnd));
-    for (const std::string &piece : {
-             std::string("<P ALIGN=3DCENTER >\r\n<FONT FACE=3D\"Georgia                         \" SIZE=3D3 COLOR=3D#000080><B> Rich text showcase</B> </FONT>\r\n"),
-             std::string("<B> bold </B> </FONT>"),
-             std::string("<FONT FACE=3D\"SERIF\" SIZE=3D2 COLOR=3D#000000><I> italic </I> </FONT>"),
-             std::string("<FONT FACE=3D\"MONOSPACE\" SIZE=3D2 COLOR=3D#000000><U> underlined </U> </FONT>"),
-             std::string("<FONT FACE=3D\"Arial                           \" SIZE=3D2 COLOR=3D#FF0000><S> struck red </S> </FONT>"),
-             std::string("<SUP> super </SUP>"), std::string("<SUB> sub </SUB>"),
-             std::string("<FONT FACE=3D\"SANS-SERIF\" SIZE=3D4 COLOR=3D#00E100>large</FONT>"),
-             std::string("<BR><FONT FACE=3D\"SANS-SERIF\" SIZE=3D2 COLOR=3D#000000>a &lt;tagged> line&nbsp;&nbsp;&nbsp;&nbsp;with a "
-                         "tab, 1 =3D 1 & caf\xC3\xA9<BR>and a second line</FONT>"),
-             std::string("<P ALIGN=3DRIGHT >\r\n<FONT FACE=3D\"SANS-SERIF\" SIZE=3D2 COLOR=3D#000000>&nbsp;&nbsp;indented"),
-             std::string("<P ALIGN=3DJUSTIFY >"),
-             std::string("STYLE=3D\"BACKGROUND-COLOR:#FFFF80\">highlighted</FONT>\r\n<FONT FACE=3D\"SANS-SERIF\" SIZE=3D2 "
-                         "COLOR=3D#000000>&nbsp;and plain again</FONT>"),
-             std::string("<UL><LI ALIGN=3DLEFT >\r\n"),
-             std::string("</LI><LI ALIGN=3DLEFT >\r\n<FONT FACE=3D\"SANS-SERIF\" SIZE=3D2 COLOR=3D#000000>item two of list 10"),
-             std::string("<UL STYLE=3D\"list-style-type: circle;\"><LI"),
-             std::string("<UL STYLE=3D\"list-style-type: square;\"><LI"),
-             std::string("<OL STYLE=3D\"list-style-type: decimal;\"><LI"),
-             std::string("<OL STYLE=3D\"list-style-type: upper-roman;\"><LI"),
-             std::string("<OL STYLE=3D\"list-style-type: lower-roman;\"><LI"),
-             std::string("<OL STYLE=3D\"list-style-type: upper-alpha;\"><LI"),
-             std::string("<OL STYLE=3D\"list-style-type: lower-alpha;\"><LI"),
-             std::string("<A href=3D\"http://example.net/a?b=3D1&c=3D2\">\r\n<FONT FACE=3D\"SANS-SERIF\" SIZE=3D2 "
-                         "COLOR=3D#0000FF><U> the example site</U> </FONT>\r\n</A>\r\n"),
-             std::string("width=3D17 height=3D18>\r\n"),
-             std::string("<BR><FONT FACE=3D\"SANS-SERIF\"  SIZE=3D1 COLOR=3D#000000>showcase.txt</FONT><BR>\r\n"),
-             std::string("<BUTTON><FONT FACE=3D\"SANS-SERIF\" SIZE=3D2 COLOR=3D#000000><B> Reply</B> </FONT></BUTTON>\r\n"),
-             std::string("<P>\r\nSection: details\r\n</P>\r\n"), std::string("<HR>"),
-             std::string("<BR><FONT FACE=3D\"SANS-SERIF\"  SIZE=3D1 COLOR=3D#000000>A GIF picture</FONT><BR>\r\n"),
-             std::string("<IMG src=3D\"file:///ql_1AC_image5.png\" width=3D10 height=3D10>\r\n"),
-             std::string("<TABLE STYLE=3D\" BACKGROUND-COLOR: #F0F0F0; BORDER-LEFT:1px solid #336699 ; BORDER-TOP:1px solid "
-                         "#336699 ; BORDER-BOTTOM:1px solid #336699 ; BORDER-RIGHT:1px solid #336699 ;\">\r\n<TBODY>\r\n<TR>\r\n"),
-             std::string("BACKGROUND-COLOR:#C0C0C0;VERTICAL-ALIGN:top;\">"),
-             std::string("BACKGROUND-COLOR:#7F967F;VERTICAL-ALIGN:middle;\">"), std::string("VERTICAL-ALIGN:bottom;\">"),
-             std::string("<TABLE STYLE=3D\" \">\r\n<TBODY>\r\n<TR>\r\n"),
-             std::string("<TD COLSPAN=3D3 STYLE=3D\"  WIDTH:300pt;"),
-             std::string("</TD>\r\n</TR>\r\n</TBODY>\r\n</TABLE>\r\n<P ALIGN=3DLEFT >\r\n<FONT FACE=3D\"SANS-SERIF\" SIZE=3D2 "
-                         "COLOR=3D#000000>The end.</FONT>\r\n</P>\r\n")}) {
+    for (const std::string &piece :
+         {std::string("<P ALIGN=3DCENTER >\r\n<FONT FACE=3D\"Georgia                         \" SIZE=3D3 "
+                      "COLOR=3D#000080><B> Rich text showcase</B> </FONT>\r\n"),
+          std::string("<B> bold </B> </FONT>"),
+          std::string("<FONT FACE=3D\"SERIF\" SIZE=3D2 COLOR=3D#000000><I> italic </I> </FONT>"),
+          std::string("<FONT FACE=3D\"MONOSPACE\" SIZE=3D2 COLOR=3D#000000><U> underlined </U> </FONT>"),
+          std::string("<FONT FACE=3D\"Arial                           \" SIZE=3D2 COLOR=3D#FF0000><S> struck "
+                      "red </S> </FONT>"),
+          std::string("<SUP> super </SUP>"),
+          std::string("<SUB> sub </SUB>"),
+          std::string("<FONT FACE=3D\"SANS-SERIF\" SIZE=3D4 COLOR=3D#00E100>large</FONT>"),
+          std::string("<BR><FONT FACE=3D\"SANS-SERIF\" SIZE=3D2 COLOR=3D#000000>a &lt;tagged> "
+                      "line&nbsp;&nbsp;&nbsp;&nbsp;with a "
+                      "tab, 1 =3D 1 & caf\xC3\xA9<BR>and a second line</FONT>"),
+          std::string("<P ALIGN=3DRIGHT >\r\n<FONT FACE=3D\"SANS-SERIF\" SIZE=3D2 "
+                      "COLOR=3D#000000>&nbsp;&nbsp;indented"),
+          std::string("<P ALIGN=3DJUSTIFY >"),
+          std::string("STYLE=3D\"BACKGROUND-COLOR:#FFFF80\">highlighted</FONT>\r\n<FONT "
+                      "FACE=3D\"SANS-SERIF\" SIZE=3D2 "
+                      "COLOR=3D#000000>&nbsp;and plain again</FONT>"),
+          std::string("<UL><LI ALIGN=3DLEFT >\r\n"),
+          std::string("</LI><LI ALIGN=3DLEFT >\r\n<FONT FACE=3D\"SANS-SERIF\" SIZE=3D2 COLOR=3D#000000>item "
+                      "two of list 10"),
+          std::string("<UL STYLE=3D\"list-style-type: circle;\"><LI"),
+          std::string("<UL STYLE=3D\"list-style-type: square;\"><LI"),
+          std::string("<OL STYLE=3D\"list-style-type: decimal;\"><LI"),
+          std::string("<OL STYLE=3D\"list-style-type: upper-roman;\"><LI"),
+          std::string("<OL STYLE=3D\"list-style-type: lower-roman;\"><LI"),
+          std::string("<OL STYLE=3D\"list-style-type: upper-alpha;\"><LI"),
+          std::string("<OL STYLE=3D\"list-style-type: lower-alpha;\"><LI"),
+          std::string(
+              "<A href=3D\"http://example.net/a?b=3D1&c=3D2\">\r\n<FONT FACE=3D\"SANS-SERIF\" SIZE=3D2 "
+              "COLOR=3D#0000FF><U> the example site</U> </FONT>\r\n</A>\r\n"),
+          std::string("width=3D17 height=3D18>\r\n"),
+          std::string(
+              "<BR><FONT FACE=3D\"SANS-SERIF\"  SIZE=3D1 COLOR=3D#000000>showcase.txt</FONT><BR>\r\n"),
+          std::string("<BUTTON><FONT FACE=3D\"SANS-SERIF\" SIZE=3D2 COLOR=3D#000000><B> Reply</B> "
+                      "</FONT></BUTTON>\r\n"),
+          std::string("<P>\r\nSection: details\r\n</P>\r\n"),
+          std::string("<HR>"),
+          std::string(
+              "<BR><FONT FACE=3D\"SANS-SERIF\"  SIZE=3D1 COLOR=3D#000000>A GIF picture</FONT><BR>\r\n"),
+          std::string("<IMG src=3D\"file:///ql_1AC_image5.png\" width=3D10 height=3D10>\r\n"),
+          std::string("<TABLE STYLE=3D\" BACKGROUND-COLOR: #F0F0F0; BORDER-LEFT:1px solid #336699 ; "
+                      "BORDER-TOP:1px solid "
+                      "#336699 ; BORDER-BOTTOM:1px solid #336699 ; BORDER-RIGHT:1px solid #336699 "
+                      ";\">\r\n<TBODY>\r\n<TR>\r\n"),
+          std::string("BACKGROUND-COLOR:#C0C0C0;VERTICAL-ALIGN:top;\">"),
+          std::string("BACKGROUND-COLOR:#7F967F;VERTICAL-ALIGN:middle;\">"),
+          std::string("VERTICAL-ALIGN:bottom;\">"),
+          std::string("<TABLE STYLE=3D\" \">\r\n<TBODY>\r\n<TR>\r\n"),
+          std::string("<TD COLSPAN=3D3 STYLE=3D\"  WIDTH:300pt;"),
+          std::string("</TD>\r\n</TR>\r\n</TBODY>\r\n</TABLE>\r\n<P ALIGN=3DLEFT >\r\n<FONT "
+                      "FACE=3D\"SANS-SERIF\" SIZE=3D2 "
+                      "COLOR=3D#000000>The end.</FONT>\r\n</P>\r\n")}) {
         EXPECT_NE(html.find(piece), std::string::npos) << "missing: " << piece;
     }
     EXPECT_EQ(html.find("hidden pop-up"), std::string::npos) << "hidden text only when asked for";

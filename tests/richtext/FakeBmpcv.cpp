@@ -8,10 +8,11 @@
 #include <cstring>
 #include <vector>
 
-extern "C" QLEXPORT int QLAPI IMGXconvert(QLHAPI *pHAPI, const char *pszFrom, const char *pszTo, QLStream *pIn,
-                                          QLStream *pOut, uint32_t dwReserved1, uint32_t dwReserved2) {
-    if (pHAPI == nullptr || pIn != pOut || dwReserved1 != 0 || dwReserved2 != 0 || std::strcmp(pszFrom, "NBMP") != 0 ||
-        std::strcmp(pszTo, "BMP") != 0)
+extern "C" QLEXPORT int QLAPI IMGXconvert(QLHAPI *pHAPI, const char *pszFrom, const char *pszTo,
+                                          QLStream *pIn, QLStream *pOut, uint32_t dwReserved1,
+                                          uint32_t dwReserved2) {
+    if (pHAPI == nullptr || pIn != pOut || dwReserved1 != 0 || dwReserved2 != 0 ||
+        std::strcmp(pszFrom, "NBMP") != 0 || std::strcmp(pszTo, "BMP") != 0)
         return 1;
     if (pIn->fpSeek(pIn, 0, 2) == 0)
         return 3;

@@ -36,19 +36,20 @@ TEST_P(Framing, FramesOrStops) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, Framing,
-    ::testing::Values(FrameCase{"ByteRecord", {0x81, 0x02, 0x83, 0x04}, true, 0x81, 2, 2},
-                      FrameCase{"ByteRecordOddLengthIsPadded", {0xD2, 0x07, 1, 2, 3, 4, 5, 0, 0x81, 2}, true, 0xD2, 7, 8},
-                      FrameCase{"WordRecord", {0x85, 0xFF, 0x08, 0x00, 1, 2, 3, 4}, true, 0x85, 8, 8},
-                      FrameCase{"LongRecord", {0x7C, 0x00, 0x0A, 0, 0, 0, 1, 2, 3, 4}, true, 0x7C, 10, 10},
-                      FrameCase{"FinalTwoByteRecord", {0xAE, 0x02}, true, 0xAE, 2, 2},
-                      FrameCase{"LastOddRecordWithoutPad", {0xD2, 0x03, 0x00}, true, 0xD2, 3, 3},
-                      FrameCase{"ZeroLengthWord", {0x85, 0xFF, 0x00, 0x00, 1, 2}, false, 0, 0, 0},
-                      FrameCase{"ZeroLengthLong", {0x7C, 0x00, 0, 0, 0, 0}, false, 0, 0, 0},
-                      FrameCase{"LengthPastTheEnd", {0x85, 0xFF, 0x40, 0x00, 1, 2}, false, 0, 0, 0},
-                      FrameCase{"HugeLongLength", {0x7C, 0x00, 0xFF, 0xFF, 0xFF, 0xFF, 1, 2}, false, 0, 0, 0},
-                      FrameCase{"WordHeaderCut", {0x85, 0xFF, 0x08}, false, 0, 0, 0},
-                      FrameCase{"LongHeaderCut", {0x7C, 0x00, 0x0A, 0x00}, false, 0, 0, 0},
-                      FrameCase{"OneByte", {0x81}, false, 0, 0, 0}, FrameCase{"Empty", {}, false, 0, 0, 0}),
+    ::testing::Values(
+        FrameCase{"ByteRecord", {0x81, 0x02, 0x83, 0x04}, true, 0x81, 2, 2},
+        FrameCase{"ByteRecordOddLengthIsPadded", {0xD2, 0x07, 1, 2, 3, 4, 5, 0, 0x81, 2}, true, 0xD2, 7, 8},
+        FrameCase{"WordRecord", {0x85, 0xFF, 0x08, 0x00, 1, 2, 3, 4}, true, 0x85, 8, 8},
+        FrameCase{"LongRecord", {0x7C, 0x00, 0x0A, 0, 0, 0, 1, 2, 3, 4}, true, 0x7C, 10, 10},
+        FrameCase{"FinalTwoByteRecord", {0xAE, 0x02}, true, 0xAE, 2, 2},
+        FrameCase{"LastOddRecordWithoutPad", {0xD2, 0x03, 0x00}, true, 0xD2, 3, 3},
+        FrameCase{"ZeroLengthWord", {0x85, 0xFF, 0x00, 0x00, 1, 2}, false, 0, 0, 0},
+        FrameCase{"ZeroLengthLong", {0x7C, 0x00, 0, 0, 0, 0}, false, 0, 0, 0},
+        FrameCase{"LengthPastTheEnd", {0x85, 0xFF, 0x40, 0x00, 1, 2}, false, 0, 0, 0},
+        FrameCase{"HugeLongLength", {0x7C, 0x00, 0xFF, 0xFF, 0xFF, 0xFF, 1, 2}, false, 0, 0, 0},
+        FrameCase{"WordHeaderCut", {0x85, 0xFF, 0x08}, false, 0, 0, 0},
+        FrameCase{"LongHeaderCut", {0x7C, 0x00, 0x0A, 0x00}, false, 0, 0, 0},
+        FrameCase{"OneByte", {0x81}, false, 0, 0, 0}, FrameCase{"Empty", {}, false, 0, 0, 0}),
     [](const auto &info) { return info.param.name; });
 
 TEST(Framing, WalksEveryRecordToTheEnd) {

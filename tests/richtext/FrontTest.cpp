@@ -64,7 +64,8 @@ protected:
         NSFIMAGE *pImage = pContext->images[pContext->numImages - 1];
         std::strcpy(pImage->szLinkName, pszLinkName);
         pImage->wImageType = wType;
-        ASSERT_EQ(nsfCheckBuffer(pContext, pImage->pBuffer, static_cast<uint32_t>(data.size())), NSF_STATUS_OK);
+        ASSERT_EQ(nsfCheckBuffer(pContext, pImage->pBuffer, static_cast<uint32_t>(data.size())),
+                  NSF_STATUS_OK);
         std::memcpy(pImage->pBuffer->rgbData, data.data(), data.size());
         pImage->pBuffer->ucbData = static_cast<uint32_t>(data.size());
     }
@@ -134,12 +135,18 @@ TEST_F(Front, PlainEntryChecksItsArguments) {
     char out[256];
     uint32_t cbOut = 99;
     QLHAPI *pHAPI = pContext->services;
-    EXPECT_EQ(LotusRTConvertToMHT(pContext, nullptr, "1", 0, cd.data(), 2, out, sizeof out, &cbOut), NSF_STATUS_BAD_ARGUMENT);
-    EXPECT_EQ(LotusRTConvertToMHT(pContext, pHAPI, nullptr, 0, cd.data(), 2, out, sizeof out, &cbOut), NSF_STATUS_BAD_ARGUMENT);
-    EXPECT_EQ(LotusRTConvertToMHT(pContext, pHAPI, "1", 0, nullptr, 2, out, sizeof out, &cbOut), NSF_STATUS_BAD_ARGUMENT);
-    EXPECT_EQ(LotusRTConvertToMHT(pContext, pHAPI, "1", 0, cd.data(), 2, nullptr, sizeof out, &cbOut), NSF_STATUS_BAD_ARGUMENT);
-    EXPECT_EQ(LotusRTConvertToMHT(pContext, pHAPI, "1", 0, cd.data(), 2, out, sizeof out, nullptr), NSF_STATUS_BAD_ARGUMENT);
-    EXPECT_EQ(LotusRTConvertToMHT(pContext, pHAPI, "1", 0, cd.data(), 0, out, sizeof out, &cbOut), NSF_STATUS_OK)
+    EXPECT_EQ(LotusRTConvertToMHT(pContext, nullptr, "1", 0, cd.data(), 2, out, sizeof out, &cbOut),
+              NSF_STATUS_BAD_ARGUMENT);
+    EXPECT_EQ(LotusRTConvertToMHT(pContext, pHAPI, nullptr, 0, cd.data(), 2, out, sizeof out, &cbOut),
+              NSF_STATUS_BAD_ARGUMENT);
+    EXPECT_EQ(LotusRTConvertToMHT(pContext, pHAPI, "1", 0, nullptr, 2, out, sizeof out, &cbOut),
+              NSF_STATUS_BAD_ARGUMENT);
+    EXPECT_EQ(LotusRTConvertToMHT(pContext, pHAPI, "1", 0, cd.data(), 2, nullptr, sizeof out, &cbOut),
+              NSF_STATUS_BAD_ARGUMENT);
+    EXPECT_EQ(LotusRTConvertToMHT(pContext, pHAPI, "1", 0, cd.data(), 2, out, sizeof out, nullptr),
+              NSF_STATUS_BAD_ARGUMENT);
+    EXPECT_EQ(LotusRTConvertToMHT(pContext, pHAPI, "1", 0, cd.data(), 0, out, sizeof out, &cbOut),
+              NSF_STATUS_OK)
         << "a length below 2 counts as the type word alone";
     EXPECT_EQ(std::string(out), kFrameEnd);
     EXPECT_EQ(cbOut, kFrameEnd.size());
@@ -149,8 +156,9 @@ TEST_F(Front, PlainEntryReportsTheSizeItNeeds) {
     const Bytes cd = {1, 0};
     char out[16];
     uint32_t cbOut = 0;
-    EXPECT_EQ(LotusRTConvertToMHT(pContext, pContext->services, "1", 0, cd.data(), 2, out, sizeof out, &cbOut),
-              NSF_STATUS_INTERNAL);
+    EXPECT_EQ(
+        LotusRTConvertToMHT(pContext, pContext->services, "1", 0, cd.data(), 2, out, sizeof out, &cbOut),
+        NSF_STATUS_INTERNAL);
     EXPECT_EQ(cbOut, kFrameEnd.size());
     std::vector<char> exact(kFrameEnd.size());
     EXPECT_EQ(LotusRTConvertToMHT(pContext, pContext->services, "1", 0, cd.data(), 2, exact.data(),

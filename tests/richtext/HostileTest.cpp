@@ -28,7 +28,9 @@ CdWriter richBody() {
     cd.paragraph().pabReference(1).text({5, 1, 2, 12}, "alpha");
     cd.urlLinkBegin("http://example.com/").text({}, "bravo").urlLinkEnd();
     cd.paragraph().pabReference(2).text({}, "charlie");
-    cd.beginRecord(kit::sig::kText, 0).color(kit::ColorValue{0x8001, 1, 2, 3, 0}).endRecord(kit::sig::kText, 0);
+    cd.beginRecord(kit::sig::kText, 0)
+        .color(kit::ColorValue{0x8001, 1, 2, 3, 0})
+        .endRecord(kit::sig::kText, 0);
     cd.text({}, "delta");
     cd.preTableBegin({}).borderInfo({}).tableBegin({});
     kit::TableCell c;
@@ -104,13 +106,14 @@ TEST_F(Hostile, ZeroLengthEndsTheWalk) {
 TEST_F(Hostile, RecordsTooShortForTheirKindGiveNothing) {
     // Every kind the converter reads, each only a header long, then a text that must still come.
     CdWriter cd;
-    for (kit::Sig sig : {kit::sig::kText, kit::sig::kPabDefinition, kit::sig::kFontTable, kit::sig::kHotspotBegin,
-                         kit::sig::kV4HotspotBegin, kit::sig::kButton, kit::sig::kCaption, kit::sig::kBar,
-                         kit::sig::kImageHeader, kit::sig::kImageSegment, kit::sig::kBitmapHeader,
-                         kit::sig::kPreTableBegin, kit::sig::kBorderInfo, kit::sig::kHref, kit::sig::kTableCellHref})
+    for (kit::Sig sig :
+         {kit::sig::kText, kit::sig::kPabDefinition, kit::sig::kFontTable, kit::sig::kHotspotBegin,
+          kit::sig::kV4HotspotBegin, kit::sig::kButton, kit::sig::kCaption, kit::sig::kBar,
+          kit::sig::kImageHeader, kit::sig::kImageSegment, kit::sig::kBitmapHeader, kit::sig::kPreTableBegin,
+          kit::sig::kBorderInfo, kit::sig::kHref, kit::sig::kTableCellHref})
         cd.record(sig, {});
-    for (kit::Sig sig : {kit::sig::kPabReference, kit::sig::kColor, kit::sig::kTableBegin, kit::sig::kTableCell,
-                         kit::sig::kTableCellColor, kit::sig::kTableEnd})
+    for (kit::Sig sig : {kit::sig::kPabReference, kit::sig::kColor, kit::sig::kTableBegin,
+                         kit::sig::kTableCell, kit::sig::kTableCellColor, kit::sig::kTableEnd})
         cd.record(sig, {});
     cd.text({}, "kept");
     EXPECT_EQ(body(cd), "<FONT FACE=3D\"SANS-SERIF\" SIZE=3D2 COLOR=3D#000000>kept</FONT>\r\n");
@@ -121,7 +124,10 @@ TEST_F(Hostile, DeepNestingIsBounded) {
     kit::TableCell c;
     c.rightMargin = 20;
     for (int depth = 0; depth < 200; ++depth) {
-        cd.preTableBegin({}).tableBegin({}, depth > 0).tableCell(c, depth > 0).text({}, "t" + std::to_string(depth));
+        cd.preTableBegin({})
+            .tableBegin({}, depth > 0)
+            .tableCell(c, depth > 0)
+            .text({}, "t" + std::to_string(depth));
     }
     for (int depth = 199; depth >= 0; --depth)
         cd.tableEnd(depth > 0);
@@ -146,7 +152,8 @@ TEST_F(Hostile, FontCountLargerThanTheRecord) {
     payload.resize(2 + 34, 0);
     CdWriter cd;
     cd.record(kit::sig::kFontTable, payload).text({7, 0, 0, 10}, "x");
-    EXPECT_EQ(body(cd), "<FONT FACE=3D\"Hostile Face                    \" SIZE=3D2 COLOR=3D#000000>x</FONT>\r\n");
+    EXPECT_EQ(body(cd),
+              "<FONT FACE=3D\"Hostile Face                    \" SIZE=3D2 COLOR=3D#000000>x</FONT>\r\n");
 }
 
 TEST_F(Hostile, ManyBeginsWithoutEndsConvertEverything) {
@@ -180,18 +187,22 @@ TEST_F(HostileLogged, SkippedRecordsAndTheStopAreLogged) {
     all.insert(all.end(), cd.bytes().begin(), cd.bytes().end());
     std::vector<char> out(4096);
     uint32_t cbOut = 0;
-    ASSERT_EQ(LotusRTConvertToMHT(pContext, pContext->services, "1", 0, all.data(), static_cast<uint32_t>(all.size()),
-                                  out.data(), static_cast<uint32_t>(out.size()), &cbOut),
+    ASSERT_EQ(LotusRTConvertToMHT(pContext, pContext->services, "1", 0, all.data(),
+                                  static_cast<uint32_t>(all.size()), out.data(),
+                                  static_cast<uint32_t>(out.size()), &cbOut),
               NSF_STATUS_OK);
     const auto lines = logLines();
     auto has = [&](const std::string &text) {
         return std::any_of(lines.begin(), lines.end(),
                            [&](const std::string &line) { return line.find(text) != std::string::npos; });
     };
-    EXPECT_TRUE(has("WARNING CLotusRTConverter::ConvertToMHT(): Invalid record at offset 16 (of 20): conversion ends "
-                    "there"));
-    EXPECT_TRUE(has("WARNING CLotusRTConverter::ConvertToMHT(): 1 records too short for their kind gave no output"));
-    EXPECT_TRUE(has("DEBUG CLotusRTConverter::ConvertToMHT(): [00000000] record 0xff76 too short for its kind"));
+    EXPECT_TRUE(
+        has("WARNING CLotusRTConverter::ConvertToMHT(): Invalid record at offset 16 (of 20): conversion ends "
+            "there"));
+    EXPECT_TRUE(
+        has("WARNING CLotusRTConverter::ConvertToMHT(): 1 records too short for their kind gave no output"));
+    EXPECT_TRUE(
+        has("DEBUG CLotusRTConverter::ConvertToMHT(): [00000000] record 0xff76 too short for its kind"));
 }
 
 } // namespace

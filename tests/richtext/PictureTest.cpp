@@ -50,7 +50,9 @@ class Pictures : public ConverterTest {};
 TEST_F(Pictures, InlineImagesAndTheirParts) {
     const Bytes gif = sample(30000, 1), jpeg = sample(54, 2), bmp = sample(10, 3);
     CdWriter cd;
-    cd.picture(ImageType::Gif, 40, 20, gif).picture(ImageType::Jpeg, 0, 16, jpeg).picture(ImageType::Bmp, 8, 0, bmp);
+    cd.picture(ImageType::Gif, 40, 20, gif)
+        .picture(ImageType::Jpeg, 0, 16, jpeg)
+        .picture(ImageType::Bmp, 8, 0, bmp);
     const std::string out = convert(cd);
     EXPECT_EQ(out, "<IMG src=3D\"file:///ql_8F6_image0.gif\" width=3D40 height=3D20>\r\n"
                    "<IMG src=3D\"file:///ql_8F6_image1.jpg\" height=3D16>\r\n"
@@ -64,28 +66,31 @@ TEST_F(Pictures, PngImage) {
     const Bytes png = sample(5, 4);
     CdWriter cd;
     cd.picture(ImageType::Png, 2, 2, png);
-    EXPECT_EQ(convert(cd), "<IMG src=3D\"file:///ql_8F6_image0.png\" width=3D2 height=3D2>\r\n" + std::string(kBodyEnd) +
-                               part("Content-Type: image/png\r\n", "ql_8F6_image0.png", png) + kDelimiter + "--");
+    EXPECT_EQ(convert(cd),
+              "<IMG src=3D\"file:///ql_8F6_image0.png\" width=3D2 height=3D2>\r\n" + std::string(kBodyEnd) +
+                  part("Content-Type: image/png\r\n", "ql_8F6_image0.png", png) + kDelimiter + "--");
 }
 
 TEST_F(Pictures, ImageOfAnotherTypeHasNoExtensionOrContentType) {
     const Bytes tif = sample(5, 4);
     CdWriter cd;
     cd.picture(static_cast<ImageType>(6), 2, 2, tif);
-    EXPECT_EQ(convert(cd), "<IMG src=3D\"file:///ql_8F6_image0\" width=3D2 height=3D2>\r\n" + std::string(kBodyEnd) +
-                               part("", "ql_8F6_image0", tif) + kDelimiter + "--");
+    EXPECT_EQ(convert(cd), "<IMG src=3D\"file:///ql_8F6_image0\" width=3D2 height=3D2>\r\n" +
+                               std::string(kBodyEnd) + part("", "ql_8F6_image0", tif) + kDelimiter + "--");
 }
 
 TEST_F(Pictures, PictureWithNoDataGetsItsTagButNoPart) {
     CdWriter cd;
     cd.imageHeader(ImageType::Gif, 4, 4, 100, 1);
-    EXPECT_EQ(convert(cd), "<IMG src=3D\"file:///ql_8F6_image0.gif\" width=3D4 height=3D4>\r\n" + std::string(kBodyEnd) +
-                               kDelimiter + "--");
+    EXPECT_EQ(convert(cd), "<IMG src=3D\"file:///ql_8F6_image0.gif\" width=3D4 height=3D4>\r\n" +
+                               std::string(kBodyEnd) + kDelimiter + "--");
 }
 
 TEST_F(Pictures, HeaderWithoutSegmentsMakesNoPicture) {
     CdWriter cd;
-    cd.imageHeader(ImageType::Gif, 4, 4, 0, 0).imageHeader(ImageType::Gif, 4, 4, 0, 0x80000000u).imageSegment(sample(4, 1));
+    cd.imageHeader(ImageType::Gif, 4, 4, 0, 0)
+        .imageHeader(ImageType::Gif, 4, 4, 0, 0x80000000u)
+        .imageSegment(sample(4, 1));
     EXPECT_EQ(convert(cd), std::string(kBodyEnd) + kDelimiter + "--");
 }
 
@@ -111,8 +116,9 @@ TEST_F(Pictures, NotesBitmapWithoutTheLibraryStaysUnconverted) {
     for (std::size_t i = 1; i < records.size(); ++i)
         expected.insert(expected.end(), all.begin() + records[i].offset,
                         all.begin() + records[i].offset + records[i].length);
-    EXPECT_EQ(convert(cd), "<IMG src=3D\"file:///ql_8F6_image0.bmp\" width=3D2 height=3D1>\r\n" + std::string(kBodyEnd) +
-                               part("", "ql_8F6_image0.bmp", expected) + kDelimiter + "--");
+    EXPECT_EQ(convert(cd), "<IMG src=3D\"file:///ql_8F6_image0.bmp\" width=3D2 height=3D1>\r\n" +
+                               std::string(kBodyEnd) + part("", "ql_8F6_image0.bmp", expected) + kDelimiter +
+                               "--");
 }
 
 #ifdef TESSEL_FAKE_BMPCV_DIR
@@ -136,7 +142,8 @@ TEST_F(Pictures, NotesBitmapsGoThroughTheImageLibrary) {
     Bytes second(all.begin() + records[2].offset, all.end());
     EXPECT_EQ(convert(cd), "<IMG src=3D\"file:///ql_8F6_image0.bmp\" width=3D3 height=3D2>\r\n"
                            "<IMG src=3D\"file:///ql_8F6_image1.bmp\" width=3D3 height=3D2>\r\n" +
-                               std::string(kBodyEnd) + part("Content-Type: image/bmp\r\n", "ql_8F6_image0.bmp", converted) +
+                               std::string(kBodyEnd) +
+                               part("Content-Type: image/bmp\r\n", "ql_8F6_image0.bmp", converted) +
                                part("", "ql_8F6_image1.bmp", second) + kDelimiter + "--");
 }
 #endif
@@ -153,15 +160,16 @@ TEST_F(Pictures, SegmentLongerThanItsRecordIsSkipped) {
     cd.imageHeader(ImageType::Gif, 1, 1, 4, 2).imageSegment(sample(4, 9));
     Bytes bad = {0x7C, 0x00, 0x0E, 0, 0, 0, 0xFF, 0x00, 0x00, 0x01, 1, 2, 3, 4};
     cd.raw(bad);
-    EXPECT_EQ(convert(cd), "<IMG src=3D\"file:///ql_8F6_image0.gif\" width=3D1 height=3D1>\r\n" + std::string(kBodyEnd) +
-                               part("Content-Type: image/gif\r\n", "ql_8F6_image0.gif", sample(4, 9)) + kDelimiter +
-                               "--");
+    EXPECT_EQ(convert(cd),
+              "<IMG src=3D\"file:///ql_8F6_image0.gif\" width=3D1 height=3D1>\r\n" + std::string(kBodyEnd) +
+                  part("Content-Type: image/gif\r\n", "ql_8F6_image0.gif", sample(4, 9)) + kDelimiter + "--");
 }
 
 class SharedPictures : public ConverterTest {
 protected:
     static inline QLHAPI *services = nullptr;
-    static int callback(NSFCONTEXT *, const char *pszName, uint8_t **ppData, int32_t *pnSize, int32_t *pnType) {
+    static int callback(NSFCONTEXT *, const char *pszName, uint8_t **ppData, int32_t *pnSize,
+                        int32_t *pnType) {
         *ppData = nullptr;
         *pnSize = 0;
         *pnType = 0;
@@ -192,16 +200,20 @@ TEST_F(SharedPictures, NamedPictureIsFetchedOnceAndTaggedEachTime) {
         .resource(kit::Resource::namedElement("missing"))
         .resource(inOtherHints, kit::sig::kTableCellHref)
         .resource(kit::Resource::url("http://example.com/logo"));
-    EXPECT_EQ(convert(cd), "<IMG src=3D\"file:///ql_8F6_image0.gif\">\r\n<IMG src=3D\"file:///ql_8F6_image0.gif\">\r\n" +
-                               std::string(kBodyEnd) + part("Content-Type: image/gif\r\n", "ql_8F6_image0.gif", sample(7, 5)) +
-                               kDelimiter + "--");
+    EXPECT_EQ(convert(cd),
+              "<IMG src=3D\"file:///ql_8F6_image0.gif\">\r\n<IMG src=3D\"file:///ql_8F6_image0.gif\">\r\n" +
+                  std::string(kBodyEnd) +
+                  part("Content-Type: image/gif\r\n", "ql_8F6_image0.gif", sample(7, 5)) + kDelimiter + "--");
     EXPECT_EQ(calls, 2) << "logo once, missing once";
 }
 
 TEST_F(SharedPictures, ReferenceInsideABlockIsHandledInBothWalks) {
     CdWriter cd;
-    cd.beginRecord(kit::sig::kHref, 0).resource(kit::Resource::namedElement("logo")).endRecord(kit::sig::kHref, 0);
-    EXPECT_EQ(bodyOf(convert(cd)), "<IMG src=3D\"file:///ql_8F6_image0.gif\">\r\n<IMG src=3D\"file:///ql_8F6_image0.gif\">\r\n");
+    cd.beginRecord(kit::sig::kHref, 0)
+        .resource(kit::Resource::namedElement("logo"))
+        .endRecord(kit::sig::kHref, 0);
+    EXPECT_EQ(bodyOf(convert(cd)),
+              "<IMG src=3D\"file:///ql_8F6_image0.gif\">\r\n<IMG src=3D\"file:///ql_8F6_image0.gif\">\r\n");
 }
 
 TEST_F(SharedPictures, NoCallbackNoPicture) {
@@ -235,8 +247,9 @@ TEST_F(DocLinks, PictureFromTheHostDirectory) {
     cd.link2(0, "Earlier memo", "CN=Mail1/O=Acme").linkExport2({}, "Other memo", "");
     EXPECT_EQ(convert(cd), "<IMG src=3D\"file:///ql_8F6_image0.jpg\" width=3D17 height=3D18>\r\n"
                            "<IMG src=3D\"file:///ql_8F6_image0.jpg\" width=3D17 height=3D18>\r\n" +
-                               std::string(kBodyEnd) + part("Content-Type: image/jpeg\r\n", "ql_8F6_image0.jpg", jpeg) +
-                               kDelimiter + "--");
+                               std::string(kBodyEnd) +
+                               part("Content-Type: image/jpeg\r\n", "ql_8F6_image0.jpg", jpeg) + kDelimiter +
+                               "--");
 }
 
 TEST_F(DocLinks, MissingPictureAddsNothing) {
@@ -255,7 +268,8 @@ TEST_F(Pictures, ThousandsOfPictures) {
     const std::string out = convert(cd);
     EXPECT_NE(out.find("Content-Location: file:///ql_8F6_image2999.gif\r\n"), std::string::npos);
     std::size_t parts = 0;
-    for (std::size_t at = out.find("Content-Location"); at != std::string::npos; at = out.find("Content-Location", at + 1))
+    for (std::size_t at = out.find("Content-Location"); at != std::string::npos;
+         at = out.find("Content-Location", at + 1))
         ++parts;
     EXPECT_EQ(parts, 3000u);
 }

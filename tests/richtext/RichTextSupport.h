@@ -11,8 +11,8 @@
 #include <map>
 #include <memory>
 #include <stdexcept>
-#include <string_view>
 #include <string>
+#include <string_view>
 
 #include "nsf/richtext/converter.h"
 
@@ -97,10 +97,14 @@ protected:
         options.hostDir = "/nonexistent-tessel-host/";
         host = std::make_unique<quillon::Host>(quillon::Config{}, options);
     }
-    ~ConverterTest() override { EXPECT_EQ(allocator.liveCount(), 0u) << "the converter must free every block"; }
+    ~ConverterTest() override {
+        EXPECT_EQ(allocator.liveCount(), 0u) << "the converter must free every block";
+    }
 
     // The whole output of a conversion of the records.
-    std::string convert(const kit::CdWriter &cd, uint32_t dwFlags = 0) { return convert(cd.bytes(), dwFlags); }
+    std::string convert(const kit::CdWriter &cd, uint32_t dwFlags = 0) {
+        return convert(cd.bytes(), dwFlags);
+    }
     std::string convert(const kit::Bytes &records, uint32_t dwFlags = 0) {
         CLotusRTConverter converter(host->services(), "8F6");
         converter.SetFlags(dwFlags);

@@ -12,9 +12,9 @@ std::string run(const std::string &text) {
     return "<FONT FACE=3D\"SANS-SERIF\" SIZE=3D2 COLOR=3D#000000>" + text + "</FONT>\r\n";
 }
 
-const std::string kBorders =
-    " BORDER-LEFT: 1px solid black; BORDER-RIGHT: 1px solid black; BORDER-TOP: 1px solid black; BORDER-BOTTOM: 1px "
-    "solid black;";
+const std::string kBorders = " BORDER-LEFT: 1px solid black; BORDER-RIGHT: 1px solid black; BORDER-TOP: 1px "
+                             "solid black; BORDER-BOTTOM: 1px "
+                             "solid black;";
 const std::string kTableOpen = "<TABLE STYLE=3D\" \">\r\n<TBODY>\r\n";
 const std::string kTableClose = "</TD>\r\n</TR>\r\n</TBODY>\r\n</TABLE>\r\n";
 
@@ -54,9 +54,10 @@ TEST_F(Tables, RowsAndCells) {
     cd.tableCell(cell(1, 1, 1440, 2900)).pabReference(1).text({}, " ");
     cd.tableEnd().pabReference(1).text({}, " ");
     const std::string p = "<P ALIGN=3DLEFT >\r\n";
-    EXPECT_EQ(body(cd), kTableOpen + "<TR>\r\n" + td(72) + p + run("a") + "</P>\r\n</TD>\r\n" + td(72) + p + run("b") +
-                            "</P>\r\n</TD>\r\n</TR>\r\n<TR>\r\n" + td(72) + p + run("&nbsp;") + "</P>\r\n</TD>\r\n" +
-                            td(73) + p + run("&nbsp;") + "</P>\r\n" + kTableClose + p + run("&nbsp;") + "</P>\r\n");
+    EXPECT_EQ(body(cd), kTableOpen + "<TR>\r\n" + td(72) + p + run("a") + "</P>\r\n</TD>\r\n" + td(72) + p +
+                            run("b") + "</P>\r\n</TD>\r\n</TR>\r\n<TR>\r\n" + td(72) + p + run("&nbsp;") +
+                            "</P>\r\n</TD>\r\n" + td(73) + p + run("&nbsp;") + "</P>\r\n" + kTableClose + p +
+                            run("&nbsp;") + "</P>\r\n");
 }
 
 TEST_F(Tables, SpanningCellCoversTheCellsBeforeIt) {
@@ -69,15 +70,15 @@ TEST_F(Tables, SpanningCellCoversTheCellsBeforeIt) {
     cd.tableCell(cell(1, 0, 0, 1440)).text({}, "d");
     cd.tableEnd();
     EXPECT_EQ(body(cd), kTableOpen + "<TR>\r\n<TD COLSPAN=3D3 STYLE=3D\"  WIDTH:216pt;" + kBorders +
-                            "VERTICAL-ALIGN:top;\">" + run("c") + "</TD>\r\n</TR>\r\n<TR>\r\n" + td(72) + run("d") +
-                            kTableClose);
+                            "VERTICAL-ALIGN:top;\">" + run("c") + "</TD>\r\n</TR>\r\n<TR>\r\n" + td(72) +
+                            run("d") + kTableClose);
 }
 
 TEST_F(Tables, CellWithoutRightEdgeKeepsItsWidthForTheNext) {
     CdWriter cd = start();
     cd.tableCell(cell(0, 0, 0, 0)).tableCell(cell(0, 1, 0, 1440)).tableEnd();
-    EXPECT_EQ(body(cd), kTableOpen + "<TR>\r\n<TD STYLE=3D\" " + kBorders + "VERTICAL-ALIGN:top;\"></TD>\r\n" + td(72) +
-                            kTableClose);
+    EXPECT_EQ(body(cd), kTableOpen + "<TR>\r\n<TD STYLE=3D\" " + kBorders +
+                            "VERTICAL-ALIGN:top;\"></TD>\r\n" + td(72) + kTableClose);
 }
 
 struct CellCase {
@@ -108,21 +109,31 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, CellStyle,
     ::testing::Values(
         CellCase{"NoBorders", 0x00, 0, 0, {}, "VERTICAL-ALIGN:top;"},
-        CellCase{"LeftAndBottom", 0x82, 0, 0, {}, " BORDER-LEFT: 1px solid black; BORDER-BOTTOM: 1px solid black;VERTICAL-ALIGN:top;"},
-        CellCase{"RightAndTop", 0x28, 0, 0, {}, " BORDER-RIGHT: 1px solid black; BORDER-TOP: 1px solid black;VERTICAL-ALIGN:top;"},
+        CellCase{"LeftAndBottom",
+                 0x82,
+                 0,
+                 0,
+                 {},
+                 " BORDER-LEFT: 1px solid black; BORDER-BOTTOM: 1px solid black;VERTICAL-ALIGN:top;"},
+        CellCase{"RightAndTop",
+                 0x28,
+                 0,
+                 0,
+                 {},
+                 " BORDER-RIGHT: 1px solid black; BORDER-TOP: 1px solid black;VERTICAL-ALIGN:top;"},
         CellCase{"PaletteBackground", 0, 0x01, 15, {}, "BACKGROUND-COLOR:#C0C0C0;VERTICAL-ALIGN:top;"},
-        CellCase{"BackgroundOutsideThePalette", 0, 0x01, 300, {}, "BACKGROUND-COLOR:#000000;VERTICAL-ALIGN:top;"},
-        CellCase{"Gradient",
+        CellCase{
+            "BackgroundOutsideThePalette", 0, 0x01, 300, {}, "BACKGROUND-COLOR:#000000;VERTICAL-ALIGN:top;"},
+        CellCase{"Gradient", 0, 0x11, 0,
+                 std::make_pair(kit::ColorValue::rgb(255, 0, 0), kit::ColorValue::rgb(0, 0, 255)),
+                 "BACKGROUND-COLOR:#7F007F;VERTICAL-ALIGN:top;"},
+        CellCase{"GradientWithoutColourRecordIsWhite",
                  0,
                  0x11,
                  0,
-                 std::make_pair(kit::ColorValue::rgb(255, 0, 0), kit::ColorValue::rgb(0, 0, 255)),
-                 "BACKGROUND-COLOR:#7F007F;VERTICAL-ALIGN:top;"},
-        CellCase{"GradientWithoutColourRecordIsWhite", 0, 0x11, 0, {}, "BACKGROUND-COLOR:#FFFFFF;VERTICAL-ALIGN:top;"},
-        CellCase{"ColourRecordWithoutGradientFlag",
-                 0,
-                 0x01,
-                 2,
+                 {},
+                 "BACKGROUND-COLOR:#FFFFFF;VERTICAL-ALIGN:top;"},
+        CellCase{"ColourRecordWithoutGradientFlag", 0, 0x01, 2,
                  std::make_pair(kit::ColorValue::rgb(1, 2, 3), kit::ColorValue::rgb(4, 5, 6)),
                  "BACKGROUND-COLOR:#FF0000;VERTICAL-ALIGN:top;"},
         CellCase{"Middle", 0, 0x20, 0, {}, "VERTICAL-ALIGN:middle;"},
@@ -134,17 +145,23 @@ TEST_F(Tables, BorderRecordAndStyleColour) {
     kit::PreTableBegin pre;
     pre.styleColor1 = 0x00FF00;
     kit::BorderInfo border;
-    border.flags = 2;         // read as the style: double
-    border.borderStyle = 3;   // read as the top width
-    border.widthTop = 0;      // left
-    border.widthLeft = 5;     // bottom
-    border.widthBottom = 0;   // right
+    border.flags = 2;       // read as the style: double
+    border.borderStyle = 3; // read as the top width
+    border.widthTop = 0;    // left
+    border.widthLeft = 5;   // bottom
+    border.widthBottom = 0; // right
     border.color = kit::ColorValue::rgb(0x12, 0x34, 0x56);
     CdWriter cd;
-    cd.beginRecord(kit::sig::kPreTableBegin, 1).preTableBegin(pre).borderInfo(border).endRecord(kit::sig::kPreTableBegin, 1);
+    cd.beginRecord(kit::sig::kPreTableBegin, 1)
+        .preTableBegin(pre)
+        .borderInfo(border)
+        .endRecord(kit::sig::kPreTableBegin, 1);
     cd.tableBegin({}).tableEnd();
-    EXPECT_EQ(body(cd), "<TABLE STYLE=3D\" BACKGROUND-COLOR: #00FF00; BORDER-TOP:3px double #123456 ; BORDER-BOTTOM:5px "
-                        "double #123456 ;\">\r\n<TBODY>\r\n" + kTableClose);
+    EXPECT_EQ(
+        body(cd),
+        "<TABLE STYLE=3D\" BACKGROUND-COLOR: #00FF00; BORDER-TOP:3px double #123456 ; BORDER-BOTTOM:5px "
+        "double #123456 ;\">\r\n<TBODY>\r\n" +
+            kTableClose);
 }
 
 TEST_F(Tables, UnknownBorderStyleIsSolid) {
@@ -153,9 +170,10 @@ TEST_F(Tables, UnknownBorderStyleIsSolid) {
     border.color = kit::ColorValue::rgb(0, 0, 0xFF);
     CdWriter cd;
     cd.preTableBegin({}).borderInfo(border).tableBegin({}).tableEnd();
-    EXPECT_EQ(body(cd), "<TABLE STYLE=3D\"  BORDER-LEFT:1px solid #0000FF ; BORDER-TOP:1px solid #0000FF ; "
-                        "BORDER-BOTTOM:1px solid #0000FF ; BORDER-RIGHT:1px solid #0000FF ;\">\r\n<TBODY>\r\n" +
-                            kTableClose);
+    EXPECT_EQ(body(cd),
+              "<TABLE STYLE=3D\"  BORDER-LEFT:1px solid #0000FF ; BORDER-TOP:1px solid #0000FF ; "
+              "BORDER-BOTTOM:1px solid #0000FF ; BORDER-RIGHT:1px solid #0000FF ;\">\r\n<TBODY>\r\n" +
+                  kTableClose);
 }
 
 TEST_F(Tables, NestedTableInsideACell) {

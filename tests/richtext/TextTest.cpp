@@ -37,17 +37,20 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         TextCase{"SwissTenPoint", font(1, 0, 0, 10), "Hello",
                  "<FONT FACE=3D\"SANS-SERIF\" SIZE=3D2 COLOR=3D#000000>Hello</FONT>\r\n"},
-        TextCase{"SerifTwelveBlue", font(0, 0, 4, 12), "x", "<FONT FACE=3D\"SERIF\" SIZE=3D2 COLOR=3D#0000FF>x</FONT>\r\n"},
+        TextCase{"SerifTwelveBlue", font(0, 0, 4, 12), "x",
+                 "<FONT FACE=3D\"SERIF\" SIZE=3D2 COLOR=3D#0000FF>x</FONT>\r\n"},
         TextCase{"TypewriterFortyPointIsEight", font(4, 0, 2, 40), "m",
                  "<FONT FACE=3D\"MONOSPACE\" SIZE=3D1 COLOR=3D#FF0000>m</FONT>\r\n"},
         TextCase{"UserInterfaceFace", font(3, 0, 239, 24), "u",
                  "<FONT FACE=3D\"SANS-SERIF\" SIZE=3D4 COLOR=3D#000000>u</FONT>\r\n"},
-        TextCase{"ColourOutsideTheTable", font(1, 0, 240, 10), "c", "<FONT FACE=3D\"SANS-SERIF\" SIZE=3D2>c</FONT>\r\n"},
+        TextCase{"ColourOutsideTheTable", font(1, 0, 240, 10), "c",
+                 "<FONT FACE=3D\"SANS-SERIF\" SIZE=3D2>c</FONT>\r\n"},
         TextCase{"PaletteColour", font(1, 0, 100, 10), "p",
                  "<FONT FACE=3D\"SANS-SERIF\" SIZE=3D2 COLOR=3D#00E100>p</FONT>\r\n"},
-        TextCase{"EveryAttribute", font(1, 0x3F, 0, 10), "t",
-                 "<FONT FACE=3D\"SANS-SERIF\" SIZE=3D2 COLOR=3D#000000><B> <I> <U> <SUP> <SUB> <S> t</S> </SUB> "
-                 "</SUP> </U> </I> </B> </FONT>\r\n"},
+        TextCase{
+            "EveryAttribute", font(1, 0x3F, 0, 10), "t",
+            "<FONT FACE=3D\"SANS-SERIF\" SIZE=3D2 COLOR=3D#000000><B> <I> <U> <SUP> <SUB> <S> t</S> </SUB> "
+            "</SUP> </U> </I> </B> </FONT>\r\n"},
         TextCase{"BoldItalic", font(1, 0x03, 0, 10), "bi",
                  "<FONT FACE=3D\"SANS-SERIF\" SIZE=3D2 COLOR=3D#000000><B> <I> bi</I> </B> </FONT>\r\n"},
         TextCase{"FaceFromTheFontTable", font(5, 0, 0, 10), "a",
@@ -57,7 +60,8 @@ INSTANTIATE_TEST_SUITE_P(
         TextCase{"FaceMissingFromTheTable", font(9, 0, 0, 10), "a",
                  "<FONT FACE=3D\"SANS-SERIF\" SIZE=3D2 COLOR=3D#000000>a</FONT>\r\n"},
         TextCase{"Escapes", font(1, 0, 0, 10), "a<b\tc\nd",
-                 "<FONT FACE=3D\"SANS-SERIF\" SIZE=3D2 COLOR=3D#000000>a&lt;b&nbsp;&nbsp;&nbsp;&nbsp;c<BR>d</FONT>\r\n"},
+                 "<FONT FACE=3D\"SANS-SERIF\" SIZE=3D2 "
+                 "COLOR=3D#000000>a&lt;b&nbsp;&nbsp;&nbsp;&nbsp;c<BR>d</FONT>\r\n"},
         TextCase{"LeadingSpacesOnly", font(1, 0, 0, 10), "  two  spaces",
                  "<FONT FACE=3D\"SANS-SERIF\" SIZE=3D2 COLOR=3D#000000>&nbsp;&nbsp;two  spaces</FONT>\r\n"},
         TextCase{"AmpersandAndGreaterStay", font(1, 0, 0, 10), "a & b > c",
@@ -66,7 +70,8 @@ INSTANTIATE_TEST_SUITE_P(
                  "<FONT FACE=3D\"SANS-SERIF\" SIZE=3D2 COLOR=3D#000000>x=3Dy</FONT>\r\n"},
         TextCase{"NonAsciiThroughTheCharacterConversion", font(1, 0, 0, 10), "caf\xC3\xA9 \xE2\x82\xAC",
                  "<FONT FACE=3D\"SANS-SERIF\" SIZE=3D2 COLOR=3D#000000>caf\xC3\xA9 \xE2\x82\xAC</FONT>\r\n"},
-        TextCase{"EmptyOutsideATable", font(1, 0, 0, 10), "", "<FONT FACE=3D\"SANS-SERIF\" SIZE=3D2 COLOR=3D#000000></FONT>\r\n"}),
+        TextCase{"EmptyOutsideATable", font(1, 0, 0, 10), "",
+                 "<FONT FACE=3D\"SANS-SERIF\" SIZE=3D2 COLOR=3D#000000></FONT>\r\n"}),
     [](const auto &info) { return info.param.name; });
 
 struct ParCase {
@@ -86,7 +91,8 @@ TEST_P(Paragraph, OpensAndClosesItsKind) {
     pab.justify = c.justify;
     CdWriter cd;
     cd.pabDefinition(pab).paragraph().pabReference(7).text(font(1, 0, 0, 10), "x");
-    EXPECT_EQ(body(cd), c.open + "<FONT FACE=3D\"SANS-SERIF\" SIZE=3D2 COLOR=3D#000000>x</FONT>\r\n" + c.close);
+    EXPECT_EQ(body(cd),
+              c.open + "<FONT FACE=3D\"SANS-SERIF\" SIZE=3D2 COLOR=3D#000000>x</FONT>\r\n" + c.close);
 }
 
 const std::string kLeft = " ALIGN=3DLEFT >\r\n";
@@ -105,8 +111,8 @@ INSTANTIATE_TEST_SUITE_P(
                               "<UL STYLE=3D\"list-style-type: square;\"><LI" + kLeft, "</LI></UL>\r\n"},
                       ParCase{"UncheckedBulletIsSquare", 0x0400, 0x2000, 0,
                               "<UL STYLE=3D\"list-style-type: square;\"><LI" + kLeft, "</LI></UL>\r\n"},
-                      ParCase{"Decimal", 0x1000, 0, 0, "<OL STYLE=3D\"list-style-type: decimal;\"><LI" + kLeft,
-                              "</LI></OL>\r\n"},
+                      ParCase{"Decimal", 0x1000, 0, 0,
+                              "<OL STYLE=3D\"list-style-type: decimal;\"><LI" + kLeft, "</LI></OL>\r\n"},
                       ParCase{"UpperRoman", 0x1000, 0x0802, 0,
                               "<OL STYLE=3D\"list-style-type: upper-roman;\"><LI" + kLeft, "</LI></OL>\r\n"},
                       ParCase{"LowerRoman", 0x1000, 0x1002, 0,
@@ -146,8 +152,9 @@ TEST_F(Paragraphs, ItemsOfOneListContinueIt) {
 TEST_F(Paragraphs, AnotherKindClosesTheList) {
     CdWriter cd = withDefinitions();
     cd.paragraph().pabReference(2).text({}, "x").paragraph().pabReference(3).text({}, "y").pabReference(1);
-    EXPECT_EQ(body(cd), "<UL><LI" + kLeft + kX + "</LI></UL>\r\n<OL STYLE=3D\"list-style-type: decimal;\"><LI" + kLeft +
-                            kY + "</LI></OL>\r\n<P" + kLeft + "</P>\r\n");
+    EXPECT_EQ(body(cd), "<UL><LI" + kLeft + kX +
+                            "</LI></UL>\r\n<OL STYLE=3D\"list-style-type: decimal;\"><LI" + kLeft + kY +
+                            "</LI></OL>\r\n<P" + kLeft + "</P>\r\n");
 }
 
 TEST_F(Paragraphs, EachPlainParagraphClosesThePrevious) {
@@ -173,7 +180,14 @@ TEST_F(Paragraphs, FirstDefinitionOfAnIdWins) {
 
 TEST_F(Paragraphs, ParagraphRecordAfterTextBreaksTheLine) {
     CdWriter cd = withDefinitions();
-    cd.paragraph().pabReference(1).text({}, "x").paragraph().text({}, "y").paragraph().paragraph().pabReference(1);
+    cd.paragraph()
+        .pabReference(1)
+        .text({}, "x")
+        .paragraph()
+        .text({}, "y")
+        .paragraph()
+        .paragraph()
+        .pabReference(1);
     EXPECT_EQ(body(cd), "<P" + kLeft + kX + "<BR>" + kY + "</P>\r\n<P" + kLeft + "</P>\r\n");
 }
 
@@ -203,7 +217,8 @@ TEST_F(ConverterTest, HotspotEndWithoutOpenLinkWritesNothing) {
 
 TEST_F(ConverterTest, LinkOfAnotherTypeOpensNothing) {
     CdWriter cd;
-    cd.hotspotBegin(kit::sig::kV4HotspotBegin, kit::hotspot::kPopup, 0, kit::toBytes(std::string_view("pop\0", 4)))
+    cd.hotspotBegin(kit::sig::kV4HotspotBegin, kit::hotspot::kPopup, 0,
+                    kit::toBytes(std::string_view("pop\0", 4)))
         .text({}, "x")
         .urlLinkEnd();
     EXPECT_EQ(body(cd), kX);
@@ -222,7 +237,8 @@ TEST_F(ConverterTest, AttachmentNameOnlyWithTheOption) {
 TEST_F(ConverterTest, AttachmentWithOneNameShowsIt) {
     host->config().set("sorrel", "ShowAttachmentName", "1");
     CdWriter cd;
-    cd.hotspotBegin(kit::sig::kHotspotBegin, kit::hotspot::kFile, 0, kit::toBytes(std::string_view("a.txt\0", 6)));
+    cd.hotspotBegin(kit::sig::kHotspotBegin, kit::hotspot::kFile, 0,
+                    kit::toBytes(std::string_view("a.txt\0", 6)));
     EXPECT_EQ(body(cd), "a.txt");
 }
 
@@ -256,14 +272,15 @@ TEST_P(ButtonRecord, GivesAButton) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, ButtonRecord,
-    ::testing::Values(ButtonCase{"Plain", font(1, 0, 0, 10), "Open",
-                                 "<BUTTON><FONT FACE=3D\"SANS-SERIF\" SIZE=3D2 COLOR=3D#000000>Open</FONT></BUTTON>\r\n"},
-                      ButtonCase{"BoldRedSerif", font(0, 1, 2, 12), "Go",
-                                 "<BUTTON><FONT FACE=3D\"SERIF\" SIZE=3D2 COLOR=3D#FF0000><B> Go</B> </FONT></BUTTON>\r\n"},
-                      ButtonCase{"ColourOutsideTheTableIsZero", font(4, 0, 250, 20), "a=b",
-                                 "<BUTTON><FONT FACE=3D\"MONOSPACE\" SIZE=3D4 COLOR=3D0>a=3Db</FONT></BUTTON>\r\n"},
-                      ButtonCase{"EmptyLabel", font(1, 0, 0, 10), "",
-                                 "<BUTTON><FONT FACE=3D\"SANS-SERIF\" SIZE=3D2 COLOR=3D#000000></FONT></BUTTON>\r\n"}),
+    ::testing::Values(
+        ButtonCase{"Plain", font(1, 0, 0, 10), "Open",
+                   "<BUTTON><FONT FACE=3D\"SANS-SERIF\" SIZE=3D2 COLOR=3D#000000>Open</FONT></BUTTON>\r\n"},
+        ButtonCase{"BoldRedSerif", font(0, 1, 2, 12), "Go",
+                   "<BUTTON><FONT FACE=3D\"SERIF\" SIZE=3D2 COLOR=3D#FF0000><B> Go</B> </FONT></BUTTON>\r\n"},
+        ButtonCase{"ColourOutsideTheTableIsZero", font(4, 0, 250, 20), "a=b",
+                   "<BUTTON><FONT FACE=3D\"MONOSPACE\" SIZE=3D4 COLOR=3D0>a=3Db</FONT></BUTTON>\r\n"},
+        ButtonCase{"EmptyLabel", font(1, 0, 0, 10), "",
+                   "<BUTTON><FONT FACE=3D\"SANS-SERIF\" SIZE=3D2 COLOR=3D#000000></FONT></BUTTON>\r\n"}),
     [](const auto &info) { return info.param.name; });
 
 TEST_F(ConverterTest, ButtonShorterThanItsFontGivesNothing) {
@@ -315,8 +332,8 @@ TEST_P(Highlight, AppliesToTheNextRunOnly) {
     const std::string styled =
         GetParam().style.empty()
             ? kX
-            : "<FONT FACE=3D\"SANS-SERIF\" SIZE=3D2 COLOR=3D#000000 STYLE=3D\"BACKGROUND-COLOR:" + GetParam().style +
-                  "\">x</FONT>\r\n";
+            : "<FONT FACE=3D\"SANS-SERIF\" SIZE=3D2 COLOR=3D#000000 STYLE=3D\"BACKGROUND-COLOR:" +
+                  GetParam().style + "\">x</FONT>\r\n";
     EXPECT_EQ(body(cd), styled + kY);
 }
 
@@ -324,7 +341,8 @@ INSTANTIATE_TEST_SUITE_P(Flags, Highlight,
                          ::testing::Values(HighlightCase{"Yellow", 0x8001, "#FFFF80"},
                                            HighlightCase{"Pink", 0x4001, "#FF80FF"},
                                            HighlightCase{"Blue", 0x2001, "#80FFFF"},
-                                           HighlightCase{"Other", 0x1001, ""}, HighlightCase{"Plain", 0x0001, ""}),
+                                           HighlightCase{"Other", 0x1001, ""},
+                                           HighlightCase{"Plain", 0x0001, ""}),
                          [](const auto &info) { return info.param.name; });
 
 TEST_F(ConverterTest, BlockIsConvertedOnceAndItsColourComesFirst) {
@@ -337,7 +355,10 @@ TEST_F(ConverterTest, BlockIsConvertedOnceAndItsColourComesFirst) {
         .color(pink)
         .endRecord(kit::sig::kText, 0)
         .text({}, "x");
-    EXPECT_EQ(body(cd), kX + "<FONT FACE=3D\"SANS-SERIF\" SIZE=3D2 COLOR=3D#000000 STYLE=3D\"BACKGROUND-COLOR:#FF80FF\">y</FONT>\r\n" + kX);
+    EXPECT_EQ(body(cd), kX +
+                            "<FONT FACE=3D\"SANS-SERIF\" SIZE=3D2 COLOR=3D#000000 "
+                            "STYLE=3D\"BACKGROUND-COLOR:#FF80FF\">y</FONT>\r\n" +
+                            kX);
 }
 
 TEST_F(ConverterTest, BlocksFollowingEachOther) {

@@ -485,7 +485,8 @@ private:
         body.linkExport2({writer_replica(), viewUnid_, {}}, "Mail of Alice Smith", "");
         attach(memo, body, attachment("showcase.txt", 64, index));
         body.paragraph().pabReference(1);
-        body.hotspotBegin(sig::kHotspotBegin, hotspot::kMouseOver, 0, toBytes(std::string_view("hidden pop-up\0", 14)));
+        body.hotspotBegin(sig::kHotspotBegin, hotspot::kMouseOver, 0,
+                          toBytes(std::string_view("hidden pop-up\0", 14)));
         body.text(font(), "hover here").hotspotEnd();
         Button button;
         button.font = font(FontId::kSwiss, FontId::kBold, 0, 10);
@@ -523,9 +524,12 @@ private:
             for (int y = 0; y < bitmap.height; ++y)
                 for (int x = 0; x < bitmap.width; ++x) {
                     const bool band = (x / 4 + y) % 2 != 0;
-                    bitmap.pixels.push_back(depth == 1    ? (band ? 1 : 0)
-                                            : depth == 8  ? static_cast<std::uint16_t>(x < 5 ? 2 : band ? 1 : 3)
-                                                          : static_cast<std::uint16_t>(band ? 0x7C00 : 0x03FF));
+                    bitmap.pixels.push_back(depth == 1 ? (band ? 1 : 0)
+                                            : depth == 8
+                                                ? static_cast<std::uint16_t>(x < 5  ? 2
+                                                                             : band ? 1
+                                                                                    : 3)
+                                                : static_cast<std::uint16_t>(band ? 0x7C00 : 0x03FF));
                 }
             body.paragraph().pabReference(1).notesBitmap(bitmap);
         }
@@ -539,7 +543,10 @@ private:
         pre.styleColor1 = 0xF0F0F0;
         BorderInfo border;
         border.color = ColorValue::rgb(0x33, 0x66, 0x99);
-        body.beginRecord(sig::kPreTableBegin, 1).preTableBegin(pre).borderInfo(border).endRecord(sig::kPreTableBegin, 1);
+        body.beginRecord(sig::kPreTableBegin, 1)
+            .preTableBegin(pre)
+            .borderInfo(border)
+            .endRecord(sig::kPreTableBegin, 1);
         body.tableBegin({1440, 0, 0, 0, 0, 0});
         auto cellAt = [](int row, int column, std::uint16_t width) {
             TableCell cell;
