@@ -150,17 +150,23 @@ Bytes pictureBody() {
 }
 
 void convert(benchmark::State &state, const Bytes &body) {
-    std::size_t cbOut = 0;
+    std::size_t cbOut = 0, cBmpParts = 0;
     for (auto _ : state) {
         CLotusRTConverter converter(host().services(), "1F2A");
         std::string out;
         converter.ConvertToMHT(body.data(), static_cast<uint32_t>(body.size()), out);
         cbOut = out.size();
         benchmark::DoNotOptimize(out.data());
+        state.PauseTiming();
+        cBmpParts = 0;
+        for (auto at = out.find("image/bmp"); at != std::string::npos; at = out.find("image/bmp", at + 1))
+            ++cBmpParts;
+        state.ResumeTiming();
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * body.size()));
     state.counters["in_MB"] = static_cast<double>(body.size()) / 1e6;
     state.counters["out_MB"] = static_cast<double>(cbOut) / 1e6;
+    state.counters["bmp_parts"] = static_cast<double>(cBmpParts);
 }
 
 void BM_ConvertText(benchmark::State &state) {
