@@ -195,6 +195,7 @@ private:
     bool Highlight(CLotusRecordCursor &record);
     void FontFace(uint8_t bFace, std::string &out);
     void AppendConverted(const uint8_t *pb, uint32_t cb, bool bTextRun, std::string &out);
+    void AppendPrepared(const uint8_t *pb, uint32_t cb, std::string &out);
 
     // Pictures (richtext pictures file).
     CLotusBinaryStream *NewPicture(int32_t nType);

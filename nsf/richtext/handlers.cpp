@@ -58,6 +58,43 @@ bool nsfIsPlainLMBCS(const uint8_t *pb, uint32_t cb)
     return true;
 }
 
+// True when the bytes are well-formed UTF-8 (no overlong forms, no surrogates, at most U+10FFFF).
+bool nsfIsUTF8(const uint8_t *pb, uint32_t cb)
+{
+    for (uint32_t i = 0; i < cb;) {
+        uint8_t b = pb[i];
+        uint32_t n;
+        uint32_t dwMin;
+        if (b < 0x80) {
+            i++;
+            continue;
+        } else if (b >= 0xC2 && b <= 0xDF) {
+            n = 1;
+            dwMin = 0x80;
+        } else if (b >= 0xE0 && b <= 0xEF) {
+            n = 2;
+            dwMin = 0x800;
+        } else if (b >= 0xF0 && b <= 0xF4) {
+            n = 3;
+            dwMin = 0x10000;
+        } else {
+            return false;
+        }
+        if (cb - i <= n)
+            return false;
+        uint32_t dw = b & (0x3F >> n);
+        for (uint32_t k = 1; k <= n; k++) {
+            if ((pb[i + k] & 0xC0) != 0x80)
+                return false;
+            dw = (dw << 6) | (pb[i + k] & 0x3F);
+        }
+        if (dw < dwMin || dw > 0x10FFFF || (dw >= 0xD800 && dw <= 0xDFFF))
+            return false;
+        i += n + 1;
+    }
+    return true;
+}
+
 } // namespace
 
 void CLotusRTConverter::ReadFontTable(CLotusRecordCursor &record)
@@ -202,11 +239,39 @@ bool CLotusRTConverter::Text(CLotusRecordCursor &record, std::string &out)
     }
     out += '>';
     nsfAppendOpeners(rgbFont[1], out);
-    AppendConverted(pbText, cbText, true, out);
+    // A run with the null font ID and UTF-8 text is a field value that the template preparation
+    // inserted, already escaped for the body (nsfConvertFieldCDRforXML). Converting it as LMBCS
+    // would garble its non-ASCII characters and escaping it again would show its line breaks as
+    // text; it is written as it is, but for any "<" or "=" that is not the escaper's own.
+    if (rgbFont[0] == 0 && rgbFont[1] == 0 && rgbFont[2] == 0 && rgbFont[3] == 0 && nsfIsUTF8(pbText, cbText))
+        AppendPrepared(pbText, cbText, out);
+    else
+        AppendConverted(pbText, cbText, true, out);
     nsfAppendClosers(rgbFont[1], out);
     out += "</FONT>";
     out += m_pszNL;
     return true;
+}
+
+void CLotusRTConverter::AppendPrepared(const uint8_t *pb, uint32_t cb, std::string &out)
+{
+    if (m_nTables > 0 && (cb == 0 || (cb == 1 && pb[0] == ' '))) {
+        out += "&nbsp;";
+        return;
+    }
+    for (uint32_t i = 0; i < cb; i++) {
+        uint8_t b = pb[i];
+        if (b == '<' && !(cb - i >= 4 && memcmp(pb + i, "<BR>", 4) == 0)) {
+            out += "&lt;";
+        } else if (b == '=' && !(cb - i >= 3 && memcmp(pb + i, "=3D", 3) == 0)) {
+            out += m_bMHT ? "=3D" : "=";
+        } else if (b == '=') {
+            out.append((const char *)pb + i, 3);
+            i += 2;
+        } else if (b != 0) {
+            out += (char)b;
+        }
+    }
 }
 
 void CLotusRTConverter::CloseParagraph(std::string &out)

@@ -392,3 +392,23 @@ TEST_F(ConverterTest, NestedBeginIsPartOfTheOuterBlock) {
 
 } // namespace
 } // namespace tessel::test
+
+namespace tessel::test {
+namespace {
+
+const std::string kNullFontOpen = "<FONT FACE=3D\"SERIF\" SIZE=3D0 COLOR=3D#000000>";
+
+TEST_F(ConverterTest, PreparedFieldValueIsWrittenAsItIs) {
+    CdWriter cd;
+    cd.textBytes(FontId{0, 0, 0, 0}, kit::toBytes("a &lt;b&gt; =3D c<BR>\r\nd = e <i> caf\xC3\xA9"));
+    EXPECT_EQ(body(cd), kNullFontOpen + "a &lt;b&gt; =3D c<BR>\r\nd =3D e &lt;i> caf\xC3\xA9</FONT>\r\n");
+}
+
+TEST_F(ConverterTest, NullFontRunThatIsNotUtf8IsLmbcs) {
+    CdWriter cd;
+    cd.textBytes(FontId{0, 0, 0, 0}, kit::Bytes{'c', 'a', 'f', 0x82, '<'});
+    EXPECT_EQ(body(cd), kNullFontOpen + "caf\xC3\xA9&lt;</FONT>\r\n");
+}
+
+} // namespace
+} // namespace tessel::test
