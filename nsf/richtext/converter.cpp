@@ -194,16 +194,20 @@ void CLotusRTConverter::SecondPass(const uint8_t *pbRecords, uint32_t cbRecords)
     uint32_t dwOffset = 0;
     for (;;) {
         if (!nsfFrameCDRecord(pbRecords, cbRecords, dwOffset, &rec)) {
-            if (dwOffset < cbRecords && cbRecords - dwOffset >= 2 && m_pContext != NULL)
-                nsfLogf(m_pContext, NSF_LOG_WARNING, szFunc,
-                        "Invalid record at offset %u (of %u): conversion ends there", dwOffset, cbRecords);
             // A BEGIN without its END: the look-ahead walk ran to the end. Rather than drop the
             // rest of the document, walk it again as a block that ends with the stream.
             if (nBlock == 1) {
+                if (m_pContext != NULL)
+                    nsfLogf(m_pContext, NSF_LOG_WARNING, szFunc,
+                            "Block begun at offset %u has no end: converted to the end of the data",
+                            dwBlockStart);
                 nBlock = 2;
                 dwOffset = dwBlockStart;
                 continue;
             }
+            if (dwOffset < cbRecords && cbRecords - dwOffset >= 2 && m_pContext != NULL)
+                nsfLogf(m_pContext, NSF_LOG_WARNING, szFunc,
+                        "Invalid record at offset %u (of %u): conversion ends there", dwOffset, cbRecords);
             break;
         }
         uint8_t bKind = rec.bKind;

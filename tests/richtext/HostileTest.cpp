@@ -205,5 +205,25 @@ TEST_F(HostileLogged, SkippedRecordsAndTheStopAreLogged) {
         has("DEBUG CLotusRTConverter::ConvertToMHT(): [00000000] record 0xff76 too short for its kind"));
 }
 
+TEST_F(HostileLogged, BlockWithoutEndIsLogged) {
+    CdWriter cd;
+    cd.text({}, "x").beginRecord(kit::sig::kText, 0).text({}, "y");
+    Bytes all = {1, 0};
+    all.insert(all.end(), cd.bytes().begin(), cd.bytes().end());
+    std::vector<char> out(4096);
+    uint32_t cbOut = 0;
+    ASSERT_EQ(LotusRTConvertToMHT(pContext, pContext->services, "1", 0, all.data(),
+                                  static_cast<uint32_t>(all.size()), out.data(),
+                                  static_cast<uint32_t>(out.size()), &cbOut),
+              NSF_STATUS_OK);
+    EXPECT_NE(std::string(out.data()).find(">y</FONT>"), std::string::npos);
+    const auto lines = logLines();
+    EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [](const std::string &line) {
+        return line.find("WARNING CLotusRTConverter::ConvertToMHT(): Block begun at offset 10 has no end: "
+                         "converted "
+                         "to the end of the data") != std::string::npos;
+    }));
+}
+
 } // namespace
 } // namespace tessel::test
