@@ -1,22 +1,9 @@
-// Stand-ins for the converter and mail rendering entries the template engine calls, used only until
+// Stand-ins for the mail rendering entries the template engine calls, used only until
 // those subsystems land on this branch. Weak: the real definitions replace them at link time.
 #include "nsf/base/context.h"
 #include "nsf/base/status.h"
 #include "nsf/diag/log.h"
 #include "nsf/extract/mail.h"
-#include "nsf/richtext/richtext.h"
-
-__attribute__((weak)) int nsfConvertCDRtoMHT(NSFCONTEXT *pContext, NOTEHANDLE)
-{
-    nsfLog(pContext, NSF_LOG_ERROR, "nsfConvertCDRtoMHT()", "Rich-text converter not available");
-    return NSF_STATUS_INTERNAL;
-}
-
-__attribute__((weak)) int nsfConvertCDRforXML(NSFCONTEXT *pContext, NOTEHANDLE)
-{
-    nsfLog(pContext, NSF_LOG_ERROR, "nsfConvertCDRforXML()", "Rich-text converter not available");
-    return NSF_STATUS_INTERNAL;
-}
 
 __attribute__((weak)) int nsfGetMessageBodyCDR(NSFCONTEXT *pContext, NOTEHANDLE)
 {
