@@ -5,6 +5,8 @@
 #include "nsf/catalogue/images.h"
 #include "nsf/items/buffers.h"
 
+#include <tessel/kit/CdWriter.h>
+
 namespace tessel::test {
 namespace {
 
@@ -132,6 +134,57 @@ TEST_F(DataTest, BufferXmlStartsEmptyForEveryExtraction) {
     pXML->ucbData = 8;
     EXPECT_EQ(run().output, "x");
     EXPECT_EQ(pXML->ucbData, 0u);
+}
+
+size_t countOf(const std::string &text, const std::string &what) {
+    size_t c = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+        c++;
+    return c;
+}
+
+TEST_F(DataTest, RichTextWithTwoPicturesKeepsItsPartsForLater) {
+    const kit::Bytes gif{'G', 'I', 'F', '8', '9', 'a', 1, 2, 3};
+    const kit::Bytes jpeg{0xFF, 0xD8, 0xFF, 0xE0, 4, 5, 6};
+    kit::CdWriter cd;
+    cd.paragraph().text(kit::FontId{}, "before").picture(kit::ImageType::Gif, 2, 2, gif);
+    cd.picture(kit::ImageType::Jpeg, 3, 3, jpeg).text(kit::FontId{}, "after");
+    std::vector<Item> items = memoItems();
+    items.push_back(Item::richTextRaw("Notes", cd.bytes()));
+    Result result = runMain("[<rich name='Notes'/>]", items);
+    ASSERT_EQ(result.status, 0);
+    const std::string delimiter = "------=_NextPart_000_0004_01CB58DD.164505B0";
+    // The HTML is written at the element, without the frame's end or the picture parts.
+    EXPECT_TRUE(result.output.starts_with("[")) << result.output;
+    EXPECT_TRUE(result.output.ends_with("\r\n]")) << result.output;
+    EXPECT_NE(result.output.find("before"), std::string::npos);
+    EXPECT_NE(result.output.find("after"), std::string::npos);
+    EXPECT_EQ(countOf(result.output, "<IMG"), 2u);
+    EXPECT_EQ(result.output.find("</BODY>"), std::string::npos);
+    EXPECT_EQ(result.output.find(delimiter), std::string::npos);
+    // The two picture parts wait in BufferXML, each opening with the delimiter line.
+    NSFBUFFER *pXML = pOpen->BufferXML;
+    std::string parts(reinterpret_cast<const char *>(pXML->rgbData), pXML->ucbData);
+    EXPECT_TRUE(parts.starts_with("\r\n" + delimiter + "\r\n")) << parts;
+    EXPECT_EQ(countOf(parts, delimiter), 2u);
+    EXPECT_EQ(countOf(parts, "Content-Type: image/gif"), 1u);
+    EXPECT_EQ(countOf(parts, "Content-Type: image/jpeg"), 1u);
+    EXPECT_EQ(parts.find(delimiter + "--"), std::string::npos);
+}
+
+TEST_F(DataTest, PicturePartsAreWrittenAfterTheRun) {
+    kit::CdWriter cd;
+    cd.paragraph().picture(kit::ImageType::Gif, 2, 2, kit::Bytes{'G', 'I', 'F', '8', '9', 'a'});
+    std::vector<Item> items = memoItems();
+    items.push_back(Item::richTextRaw("Notes", cd.bytes()));
+    writeMain("<rich name='Notes'/>|");
+    open(memoDb(items));
+    ASSERT_EQ(openStatus, 0);
+    Result result = run(0, true);
+    ASSERT_EQ(result.status, 0);
+    const size_t at = result.output.find("|\r\n------=_NextPart_000_0004_01CB58DD.164505B0\r\n");
+    EXPECT_NE(at, std::string::npos) << result.output;
+    EXPECT_EQ(pOpen->BufferXML->ucbData, 0u);
 }
 
 } // namespace
