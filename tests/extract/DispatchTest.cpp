@@ -102,20 +102,45 @@ std::vector<TableRow> tableRows() {
 INSTANTIATE_TEST_SUITE_P(Dispatch, RenderingTable, ::testing::ValuesIn(tableRows()),
                          [](const auto &info) { return std::string(info.param.name); });
 
-TEST_F(ExtractTest, TemplatesOnWithoutLoadedTemplatesReportNoTemplates) {
+TEST_F(ExtractTest, TemplatesWriteTheFieldsOfAFormattedMemo) {
     option("ExtractByTemplate", "1");
+    host->setHostDirectory(TESSEL_SHARE_DIR);
     kit::Database db;
     db.add(memo("templated"));
     ASSERT_NE(open(db), nullptr);
+    ASSERT_EQ(openStatus, 0);
+    ASSERT_GT(pOpen->cTemplates, 0);
+    std::string out = extractOk(0, QLExtractFlag_GetFormattedBody);
+    EXPECT_TRUE(startsWith(out, kEnvelope)) << out;
+    EXPECT_FALSE(startsWith(out, kEnvelope + kHead)) << "the template writes the HTML part";
+    EXPECT_TRUE(out.ends_with(kClosing));
+    EXPECT_TRUE(logged("INFO nsfExtractMailFields(): Extracting mail fields..."));
+    // With the header left out the templates are not used; the plain rendering never uses them.
+    EXPECT_TRUE(startsWith(extractOk(0, QLExtractFlag_GetFormattedBody | QLExtractFlag_ExcludeMailHeader),
+                           kEnvelope + kHead));
+    EXPECT_TRUE(startsWith(extractOk(0, 0), "From: CN=Alice Smith/O=Acme\r\n"));
+}
+
+TEST_F(ExtractTest, TemplatePathWithoutTemplatesWritesNothing) {
+    option("ExtractByTemplate", "1");
+    host->setHostDirectory(TESSEL_SHARE_DIR);
+    kit::Database db;
+    db.add(memo("templated"));
+    ASSERT_NE(open(db), nullptr);
+    // As a context whose templates are gone would be: the path must not write a message without
+    // its fields.
+    const int32_t cTemplates = pOpen->cTemplates;
+    pOpen->cTemplates = 0;
     std::string out;
     EXPECT_EQ(extract(0, QLExtractFlag_GetFormattedBody, out), QLSTATUS_NO_TEMPLATES);
-    EXPECT_EQ(out, "") << "no message without its fields";
+    EXPECT_EQ(out, "");
     EXPECT_TRUE(logged("ERROR nsfExtractMailFields(): No templates loaded for template extraction"));
-    // With the header left out the templates are not used.
-    EXPECT_EQ(extract(0, QLExtractFlag_GetFormattedBody | QLExtractFlag_ExcludeMailHeader, out), 0);
-    EXPECT_TRUE(startsWith(out, kEnvelope + kHead));
-    EXPECT_EQ(extract(0, 0, out), 0) << "the plain rendering never uses templates";
-    EXPECT_TRUE(startsWith(out, "From: CN=Alice Smith/O=Acme\r\n"));
+    pOpen->cTemplates = cTemplates;
+    const int32_t nMain = pOpen->nMainTemplate;
+    pOpen->nMainTemplate = 0;
+    EXPECT_EQ(extract(0, QLExtractFlag_GetFormattedBody, out), QLSTATUS_NO_MAIN_TEMPLATE);
+    EXPECT_EQ(out, "");
+    pOpen->nMainTemplate = nMain;
 }
 
 TEST_F(ExtractTest, RootEntryWritesNothing) {
