@@ -8,6 +8,7 @@
 #include <quillon/host/Extractor.h>
 #include <quillon/host/IOObject.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -72,6 +73,46 @@ protected:
             b[i] = static_cast<std::uint8_t>(x >> 16);
         }
         return b;
+    }
+    // A GIF of one colour, w by h pixels, coded without compression (a clear code every two
+    // pixels keeps the codes at 3 bits).
+    static kit::Bytes solidGif(uint16_t w, uint16_t h, uint8_t r, uint8_t g, uint8_t b) {
+        kit::Bytes out = {'G', 'I', 'F', '8', '9', 'a', static_cast<uint8_t>(w), static_cast<uint8_t>(w >> 8),
+                          static_cast<uint8_t>(h), static_cast<uint8_t>(h >> 8), 0x81, 0, 0,
+                          r, g, b, 0, 0, 0, 0, 0, 0, 0, 0, 0, ',', 0, 0, 0, 0,
+                          static_cast<uint8_t>(w), static_cast<uint8_t>(w >> 8), static_cast<uint8_t>(h),
+                          static_cast<uint8_t>(h >> 8), 0, 2};
+        std::vector<int> codes;
+        for (size_t i = 0, n = size_t{w} * h; i < n; i += 2) {
+            codes.push_back(4);
+            codes.push_back(0);
+            if (i + 1 < n)
+                codes.push_back(0);
+        }
+        codes.push_back(5);
+        kit::Bytes data;
+        uint32_t bits = 0;
+        int cBits = 0;
+        for (int code : codes) {
+            bits |= static_cast<uint32_t>(code) << cBits;
+            cBits += 3;
+            while (cBits >= 8) {
+                data.push_back(static_cast<uint8_t>(bits));
+                bits >>= 8;
+                cBits -= 8;
+            }
+        }
+        if (cBits > 0)
+            data.push_back(static_cast<uint8_t>(bits));
+        for (size_t at = 0; at < data.size(); at += 255) {
+            size_t cb = std::min<size_t>(255, data.size() - at);
+            out.push_back(static_cast<uint8_t>(cb));
+            out.insert(out.end(), data.begin() + static_cast<std::ptrdiff_t>(at),
+                       data.begin() + static_cast<std::ptrdiff_t>(at + cb));
+        }
+        out.push_back(0);
+        out.push_back(';');
+        return out;
     }
     static std::string text(const kit::Bytes &b) { return std::string(b.begin(), b.end()); }
     static bool startsWith(const std::string &s, const std::string &prefix) { return s.rfind(prefix, 0) == 0; }

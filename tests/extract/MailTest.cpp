@@ -321,5 +321,26 @@ TEST_F(MailTest, WholeAllFieldsList) {
     EXPECT_EQ(extractOk(i, kPlain), expectedFile("calendar-allfields.txt"));
 }
 
+// A memo with a letterhead, a rich-text body and an attachment, as MHT with and without header.
+TEST_F(MailTest, WholeFormattedMemoWithLogo) {
+    kit::Database db;
+    kit::Bytes gif = {'G', 'I', 'F', '8', '9', 'a', 1, 0, 1, 0, 0, 0, 0, 0x2C, 0, 0, 0, 0, 1, 0, 1, 0, 0, 2, 2, 0x44,
+                      1, 0, 0x3B};
+    db.add(Note::imageResource("logo.gif;companylogo", kit::ImageFile{kit::ImageFile::Format::Gif, gif}));
+    Note note = Note::document("Memo");
+    note.add(Item::text("From", "Alice"));
+    note.add(Item::dateTime("PostedDate", DateTime::at(2021, 5, 6, 7, 8, 9)));
+    note.add(Item::text("SendTo", "Bob"));
+    note.add(Item::text("Subject", "Lunch"));
+    note.add(Item::text("Logo", "companylogo"));
+    note.add(Item::richText("Body", kit::RichText{}.par(1, "Shall we meet at noon?").par(1, "Alice")));
+    note.add(Item::file(kit::FileAttachment{"menu.txt", {'m'}}));
+    db.add(std::move(note));
+    ASSERT_NE(open(db), nullptr);
+    ASSERT_EQ(sub(0).dwNoteID, 0x110u) << "the expected files name the picture by this note ID";
+    EXPECT_EQ(extractOk(0, kFormatted), expectedFile("lunch-formatted.mht"));
+    EXPECT_EQ(extractOk(0, kFormatted | QLExtractFlag_ExcludeMailHeader), expectedFile("lunch-formatted-noheader.mht"));
+}
+
 } // namespace
 } // namespace tessel::test
