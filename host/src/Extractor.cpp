@@ -25,7 +25,8 @@ int Extractor::extract(int32_t index, QLIOobj *output, uint32_t flags) const {
     return operations_.fpExtractSubFileToIOobj(context_, index, output, &info, &host_, flags);
 }
 
-int Extractor::extractEx(int32_t index, QLIOobj *output, uint32_t flags, const QLExtraSubFileInfo *extra) const {
+int Extractor::extractEx(int32_t index, QLIOobj *output, uint32_t flags,
+                         const QLExtraSubFileInfo *extra) const {
     if (operations_.fpExtractSubFileToIOobjEx == nullptr)
         return kStatusUnavailable;
     QLSubFileExtractInfo info{};
@@ -84,7 +85,8 @@ int Extractor::extractEx(int32_t index, const std::filesystem::path &path, uint3
     return status;
 }
 
-int Extractor::extractEx(int32_t index, std::string &output, uint32_t flags, const QLExtraSubFileInfo *extra) const {
+int Extractor::extractEx(int32_t index, std::string &output, uint32_t flags,
+                         const QLExtraSubFileInfo *extra) const {
     MemoryIOObject memory;
     const int status = extractEx(index, memory.get(), flags, extra);
     output = memory.data();

@@ -199,7 +199,8 @@ int QLAPI nsfExtractSubFileToIOobj(void *pvContext, int32_t nIndex, QLIOobj *pIO
 }
 
 int QLAPI nsfExtractSubFileToIOobjEx(void *pvContext, int32_t nIndex, QLIOobj *pIOobj,
-                                     QLSubFileExtractInfo *pExtractInfo, void *pvFifth, QLExtractArgsEx *pArgs)
+                                     QLSubFileExtractInfo *pExtractInfo, void *pvFifth,
+                                     QLExtractArgsEx *pArgs)
 {
     static const char szFunc[] = "nsfExtractSubFileToIOobjEx()";
     NSFCONTEXT *pContext = (NSFCONTEXT *)pvContext;

@@ -15,6 +15,7 @@ int QLAPI nsfExtractSubFileToIOobj(void *pvContext, int32_t nIndex, QLIOobj *pIO
 // Slot 7: as slot 5, or, with extra subfile info, a note named by its ID followed by its
 // attachments, all into the one I/O object; the catalogue is left as it was.
 int QLAPI nsfExtractSubFileToIOobjEx(void *pvContext, int32_t nIndex, QLIOobj *pIOobj,
-                                     QLSubFileExtractInfo *pExtractInfo, void *pvFifth, QLExtractArgsEx *pArgs);
+                                     QLSubFileExtractInfo *pExtractInfo, void *pvFifth,
+                                     QLExtractArgsEx *pArgs);
 // Renders one open note of the catalogue into the I/O object, which it opens and closes.
 int nsfExtractNote(NSFCONTEXT *pContext, NOTEHANDLE hNote, QLIOobj *pIOobj, NSFSUBFILE *pSubFile);

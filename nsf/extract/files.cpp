@@ -243,7 +243,8 @@ int nsfExtractNoteDXL(NSFCONTEXT *pContext, NOTEHANDLE hNote, QLIOobj *pIOobj)
         return nsfFailedAPI(nStatus);
 
     DWORD dwTrue = TRUE;
-    DXL_EXPORT_PROPERTY eProperty = pContext->bExportDXL_PureXML ? eConvertNotesbitmapsToGIF : eDxlRichtextOption;
+    DXL_EXPORT_PROPERTY eProperty =
+        pContext->bExportDXL_PureXML ? eConvertNotesbitmapsToGIF : eDxlRichtextOption;
     nsfCallAPI(pContext, szFunc, "DXLSetExporterProperty()");
     status = DXLSetExporterProperty(hExporter, eProperty, &dwTrue);
     nStatus = nsfRetAPI(pContext, szFunc, status);

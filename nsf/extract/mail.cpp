@@ -81,22 +81,14 @@ struct NSFMAILHEADERROW {
 };
 
 const NSFMAILHEADERROW rgMailHeaderRows[nMailHeaderRows] = {
-    {"From", "From"},
-    {"PostedDate", "Sent"},
-    {"ComposedDate", "Sent"},
-    {NULL, "Sent"},
-    {NULL, "Sent"},
-    {"SendTo", "To"},
-    {"CopyTo", "Cc"},
-    {"BlindCopyTo", "Bcc"},
-    {"Subject", "Subject"},
-    {"Importance", "Priority"},
-    {"Chair", "Chair"},
-    {"StartDateTime", "Starts"},
-    {"EndDateTime", "Ends"},
-    {"RepeatForUnit", "Repeats"},
-    {"Location", "Location"},
-    {"Attendees", "Attendees"},
+    {"From", "From"},         {"PostedDate", "Sent"},
+    {"ComposedDate", "Sent"}, {NULL, "Sent"},
+    {NULL, "Sent"},           {"SendTo", "To"},
+    {"CopyTo", "Cc"},         {"BlindCopyTo", "Bcc"},
+    {"Subject", "Subject"},   {"Importance", "Priority"},
+    {"Chair", "Chair"},       {"StartDateTime", "Starts"},
+    {"EndDateTime", "Ends"},  {"RepeatForUnit", "Repeats"},
+    {"Location", "Location"}, {"Attendees", "Attendees"},
     {"$FILE", "Attachments"},
 };
 
@@ -285,9 +277,9 @@ bool nsfItemNameSeen(NSFCONTEXT *pContext, int32_t i)
         if (pszEarlier == NULL)
             continue;
         size_t k = 0;
-        while (pszName[k] != '\0' && (pszName[k] == pszEarlier[k] ||
-                                      ((pszName[k] | 0x20) == (pszEarlier[k] | 0x20) &&
-                                       ((pszName[k] | 0x20) >= 'a' && (pszName[k] | 0x20) <= 'z'))))
+        while (pszName[k] != '\0' &&
+               (pszName[k] == pszEarlier[k] || ((pszName[k] | 0x20) == (pszEarlier[k] | 0x20) &&
+                                                ((pszName[k] | 0x20) >= 'a' && (pszName[k] | 0x20) <= 'z'))))
             k++;
         if (pszName[k] == '\0' && pszEarlier[k] == '\0')
             return true;
@@ -329,7 +321,8 @@ int nsfExtractField(NSFCONTEXT *pContext, const char *pszLabel, QLIOobj *pIOobj,
     if (bHTML) {
         NSFBUFFER *pUTF8 = pContext->BufferUTF8;
         pUTF8->ucbData = 0;
-        if ((nStatus = nsfAppendBytes(pContext, pUTF8, pMain->rgbData, pMain->ucbData, szFunc)) != NSF_STATUS_OK)
+        if ((nStatus = nsfAppendBytes(pContext, pUTF8, pMain->rgbData, pMain->ucbData, szFunc)) !=
+            NSF_STATUS_OK)
             return nStatus;
         nStatus = nsfConvertUTF8toHTML(pContext);
         if (nStatus != NSF_STATUS_OK) {
@@ -340,7 +333,8 @@ int nsfExtractField(NSFCONTEXT *pContext, const char *pszLabel, QLIOobj *pIOobj,
         if ((nStatus = nsfAppendBytes(pContext, pHTML, "<BR>", 4, szFunc)) != NSF_STATUS_OK)
             return nStatus;
         pMain->ucbData = 0;
-        if ((nStatus = nsfAppendBytes(pContext, pMain, pHTML->rgbData, pHTML->ucbData, szFunc)) != NSF_STATUS_OK)
+        if ((nStatus = nsfAppendBytes(pContext, pMain, pHTML->rgbData, pHTML->ucbData, szFunc)) !=
+            NSF_STATUS_OK)
             return nStatus;
     }
     if ((nStatus = nsfAppendBytes(pContext, pMain, "\r\n", 2, szFunc)) != NSF_STATUS_OK)
@@ -385,7 +379,8 @@ int nsfExtractMailHeader(NSFCONTEXT *pContext, NSFSUBFILE *pSubFile, NOTEHANDLE 
     }
 
     for (int32_t nRow = 0; nRow < nMailHeaderRows; nRow++) {
-        const char *pszItemName = nRow == nRowAltSent ? pContext->szAltSentField : rgMailHeaderRows[nRow].pszItemName;
+        const char *pszItemName =
+            nRow == nRowAltSent ? pContext->szAltSentField : rgMailHeaderRows[nRow].pszItemName;
         if (nRow == nRowAltSent && pszItemName[0] == '\0')
             continue;
         if (nRow != nRowNoSent) {
@@ -426,12 +421,11 @@ int nsfExtractMailHeader(NSFCONTEXT *pContext, NSFSUBFILE *pSubFile, NOTEHANDLE 
     if (bGetFormattedBody) {
         NSFBUFFER *pTemp = pContext->BufferTemp;
         if ((nStatus = nsfEmptyBuffer(pContext, pTemp, 0)) != NSF_STATUS_OK ||
-            (nStatus = nsfAppendBytes(pContext, pTemp, szHeaderFontEnd, sizeof(szHeaderFontEnd) - 1, szFunc)) !=
-                NSF_STATUS_OK)
+            (nStatus = nsfAppendBytes(pContext, pTemp, szHeaderFontEnd, sizeof(szHeaderFontEnd) - 1,
+                                      szFunc)) != NSF_STATUS_OK)
             return nStatus;
-        if (pLogo != NULL &&
-            (nStatus = nsfAppendBytes(pContext, pTemp, szLogoTableEnd, sizeof(szLogoTableEnd) - 1, szFunc)) !=
-                NSF_STATUS_OK)
+        if (pLogo != NULL && (nStatus = nsfAppendBytes(pContext, pTemp, szLogoTableEnd,
+                                                       sizeof(szLogoTableEnd) - 1, szFunc)) != NSF_STATUS_OK)
             return nStatus;
         if (!nsfWrite(pIOobj, pTemp->rgbData, pTemp->ucbData)) {
             nsfLogf(pContext, NSF_LOG_ERROR, szFunc, "Error writing MHT header end to I/O object (size %u)",
@@ -612,8 +606,8 @@ int nsfExtractMailBody(NSFCONTEXT *pContext, NSFSUBFILE *pSubFile, NOTEHANDLE hN
         }
         nsfCutClosingDelimiter(pContext);
         NSFBUFFER *pMHT = pContext->BufferMHT;
-        if (pMHT->ucbData != 0 &&
-            (nStatus = nsfAppendBytes(pContext, pMain, pMHT->rgbData, pMHT->ucbData, szFunc)) != NSF_STATUS_OK)
+        if (pMHT->ucbData != 0 && (nStatus = nsfAppendBytes(pContext, pMain, pMHT->rgbData, pMHT->ucbData,
+                                                            szFunc)) != NSF_STATUS_OK)
             return nStatus;
     } else {
         nStatus = nsfGetItemData(pContext, hNote, szBodyItem, NSF_DATA_TEXT, NULL);
@@ -652,8 +646,9 @@ int nsfExtractMailFields(NSFCONTEXT *pContext, NSFSUBFILE *pSubFile, NOTEHANDLE 
 {
     static const char szFunc[] = "nsfExtractMailFields()";
     nsfLog(pContext, NSF_LOG_INFO, szFunc, "Extracting mail fields...");
-    nsfLogf(pContext, NSF_LOG_DIAG, szFunc, "bGetFormattedBody %d, bExcludeMailHeader %d, bExtractByTemplate %d",
-            bGetFormattedBody, bExcludeMailHeader, bExtractByTemplate);
+    nsfLogf(pContext, NSF_LOG_DIAG, szFunc,
+            "bGetFormattedBody %d, bExcludeMailHeader %d, bExtractByTemplate %d", bGetFormattedBody,
+            bExcludeMailHeader, bExtractByTemplate);
     int nStatus;
 
     if (bGetFormattedBody && bExtractByTemplate) {
@@ -694,15 +689,16 @@ int nsfExtractMailFields(NSFCONTEXT *pContext, NSFSUBFILE *pSubFile, NOTEHANDLE 
             nsfLog(pContext, NSF_LOG_WARNING, szFunc, "nsfExtractMailHeader() failed");
             return nStatus;
         }
-        if ((nStatus = nsfExtractMailBody(pContext, pSubFile, hNote, pIOobj, bGetFormattedBody)) != NSF_STATUS_OK) {
+        if ((nStatus = nsfExtractMailBody(pContext, pSubFile, hNote, pIOobj, bGetFormattedBody)) !=
+            NSF_STATUS_OK) {
             nsfLog(pContext, NSF_LOG_WARNING, szFunc, "nsfExtractMailBody() failed");
             return nStatus;
         }
     }
 
     if (bGetFormattedBody) {
-        if (bExtractByTemplate && (nStatus = nsfExtractMailImagesXML(pContext, pSubFile, hNote, pIOobj)) !=
-                                      NSF_STATUS_OK) {
+        if (bExtractByTemplate &&
+            (nStatus = nsfExtractMailImagesXML(pContext, pSubFile, hNote, pIOobj)) != NSF_STATUS_OK) {
             nsfLog(pContext, NSF_LOG_WARNING, szFunc, "nsfExtractMailImagesXML() failed");
             return nStatus;
         }
@@ -744,7 +740,8 @@ int nsfExtractAllFields(NSFCONTEXT *pContext, NOTEHANDLE hNote, QLIOobj *pIOobj)
             continue;
         }
         NSFBUFFER *pMain = pContext->BufferMain;
-        if (pMain->ucbData == 0 && (nStatus = nsfAppendBytes(pContext, pMain, " ", 1, szFunc)) != NSF_STATUS_OK)
+        if (pMain->ucbData == 0 &&
+            (nStatus = nsfAppendBytes(pContext, pMain, " ", 1, szFunc)) != NSF_STATUS_OK)
             return nStatus;
         nStatus = nsfExtractField(pContext, pszItemName, pIOobj, 0);
         if (nStatus != NSF_STATUS_OK) {

@@ -98,15 +98,17 @@ struct Image {
     int count(uint8_t r, uint8_t g, uint8_t b) const {
         int n = 0;
         for (size_t i = 0; i + 2 < pixels.size(); i += channels)
-            n += std::abs(pixels[i] - r) < 16 && std::abs(pixels[i + 1] - g) < 16 && std::abs(pixels[i + 2] - b) < 16;
+            n += std::abs(pixels[i] - r) < 16 && std::abs(pixels[i + 1] - g) < 16 &&
+                 std::abs(pixels[i + 2] - b) < 16;
         return n;
     }
 };
 
 std::optional<Image> decodePng(const std::string &png) {
     auto be32 = [&](size_t at) {
-        return static_cast<uint32_t>(static_cast<uint8_t>(png[at]) << 24 | static_cast<uint8_t>(png[at + 1]) << 16 |
-                                     static_cast<uint8_t>(png[at + 2]) << 8 | static_cast<uint8_t>(png[at + 3]));
+        return static_cast<uint32_t>(
+            static_cast<uint8_t>(png[at]) << 24 | static_cast<uint8_t>(png[at + 1]) << 16 |
+            static_cast<uint8_t>(png[at + 2]) << 8 | static_cast<uint8_t>(png[at + 3]));
     };
     if (png.size() < 8 || png.compare(1, 3, "PNG") != 0)
         return std::nullopt;
@@ -132,7 +134,8 @@ std::optional<Image> decodePng(const std::string &png) {
     const size_t stride = size_t{image.width} * image.channels;
     std::vector<uint8_t> raw((stride + 1) * image.height);
     uLongf cbRaw = raw.size();
-    if (stride == 0 || uncompress(raw.data(), &cbRaw, reinterpret_cast<const Bytef *>(idat.data()), idat.size()) != Z_OK ||
+    if (stride == 0 ||
+        uncompress(raw.data(), &cbRaw, reinterpret_cast<const Bytef *>(idat.data()), idat.size()) != Z_OK ||
         cbRaw != raw.size())
         return std::nullopt;
     std::vector<uint8_t> prev(stride, 0), line(stride);
@@ -172,8 +175,10 @@ std::optional<Image> decodePng(const std::string &png) {
 class BrowserTest : public ExtractTest {
 protected:
     std::string chromium(const std::vector<std::string> &arguments) {
-        std::string command = "timeout 120 " + shellQuote(*browser) + " --headless --disable-gpu --hide-scrollbars"
-                              " --user-data-dir=" + shellQuote((scratch.path() / "profile").string());
+        std::string command = "timeout 120 " + shellQuote(*browser) +
+                              " --headless --disable-gpu --hide-scrollbars"
+                              " --user-data-dir=" +
+                              shellQuote((scratch.path() / "profile").string());
         if (::geteuid() == 0)
             command += " --no-sandbox"; // Chromium refuses to run as root inside its sandbox
         for (const std::string &argument : arguments)
@@ -196,13 +201,17 @@ TEST_F(BrowserTest, ExtractedMemoShowsItsTextAndPictures) {
     const kit::Bytes red = solidGif(60, 40, 255, 0, 0);
     const kit::Bytes blue = solidGif(50, 30, 0, 0, 255);
     kit::Database db;
-    db.add(Note::imageResource("letterhead.gif;letterhead", kit::ImageFile{kit::ImageFile::Format::Gif, blue}));
+    db.add(
+        Note::imageResource("letterhead.gif;letterhead", kit::ImageFile{kit::ImageFile::Format::Gif, blue}));
     Note note = Note::document("Memo");
     note.add(Item::text("From", "Alice Smith"));
     note.add(Item::text("Subject", "Quarterly numbers"));
     note.add(Item::text("Logo", "letterhead"));
     kit::CdWriter body;
-    body.paragraph().text({}, "The quarterly numbers are in.").paragraph().picture(kit::ImageType::Gif, 60, 40, red);
+    body.paragraph()
+        .text({}, "The quarterly numbers are in.")
+        .paragraph()
+        .picture(kit::ImageType::Gif, 60, 40, red);
     note.add(Item::richTextRaw("Body", body.bytes()));
     db.add(std::move(note));
     ASSERT_NE(open(db), nullptr);
@@ -231,7 +240,9 @@ TEST_F(BrowserTest, ExtractedMemoShowsItsTextAndPictures) {
         ASSERT_NE(at, std::string::npos) << "no part for " << source;
         at += header.size();
         size_t end = mht.find("\r\n\r\n", at);
-        end = mht.find("------=_NextPart_", at) == std::string::npos ? end : std::min(end, mht.find("------=_NextPart_", at));
+        end = mht.find("------=_NextPart_", at) == std::string::npos
+                  ? end
+                  : std::min(end, mht.find("------=_NextPart_", at));
         decoded.push_back(base64Decode(mht.substr(at, end - at)));
     }
     EXPECT_TRUE(std::find(decoded.begin(), decoded.end(), text(red)) != decoded.end()) << "the body picture";
@@ -251,7 +262,8 @@ TEST_F(BrowserTest, ExtractedMemoShowsItsTextAndPictures) {
     std::optional<Image> asWritten = screenshot(page);
     ASSERT_TRUE(asWritten.has_value());
     RecordProperty("pictures_shown_from_file_locations",
-                   asWritten->count(255, 0, 0) >= 60 * 40 && asWritten->count(0, 0, 255) >= 50 * 30 ? "yes" : "no");
+                   asWritten->count(255, 0, 0) >= 60 * 40 && asWritten->count(0, 0, 255) >= 50 * 30 ? "yes"
+                                                                                                    : "no");
 }
 
 } // namespace

@@ -37,7 +37,8 @@ Rendering classify(const std::string &out) {
     if (out.find("<note class='document' xmlns='http://www.lotus.com/dxl'") != std::string::npos)
         return Rendering::Dxl;
     if (out.rfind(kEnvelope + kHead, 0) == 0)
-        return out.find("<B>From: </B>") != std::string::npos ? Rendering::MhtWithHeader : Rendering::MhtWithoutHeader;
+        return out.find("<B>From: </B>") != std::string::npos ? Rendering::MhtWithHeader
+                                                              : Rendering::MhtWithoutHeader;
     if (out.rfind("Form: ", 0) == 0)
         return Rendering::AllFields;
     if (out.rfind("From: Alice\r\n", 0) == 0)
@@ -71,8 +72,9 @@ TEST_P(RenderingTable, FirstMatchingRowWins) {
 
     std::string out = extractOk(0, row.flags);
     Rendering got = classify(out);
-    EXPECT_EQ(got, row.expected) << "got " << renderingName(got) << ", expected " << renderingName(row.expected)
-                                 << ":\n" << out;
+    EXPECT_EQ(got, row.expected) << "got " << renderingName(got) << ", expected "
+                                 << renderingName(row.expected) << ":\n"
+                                 << out;
 }
 
 // Every option combination, note kind and flag value, with the rendering the table gives it.
@@ -84,8 +86,10 @@ std::vector<TableRow> tableRows() {
         for (bool mail : {true, false}) {
             const bool formattedMail = mail && (flags & QLExtractFlag_GetFormattedBody);
             const R mht = (flags & QLExtractFlag_ExcludeMailHeader) ? R::MhtWithoutHeader : R::MhtWithHeader;
-            const R plain = mail && !(flags & QLExtractFlag_ExcludeMailHeader) ? R::PlainWithHeader : R::BodyOnly;
-            const std::string suffix = std::string(mail ? "Mail" : "Document") + "Flags" + std::to_string(flags);
+            const R plain =
+                mail && !(flags & QLExtractFlag_ExcludeMailHeader) ? R::PlainWithHeader : R::BodyOnly;
+            const std::string suffix =
+                std::string(mail ? "Mail" : "Document") + "Flags" + std::to_string(flags);
             auto add = [&](const char *prefix, bool dxl, bool allFields, R expected) {
                 names.push_back(prefix + suffix);
                 rows.push_back({names.back().c_str(), dxl, allFields, mail, flags, expected});
@@ -152,7 +156,8 @@ TEST_F(ExtractTest, RootEntryWritesNothing) {
     EXPECT_EQ(extractor().extract(0, out.get(), 0), 0);
     EXPECT_EQ(out.openCount(), 0);
     EXPECT_EQ(out.data(), "");
-    EXPECT_TRUE(startsWith(extractOk(1, 0), "From: CN=Alice Smith/O=Acme\r\n")) << "the memo follows the root";
+    EXPECT_TRUE(startsWith(extractOk(1, 0), "From: CN=Alice Smith/O=Acme\r\n"))
+        << "the memo follows the root";
 }
 
 TEST_F(ExtractTest, IndexOutOfRangeWritesNothing) {
@@ -163,7 +168,8 @@ TEST_F(ExtractTest, IndexOutOfRangeWritesNothing) {
     ASSERT_EQ(pOpen->numSubFiles, 2);
     for (int32_t index : {2, 3, -1, INT32_MIN, INT32_MAX}) {
         quillon::MemoryIOObject out;
-        EXPECT_EQ(extractor().extract(index, out.get(), QLExtractFlag_GetFormattedBody), QLSTATUS_BAD_ARGUMENT)
+        EXPECT_EQ(extractor().extract(index, out.get(), QLExtractFlag_GetFormattedBody),
+                  QLSTATUS_BAD_ARGUMENT)
             << index;
         EXPECT_EQ(out.openCount(), 0) << index;
         EXPECT_EQ(out.data(), "") << index;
@@ -184,8 +190,10 @@ TEST_F(ExtractTest, MissingArgumentsGiveBadArgument) {
     EXPECT_EQ(ops.fpExtractSubFileToIOobj(pOpen, 0, nullptr, &info, &fifth, 0), QLSTATUS_BAD_ARGUMENT);
     EXPECT_EQ(ops.fpExtractSubFileToIOobj(pOpen, 0, out.get(), nullptr, &fifth, 0), QLSTATUS_BAD_ARGUMENT);
     EXPECT_EQ(ops.fpExtractSubFileToIOobj(pOpen, 0, out.get(), &info, nullptr, 0), QLSTATUS_BAD_ARGUMENT);
-    EXPECT_EQ(ops.fpExtractSubFileToIOobjEx(pOpen, 0, out.get(), &info, &fifth, nullptr), QLSTATUS_BAD_ARGUMENT);
-    EXPECT_EQ(ops.fpExtractSubFileToIOobjEx(pOpen, 0, out.get(), &info, nullptr, &args), QLSTATUS_BAD_ARGUMENT);
+    EXPECT_EQ(ops.fpExtractSubFileToIOobjEx(pOpen, 0, out.get(), &info, &fifth, nullptr),
+              QLSTATUS_BAD_ARGUMENT);
+    EXPECT_EQ(ops.fpExtractSubFileToIOobjEx(pOpen, 0, out.get(), &info, nullptr, &args),
+              QLSTATUS_BAD_ARGUMENT);
     EXPECT_EQ(out.openCount(), 0);
 }
 
@@ -203,7 +211,8 @@ TEST_F(ExtractTest, ExtractInfoIsReturnedUnchanged) {
     EXPECT_EQ(info.fileName, name);
     EXPECT_EQ(info.infoFlag, 0x25u);
     EXPECT_TRUE(logged("QLSubFileExtractInfoFlag_NeedsExtraction 1, _FileCreated 0, _CharsetConverted 1"));
-    EXPECT_TRUE(logged("QLSubFileExtractInfoFlag_External 0, _FolderCreated 0, _NonFormattedBodyExtracted 1"));
+    EXPECT_TRUE(
+        logged("QLSubFileExtractInfoFlag_External 0, _FolderCreated 0, _NonFormattedBodyExtracted 1"));
 }
 
 class SlotSeven : public ExtractTest {
@@ -244,7 +253,9 @@ TEST_F(SlotSeven, NoteWithAttachmentsIntoOneObjectAndCatalogueRestored) {
     EXPECT_EQ(out.openCount(), 3) << "the note, then its two attachments";
     EXPECT_EQ(out.closeCount(), 3);
     // Not a document, so not mail: the note gives its body text, each attachment its bytes.
-    EXPECT_EQ(out.data(), "\r\nhidden body" "1" "22");
+    EXPECT_EQ(out.data(), "\r\nhidden body"
+                          "1"
+                          "22");
     EXPECT_EQ(catalogue().count().value, before);
     EXPECT_EQ(pOpen->numSubFiles, before);
     EXPECT_TRUE(logged("INFO nsfExtractSubFileToIOobjEx(): Note subfiles 3"));
@@ -272,12 +283,12 @@ TEST_P(SlotSevenInvalid, StatusAndCatalogueUnchanged) {
     EXPECT_EQ(pOpen->numSubFiles, 1);
 }
 
-INSTANTIATE_TEST_SUITE_P(Dispatch, SlotSevenInvalid,
-                         ::testing::Values(ExtraCase{"KindNotFour", 0, 3, QLSTATUS_BAD_ARGUMENT},
-                                           ExtraCase{"NoteIdZero", 1, QLExtraSubFileKind_Note, QLSTATUS_BAD_ARGUMENT},
-                                           ExtraCase{"NoSuchNote", 0x7FFC, QLExtraSubFileKind_Note,
-                                                     QLSTATUS_INTERNAL}),
-                         [](const auto &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Dispatch, SlotSevenInvalid,
+    ::testing::Values(ExtraCase{"KindNotFour", 0, 3, QLSTATUS_BAD_ARGUMENT},
+                      ExtraCase{"NoteIdZero", 1, QLExtraSubFileKind_Note, QLSTATUS_BAD_ARGUMENT},
+                      ExtraCase{"NoSuchNote", 0x7FFC, QLExtraSubFileKind_Note, QLSTATUS_INTERNAL}),
+    [](const auto &info) { return std::string(info.param.name); });
 
 TEST_F(SlotSeven, FailingEntryIsReportedAndTheRestStillWritten) {
     QLExtraSubFileInfo extra{sizeof(QLExtraSubFileInfo), hiddenId, QLExtraSubFileKind_Note};
@@ -309,8 +320,9 @@ TEST_P(DxlExport, PropertyByPureXmlOption) {
     // writes rich text as item data either way and says so in its result log, which is logged.
     EXPECT_TRUE(has(dxl, "<rawitemdata type='1'>"));
     EXPECT_TRUE(logged("INFO nsfExtractNoteDXL(): DXL Export Result Log..."));
-    EXPECT_EQ(logged("Notes bitmaps in rich text are not converted to GIF: rich text is exported as item data."),
-              pureXml);
+    EXPECT_EQ(
+        logged("Notes bitmaps in rich text are not converted to GIF: rich text is exported as item data."),
+        pureXml);
     EXPECT_TRUE(logged("NOTES_API nsfExtractNoteDXL(): Returned from Notes API DXLGetExporterProperty()"));
 }
 

@@ -26,13 +26,17 @@ protected:
     }
 
     // Sets an option of the section "tessel" for the next open.
-    void option(const std::string &key, const std::string &value) { host->config().set("tessel", key, value); }
+    void option(const std::string &key, const std::string &value) {
+        host->config().set("tessel", key, value);
+    }
 
     quillon::Extractor extractor() { return quillon::Extractor(*host, ops, pOpen); }
     quillon::Catalogue catalogue() { return quillon::Catalogue(*host, ops, pOpen); }
 
     // Slot 5 into a memory object; the status is returned, the bytes are in out.
-    int extract(int32_t index, uint32_t flags, std::string &out) { return extractor().extract(index, out, flags); }
+    int extract(int32_t index, uint32_t flags, std::string &out) {
+        return extractor().extract(index, out, flags);
+    }
     std::string extractOk(int32_t index, uint32_t flags = 0) {
         std::string out;
         int status = extract(index, flags, out);
@@ -60,7 +64,8 @@ protected:
         return -1;
     }
 
-    static kit::FileAttachment file(const std::string &name, kit::Bytes data, const std::string &hostType = "msdos") {
+    static kit::FileAttachment file(const std::string &name, kit::Bytes data,
+                                    const std::string &hostType = "msdos") {
         kit::FileAttachment f = attachment(name, hostType);
         f.data = std::move(data);
         return f;
@@ -77,11 +82,42 @@ protected:
     // A GIF of one colour, w by h pixels, coded without compression (a clear code every two
     // pixels keeps the codes at 3 bits).
     static kit::Bytes solidGif(uint16_t w, uint16_t h, uint8_t r, uint8_t g, uint8_t b) {
-        kit::Bytes out = {'G', 'I', 'F', '8', '9', 'a', static_cast<uint8_t>(w), static_cast<uint8_t>(w >> 8),
-                          static_cast<uint8_t>(h), static_cast<uint8_t>(h >> 8), 0x81, 0, 0,
-                          r, g, b, 0, 0, 0, 0, 0, 0, 0, 0, 0, ',', 0, 0, 0, 0,
-                          static_cast<uint8_t>(w), static_cast<uint8_t>(w >> 8), static_cast<uint8_t>(h),
-                          static_cast<uint8_t>(h >> 8), 0, 2};
+        kit::Bytes out = {'G',
+                          'I',
+                          'F',
+                          '8',
+                          '9',
+                          'a',
+                          static_cast<uint8_t>(w),
+                          static_cast<uint8_t>(w >> 8),
+                          static_cast<uint8_t>(h),
+                          static_cast<uint8_t>(h >> 8),
+                          0x81,
+                          0,
+                          0,
+                          r,
+                          g,
+                          b,
+                          0,
+                          0,
+                          0,
+                          0,
+                          0,
+                          0,
+                          0,
+                          0,
+                          0,
+                          ',',
+                          0,
+                          0,
+                          0,
+                          0,
+                          static_cast<uint8_t>(w),
+                          static_cast<uint8_t>(w >> 8),
+                          static_cast<uint8_t>(h),
+                          static_cast<uint8_t>(h >> 8),
+                          0,
+                          2};
         std::vector<int> codes;
         for (size_t i = 0, n = size_t{w} * h; i < n; i += 2) {
             codes.push_back(4);
@@ -115,8 +151,12 @@ protected:
         return out;
     }
     static std::string text(const kit::Bytes &b) { return std::string(b.begin(), b.end()); }
-    static bool startsWith(const std::string &s, const std::string &prefix) { return s.rfind(prefix, 0) == 0; }
-    static bool has(const std::string &s, const std::string &part) { return s.find(part) != std::string::npos; }
+    static bool startsWith(const std::string &s, const std::string &prefix) {
+        return s.rfind(prefix, 0) == 0;
+    }
+    static bool has(const std::string &s, const std::string &part) {
+        return s.find(part) != std::string::npos;
+    }
 
     QLReaderInterface ops{};
 };
@@ -136,10 +176,11 @@ inline const std::string kEnvelope = "MIME-Version: 1.0\r\n"
                                      "Content-Location: file://C:\\1.htm\r\n"
                                      "\r\n"
                                      "<!DOCTYPE HTML PUBLIC \"-//W3C//DTD HTML 4.0 Transitional//EN\">\r\n";
-inline const std::string kHead = "<HTML><HEAD>\r\n"
-                                 "<META http-equiv=3DContent-Type content=3D\"text/html; charset=3Dutf-8\">\r\n"
-                                 "<META content=3D\"MSHTML 6.00.6000.17080\" name=3DGENERATOR></HEAD>\r\n"
-                                 "<BODY>\r\n";
+inline const std::string kHead =
+    "<HTML><HEAD>\r\n"
+    "<META http-equiv=3DContent-Type content=3D\"text/html; charset=3Dutf-8\">\r\n"
+    "<META content=3D\"MSHTML 6.00.6000.17080\" name=3DGENERATOR></HEAD>\r\n"
+    "<BODY>\r\n";
 inline const std::string kClosing = "\r\n\r\n------=_NextPart_000_0004_01CB58DD.164505B0--\r\n";
 
 } // namespace tessel::test

@@ -30,8 +30,8 @@ protected:
             at = end == std::string::npos ? options.size() : end + 1;
         }
         kit::Database &db = db_;
-        kit::Bytes gif = {'G', 'I', 'F', '8', '9', 'a', 1, 0, 1, 0, 0, 0, 0, 0x2C, 0, 0, 0, 0,
-                          1,   0,   1,   0,   0,   2,   2, 0x44, 1, 0, 0x3B};
+        kit::Bytes gif = {'G', 'I', 'F', '8', '9', 'a', 1, 0, 1, 0, 0,    0, 0, 0x2C, 0,
+                          0,   0,   0,   1,   0,   1,   0, 0, 2, 2, 0x44, 1, 0, 0x3B};
         db.add(Note::imageResource("logo.gif;logo", kit::ImageFile{kit::ImageFile::Format::Gif, gif}));
         Note note = memo("faults");
         note.add(Item::text("Logo", "logo"));
@@ -68,7 +68,7 @@ TEST_P(OutputFaults, EveryWriteThatFailsGivesOutputFailed) {
     bool loggedWriteError = false;
     for (const auto &line : log())
         loggedWriteError = loggedWriteError || (line.find("ERROR") != std::string::npos &&
-                                                    line.find("Error writing") != std::string::npos);
+                                                line.find("Error writing") != std::string::npos);
     EXPECT_TRUE(loggedWriteError);
 }
 
@@ -126,8 +126,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(RenderingCase{"FormattedMemo", "", 0, QLExtractFlag_GetFormattedBody},
                       RenderingCase{"PlainMemo", "", 0, 0},
                       RenderingCase{"AllFields", "ExtractAllFields=1", 0, 0},
-                      RenderingCase{"Dxl", "ExportDXL=1", 0, 0},
-                      RenderingCase{"Attachment", "", 1, 0}),
+                      RenderingCase{"Dxl", "ExportDXL=1", 0, 0}, RenderingCase{"Attachment", "", 1, 0}),
     [](const auto &info) { return std::string(info.param.name); });
 
 } // namespace

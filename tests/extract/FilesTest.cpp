@@ -32,8 +32,8 @@ TEST_P(AttachmentSizes, ByteIdenticalInBufferSizedWrites) {
 
     quillon::MemoryIOObject out;
     ASSERT_EQ(extractor().extract(1, out.get(), 0), 0);
-    EXPECT_TRUE(out.data() == text(data)) << "the copy differs from the attachment (" << out.data().size()
-                                          << " of " << c.size << " bytes)";
+    EXPECT_TRUE(out.data() == text(data))
+        << "the copy differs from the attachment (" << out.data().size() << " of " << c.size << " bytes)";
     EXPECT_EQ(out.openCount(), 1);
     EXPECT_EQ(out.closeCount(), 1);
     EXPECT_TRUE(tempFilesLeft().empty());
@@ -85,7 +85,8 @@ TEST_F(ExtractTest, OleObjectIsDetachedByName) {
     note.add(Item::file(file("EXT12345", storage, "bytearrayext")));
     db.add(std::move(note));
     ASSERT_NE(open(db), nullptr);
-    ASSERT_EQ(kinds(), (std::vector<int32_t>{QLSubFileType_Main, QLSubFileType_Attachment, QLSubFileType_OLE}));
+    ASSERT_EQ(kinds(),
+              (std::vector<int32_t>{QLSubFileType_Main, QLSubFileType_Attachment, QLSubFileType_OLE}));
     EXPECT_TRUE(extractOk(2) == text(storage));
     EXPECT_EQ(extractOk(1), "p");
     EXPECT_TRUE(logged("Returned from Notes API NSFNoteExtractOLE2Object()"));
@@ -134,7 +135,8 @@ TEST_P(ChangedOrdinal, StatusNotAWrongFile) {
 INSTANTIATE_TEST_SUITE_P(
     Files, ChangedOrdinal,
     ::testing::Values(
-        OrdinalCase{"Vanished", 5, QLSTATUS_INTERNAL, "ERROR nsfExtractFile(): No attachment item at ordinal 5 (found 2)"},
+        OrdinalCase{"Vanished", 5, QLSTATUS_INTERNAL,
+                    "ERROR nsfExtractFile(): No attachment item at ordinal 5 (found 2)"},
         OrdinalCase{"NowAnotherFile", 1, QLSTATUS_ACCESS_FAILED,
                     "ERROR nsfExtractFile(): Attachment item at ordinal 1 is not the catalogued file"},
         OrdinalCase{"Zero", 0, QLSTATUS_INTERNAL, "ERROR nsfExtractFile(): Invalid attachment ordinal 0"}),

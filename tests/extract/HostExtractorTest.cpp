@@ -85,7 +85,9 @@ TEST_F(HostExtractorTest, SlotSevenIntoOneFileKeepsEveryEntry) {
     QLExtraSubFileInfo extra{sizeof(QLExtraSubFileInfo), hiddenId, QLExtraSubFileKind_Note};
     std::filesystem::path out = dir / "hidden.out";
     EXPECT_EQ(extractor.extractEx(0, out, 0, &extra), 0);
-    EXPECT_EQ(readFile(out), "\r\nform body" "in") << "the note and its attachment, one after the other";
+    EXPECT_EQ(readFile(out), "\r\nform body"
+                             "in")
+        << "the note and its attachment, one after the other";
     std::string intoString;
     EXPECT_EQ(extractor.extractEx(0, intoString, 0, &extra), 0);
     EXPECT_EQ(intoString, readFile(out));

@@ -97,8 +97,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         SentCase{"PostedWins", true, true, true, "DeliveredDate", "Sent: 05/06/2021 07:08:09 AM\r\n",
                  "<B>Sent: </B>05/06/2021 07:08:09 AM<BR>\r\n"},
-        SentCase{"ComposedWithoutPosted", false, true, true, "DeliveredDate", "Sent: 01/02/2020 03:04:05 AM\r\n",
-                 "<B>Sent: </B>01/02/2020 03:04:05 AM<BR>\r\n"},
+        SentCase{"ComposedWithoutPosted", false, true, true, "DeliveredDate",
+                 "Sent: 01/02/2020 03:04:05 AM\r\n", "<B>Sent: </B>01/02/2020 03:04:05 AM<BR>\r\n"},
         SentCase{"AltSentField", false, false, true, "DeliveredDate", "Sent: yesterday\r\n",
                  "<B>Sent: </B>yesterday<BR>\r\n"},
         SentCase{"AltSentFieldNotOnTheMemo", false, false, false, "DeliveredDate", "Sent:  \r\n", ""},
@@ -195,8 +195,8 @@ TEST_F(MailTest, AttachmentListNamesTheMemosOwnAttachmentsOnly) {
 
 TEST_F(MailTest, LogoPictureInHeaderTableAndAsPart) {
     kit::Database db;
-    kit::Bytes gif = {'G', 'I', 'F', '8', '9', 'a', 1, 0, 1, 0, 0, 0, 0, 0x2C, 0, 0, 0, 0, 1, 0, 1, 0, 0, 2, 2, 0x44,
-                      1, 0, 0x3B};
+    kit::Bytes gif = {'G', 'I', 'F', '8', '9', 'a', 1, 0, 1, 0, 0,    0, 0, 0x2C, 0,
+                      0,   0,   0,   1,   0,   1,   0, 0, 2, 2, 0x44, 1, 0, 0x3B};
     db.add(Note::imageResource("logo.gif;companylogo", kit::ImageFile{kit::ImageFile::Format::Gif, gif}));
     Note note = mailMemo("with logo");
     note.info.noteId = 0x1F2 & ~3u; // note IDs are multiples of 4
@@ -210,11 +210,15 @@ TEST_F(MailTest, LogoPictureInHeaderTableAndAsPart) {
     const std::string location = "file:///ql_" + std::string(hex) + "_image999.gif";
 
     std::string mht = extractOk(0, kFormatted);
-    EXPECT_TRUE(has(mht, "<TABLE style=3D\"vertical-align:top;\">\r\n<TBODY>\r\n<TR style=3D\"vertical-align:top;\">"
-                         "\r\n<TD>\r\n<IMG src=3D\"" + location + "\">\r\n</TD>\r\n<TD>\r\n<P>\r\n"));
+    EXPECT_TRUE(
+        has(mht, "<TABLE style=3D\"vertical-align:top;\">\r\n<TBODY>\r\n<TR style=3D\"vertical-align:top;\">"
+                 "\r\n<TD>\r\n<IMG src=3D\"" +
+                     location + "\">\r\n</TD>\r\n<TD>\r\n<P>\r\n"));
     EXPECT_TRUE(has(mht, "<BR>\r\n</FONT>\r\n</P>\r\n</TD>\r\n</TBODY>\r\n</TABLE>\r\n"));
     const std::string part = "\r\n------=_NextPart_000_0004_01CB58DD.164505B0\r\nContent-Type: image/gif\r\n"
-                             "Content-Transfer-Encoding: base64\r\nContent-Location: " + location + "\r\n\r\n"
+                             "Content-Transfer-Encoding: base64\r\nContent-Location: " +
+                             location +
+                             "\r\n\r\n"
                              "R0lGODlhAQABAAAAACwAAAAAAQABAAACAkQBADs=";
     EXPECT_TRUE(has(mht, part)) << mht;
     EXPECT_TRUE(mht.ends_with(part + kClosing)) << "the logo part follows the body, the closing follows it";
@@ -324,8 +328,8 @@ TEST_F(MailTest, WholeAllFieldsList) {
 // A memo with a letterhead, a rich-text body and an attachment, as MHT with and without header.
 TEST_F(MailTest, WholeFormattedMemoWithLogo) {
     kit::Database db;
-    kit::Bytes gif = {'G', 'I', 'F', '8', '9', 'a', 1, 0, 1, 0, 0, 0, 0, 0x2C, 0, 0, 0, 0, 1, 0, 1, 0, 0, 2, 2, 0x44,
-                      1, 0, 0x3B};
+    kit::Bytes gif = {'G', 'I', 'F', '8', '9', 'a', 1, 0, 1, 0, 0,    0, 0, 0x2C, 0,
+                      0,   0,   0,   1,   0,   1,   0, 0, 2, 2, 0x44, 1, 0, 0x3B};
     db.add(Note::imageResource("logo.gif;companylogo", kit::ImageFile{kit::ImageFile::Format::Gif, gif}));
     Note note = Note::document("Memo");
     note.add(Item::text("From", "Alice"));
@@ -339,7 +343,8 @@ TEST_F(MailTest, WholeFormattedMemoWithLogo) {
     ASSERT_NE(open(db), nullptr);
     ASSERT_EQ(sub(0).dwNoteID, 0x110u) << "the expected files name the picture by this note ID";
     EXPECT_EQ(extractOk(0, kFormatted), expectedFile("lunch-formatted.mht"));
-    EXPECT_EQ(extractOk(0, kFormatted | QLExtractFlag_ExcludeMailHeader), expectedFile("lunch-formatted-noheader.mht"));
+    EXPECT_EQ(extractOk(0, kFormatted | QLExtractFlag_ExcludeMailHeader),
+              expectedFile("lunch-formatted-noheader.mht"));
 }
 
 } // namespace
