@@ -33,7 +33,8 @@ public:
     // reader wrote it, also after a failure (the status tells); nothing is created when the reader
     // never opens its output (a root entry, a bad index).
     int extract(int32_t index, const std::filesystem::path &path, uint32_t flags) const;
-    // Into a string, which receives every byte the reader wrote (replacing what it held).
+    // Into a string, which receives every byte the reader wrote (replacing what it held). A
+    // std::string argument is always this output, never a path: pass a std::filesystem::path.
     int extract(int32_t index, std::string &output, uint32_t flags) const;
     // Slot 7 into a file: every entry of one call lands in the file, one after the other.
     int extractEx(int32_t index, const std::filesystem::path &path, uint32_t flags,
