@@ -54,6 +54,9 @@ struct TableRow {
     uint32_t flags;
     Rendering expected;
 };
+void PrintTo(const TableRow &c, std::ostream *os) {
+    *os << c.name;
+}
 
 class RenderingTable : public ExtractTest, public ::testing::WithParamInterface<TableRow> {};
 
@@ -268,6 +271,9 @@ struct ExtraCase {
     int32_t kind;
     int expected;
 };
+void PrintTo(const ExtraCase &c, std::ostream *os) {
+    *os << c.name;
+}
 
 class SlotSevenInvalid : public SlotSeven, public ::testing::WithParamInterface<ExtraCase> {};
 

@@ -15,6 +15,9 @@ struct RenderingCase {
     int32_t index;
     uint32_t flags;
 };
+void PrintTo(const RenderingCase &c, std::ostream *os) {
+    *os << c.name;
+}
 
 class OutputFaults : public ExtractTest, public ::testing::WithParamInterface<RenderingCase> {
 protected:

@@ -16,6 +16,9 @@ struct SizeCase {
     size_t size;
     int writes; // writes of the copy buffer (4096 bytes)
 };
+void PrintTo(const SizeCase &c, std::ostream *os) {
+    *os << c.name;
+}
 
 class AttachmentSizes : public ExtractTest, public ::testing::WithParamInterface<SizeCase> {};
 
@@ -110,6 +113,9 @@ struct OrdinalCase {
     int expected;
     const char *message;
 };
+void PrintTo(const OrdinalCase &c, std::ostream *os) {
+    *os << c.name;
+}
 
 class ChangedOrdinal : public ExtractTest, public ::testing::WithParamInterface<OrdinalCase> {};
 

@@ -66,6 +66,9 @@ struct SentCase {
     const char *plainSent;     // the plain Sent line, "" for none
     const char *formattedSent; // the formatted Sent line, "" for none
 };
+void PrintTo(const SentCase &c, std::ostream *os) {
+    *os << c.name;
+}
 
 class SentRules : public MailTest, public ::testing::WithParamInterface<SentCase> {};
 
@@ -113,6 +116,9 @@ struct RowCase {
     const char *line; // the plain line expected, "" for none
     const char *warning;
 };
+void PrintTo(const RowCase &c, std::ostream *os) {
+    *os << c.name;
+}
 
 class HeaderRows : public MailTest, public ::testing::WithParamInterface<RowCase> {};
 
@@ -283,6 +289,9 @@ struct WholeCase {
     uint32_t flags;
     const char *file;
 };
+void PrintTo(const WholeCase &c, std::ostream *os) {
+    *os << c.name;
+}
 
 class WholeMemo : public MailTest, public ::testing::WithParamInterface<WholeCase> {};
 
