@@ -184,14 +184,9 @@ int nsfExtractFile(NSFCONTEXT *pContext, ENCRYPTION_KEY *pKey, QLIOobj *pIOobj, 
     }
 
     if (nStatus == NSF_STATUS_OK) {
-        hFile = qlsys_fopen(szTempFile, "r+b");
-        if (hFile == QLSYS_INVALID_FILE) {
-            nsfLog(pContext, NSF_LOG_ERROR, szFunc, "Error opening temp file...");
-            nsfLog(pContext, NSF_LOG_ERROR, szFunc, szTempFile);
-            nStatus = NSF_STATUS_OUTPUT_FAILED;
-        } else {
-            nStatus = nsfCopyTempFile(pContext, hFile, szTempFile, pIOobj);
-        }
+        hFile = nsfOpenTempFile(pContext, szTempFile, szFunc);
+        nStatus = hFile == QLSYS_INVALID_FILE ? NSF_STATUS_OUTPUT_FAILED
+                                              : nsfCopyTempFile(pContext, hFile, szTempFile, pIOobj);
     }
 
     if (nStatus != NSF_STATUS_OK &&
@@ -203,15 +198,33 @@ int nsfExtractFile(NSFCONTEXT *pContext, ENCRYPTION_KEY *pKey, QLIOobj *pIOobj, 
         nsfLog(pContext, NSF_LOG_WARNING, szFunc, "szTempFile...");
         nsfLog(pContext, NSF_LOG_WARNING, szFunc, szTempFile);
     }
+    if (bHavePath && nsfRemoveTempFile(pContext, hFile, szTempFile, szFunc) != NSF_STATUS_OK)
+        nStatus = NSF_STATUS_OUTPUT_FAILED;
+    return nStatus;
+}
+
+QLSYS_FILE nsfOpenTempFile(NSFCONTEXT *pContext, const char *pszTempFile, const char *pszFunc)
+{
+    QLSYS_FILE hFile = qlsys_fopen(pszTempFile, "r+b");
+    if (hFile == QLSYS_INVALID_FILE) {
+        nsfLog(pContext, NSF_LOG_ERROR, pszFunc, "Error opening temp file...");
+        nsfLog(pContext, NSF_LOG_ERROR, pszFunc, pszTempFile);
+    }
+    return hFile;
+}
+
+int nsfRemoveTempFile(NSFCONTEXT *pContext, QLSYS_FILE hFile, const char *pszTempFile, const char *pszFunc)
+{
+    int nStatus = NSF_STATUS_OK;
     if (hFile != QLSYS_INVALID_FILE && qlsys_fclose(hFile) != 0) {
-        nsfLog(pContext, NSF_LOG_WARNING, szFunc, "qlsys_fclose() failed, szTempFile...");
-        nsfLog(pContext, NSF_LOG_WARNING, szFunc, szTempFile);
+        nsfLog(pContext, NSF_LOG_WARNING, pszFunc, "qlsys_fclose() failed, szTempFile...");
+        nsfLog(pContext, NSF_LOG_WARNING, pszFunc, pszTempFile);
         nStatus = NSF_STATUS_OUTPUT_FAILED;
     }
-    if (bHavePath && qlsys_unlink(szTempFile) != 0) {
-        nsfLog(pContext, NSF_LOG_WARNING, szFunc, "qlsys_unlink() failed, szTempFile...");
-        nsfLog(pContext, NSF_LOG_WARNING, szFunc, szTempFile);
-        return NSF_STATUS_OUTPUT_FAILED;
+    if (qlsys_unlink(pszTempFile) != 0) {
+        nsfLog(pContext, NSF_LOG_WARNING, pszFunc, "qlsys_unlink() failed, szTempFile...");
+        nsfLog(pContext, NSF_LOG_WARNING, pszFunc, pszTempFile);
+        nStatus = NSF_STATUS_OUTPUT_FAILED;
     }
     return nStatus;
 }

@@ -9,6 +9,8 @@
 #include <notes/xml.h>
 #include <quillon/quillon.h>
 
+#include "nsf/os/qlsys.h"
+
 struct NSFCONTEXT;
 struct NSFSUBFILE;
 
@@ -19,6 +21,12 @@ int nsfExtractFile(NSFCONTEXT *pContext, ENCRYPTION_KEY *pKey, QLIOobj *pIOobj, 
                    NOTEHANDLE hNote);
 // Exports the open note as DXL into the I/O object, which the caller has opened.
 int nsfExtractNoteDXL(NSFCONTEXT *pContext, NOTEHANDLE hNote, QLIOobj *pIOobj);
+
+// Opens a temporary file the Notes API wrote, for reading ("r+b"); logs a failure under pszFunc.
+QLSYS_FILE nsfOpenTempFile(NSFCONTEXT *pContext, const char *pszTempFile, const char *pszFunc);
+// Closes the temporary file when it is open and deletes it, logging each failure under pszFunc.
+// Returns 0, or NSF_STATUS_OUTPUT_FAILED when either failed.
+int nsfRemoveTempFile(NSFCONTEXT *pContext, QLSYS_FILE hFile, const char *pszTempFile, const char *pszFunc);
 
 // What the DXL write callback receives as its action argument.
 struct NSFDXLOUTPUT {

@@ -11,6 +11,7 @@
 #include "nsf/catalogue/subfiles.h"
 #include "nsf/diag/log.h"
 #include "nsf/diag/trace.h"
+#include "nsf/extract/files.h"
 #include "nsf/extract/mailparts.h"
 #include "nsf/extract/mht.h"
 #include "nsf/items/buffers.h"
@@ -497,10 +498,8 @@ int nsfGetMessageBodyCDR(NSFCONTEXT *pContext, NOTEHANDLE hNote)
             nsfLog(pContext, NSF_LOG_WARNING, szFunc, "nsfCheckBuffer() failed");
     }
     if (nStatus == NSF_STATUS_OK && dwSize != 0) {
-        hFile = qlsys_fopen(szTempFile, "r+b");
+        hFile = nsfOpenTempFile(pContext, szTempFile, szFunc);
         if (hFile == QLSYS_INVALID_FILE) {
-            nsfLog(pContext, NSF_LOG_ERROR, szFunc, "Error opening temp file...");
-            nsfLog(pContext, NSF_LOG_ERROR, szFunc, szTempFile);
             nStatus = NSF_STATUS_OUTPUT_FAILED;
         } else {
             // One byte more than announced shows a file that is longer than its size says.
@@ -515,16 +514,8 @@ int nsfGetMessageBodyCDR(NSFCONTEXT *pContext, NOTEHANDLE hNote)
         }
     }
 
-    if (hFile != QLSYS_INVALID_FILE && qlsys_fclose(hFile) != 0) {
-        nsfLog(pContext, NSF_LOG_WARNING, szFunc, "qlsys_fclose() failed, szTempFile...");
-        nsfLog(pContext, NSF_LOG_WARNING, szFunc, szTempFile);
+    if (nsfRemoveTempFile(pContext, hFile, szTempFile, szFunc) != NSF_STATUS_OK)
         nStatus = NSF_STATUS_OUTPUT_FAILED;
-    }
-    if (qlsys_unlink(szTempFile) != 0) {
-        nsfLog(pContext, NSF_LOG_WARNING, szFunc, "qlsys_unlink() failed, szTempFile...");
-        nsfLog(pContext, NSF_LOG_WARNING, szFunc, szTempFile);
-        nStatus = NSF_STATUS_OUTPUT_FAILED;
-    }
     return nStatus;
 }
 
