@@ -15,6 +15,8 @@
 //
 // The per-extraction CPU time of both kinds should be about the same at every size: extraction
 // works on one note and never walks the catalogue or the database.
+#include "BenchSupport.h"
+
 #include <quillon/host/Catalogue.h>
 #include <quillon/host/Container.h>
 #include <quillon/host/Extractor.h>
@@ -39,18 +41,7 @@ namespace {
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
-fs::path database(const fs::path &dir, unsigned notes) {
-    fs::path path = dir / ("bench-" + std::to_string(notes) + ".dxl");
-    if (!fs::exists(path)) {
-        std::string command = std::string("'") + TESSEL_NSFGEN + "' --seed 7 --notes " +
-                              std::to_string(notes) + " --out '" + path.string() + "' > /dev/null 2>&1";
-        if (std::system(command.c_str()) != 0) {
-            std::fprintf(stderr, "nsfgen failed: %s\n", command.c_str());
-            std::exit(1);
-        }
-    }
-    return path;
-}
+using tessel::bench::database;
 
 double cpuSeconds(int who) {
     struct rusage usage {};
@@ -201,28 +192,5 @@ int runOne(const fs::path &dataDir, unsigned notes) {
 } // namespace
 
 int main(int argc, char **argv) {
-    fs::path dataDir = argc > 1 ? fs::path(argv[1]) : fs::temp_directory_path() / "tessel-bench";
-    fs::create_directories(dataDir);
-    std::vector<unsigned> sizes;
-    for (int i = 2; i < argc; i++)
-        sizes.push_back(static_cast<unsigned>(std::strtoul(argv[i], nullptr, 10)));
-    if (sizes.empty())
-        sizes = {1000, 10000};
-    setenv("QUILLON_TESSEL_LOG_LEVEL", "NONE", 1);
-
-    int result = 0;
-    for (unsigned notes : sizes) {
-        std::fflush(stdout);
-        pid_t child = fork();
-        if (child == 0) {
-            int code = runOne(dataDir, notes);
-            std::fflush(stdout);
-            std::_Exit(code);
-        }
-        int status = 0;
-        waitpid(child, &status, 0);
-        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
-            result = 1;
-    }
-    return result;
+    return tessel::bench::runSizes(argc, argv, {1000, 10000}, runOne);
 }
