@@ -197,6 +197,39 @@ TEST_F(LoadTest, TemplatePictureJoinsTheCatalogue) {
     EXPECT_EQ(pPlain->wImageType, 0);
 }
 
+TEST_F(LoadTest, EntityExpansionBombIsRefused) {
+    std::string decl = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!DOCTYPE quillon [\n<!ENTITY a \"aaaaaaaaaa\">\n";
+    for (char c = 'b'; c <= 'k'; c++)
+        decl += std::string("<!ENTITY ") + c + " \"" + std::string(10, '&') + "\">\n";
+    // Each entity holds ten references to the one before it.
+    std::string fixed;
+    for (size_t i = 0; i < decl.size(); i++) {
+        if (decl[i] == '&') {
+            size_t lineStart = decl.rfind("<!ENTITY ", i);
+            char prev = static_cast<char>(decl[lineStart + 9] - 1);
+            fixed += std::string("&") + prev + ";";
+        } else {
+            fixed += decl[i];
+        }
+    }
+    write("main.xml", fixed + "]>\n<quillon>&k;</quillon>\n");
+    open(db());
+    EXPECT_EQ(openStatus, 46);
+    EXPECT_TRUE(logged("nsfInitXMLTemplate() failed"));
+}
+
+TEST_F(LoadTest, DeepDataElementNestingIsHarmless) {
+    std::string body;
+    for (int i = 0; i < 5000; i++)
+        body += "<text name='Subject'>";
+    for (int i = 0; i < 5000; i++)
+        body += "</text>";
+    writeMain(body);
+    open(db());
+    EXPECT_EQ(openStatus, 0);
+    EXPECT_EQ(pOpen->rgpTemplates[0]->cLevels, 0);
+}
+
 TEST_F(LoadTest, EmptyPictureFileIsInvalid) {
     write("images/empty.gif", "");
     writeMain("<image file='empty.gif'/>");
