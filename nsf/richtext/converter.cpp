@@ -328,7 +328,11 @@ void CLotusRTConverter::HandleTableRecord(const uint8_t *pbRecords, uint32_t cbR
             return;
         }
         CLotusRTTable *pTable = new CLotusRTTable(m_bMHT);
-        pTable->ReadPreTable(record);
+        if (!pTable->ReadPreTable(record)) {
+            delete pTable;
+            ShortRecord(rec);
+            return;
+        }
         m_rgTables.push_back(pTable);
         m_nTables++;
         return;

@@ -38,11 +38,6 @@ enum {
 typedef int (*LOTUSIMAGECB)(NSFCONTEXT *pContext, const char *pszLinkName, uint8_t **ppData, int32_t *pnImageSize,
                             int32_t *pnPictureType);
 
-// The image library's entry: converts the picture in the input stream from one format to the
-// other into the output stream. 0 on success.
-typedef int(QLAPI *LOTUSIMGXCONVERT)(QLHAPI *pHAPI, const char *pszFromFormat, const char *pszToFormat,
-                                      QLStream *pIn, QLStream *pOut, uint32_t dwReserved1, uint32_t dwReserved2);
-
 // The 240 colours that a colour index of a font ID or a table cell names, as "#RRGGBB".
 extern const char *const rgszLotusColors[240];
 
@@ -95,9 +90,9 @@ class CLotusRTTable : public CLotusHTMLTag {
 public:
     explicit CLotusRTTable(int32_t bMHT);
 
-    // Fills the kept values from a SIG_CD_PRETABLEBEGIN record. Fields the record is too short
-    // for keep their defaults (0).
-    void ReadPreTable(CLotusRecordCursor &record);
+    // Fills the kept values from a SIG_CD_PRETABLEBEGIN record; false when the record is too
+    // short for them (they end at offset 36).
+    bool ReadPreTable(CLotusRecordCursor &record);
     // Records the cells of this table (depth 1 from the begin record at dwBegin) and the cells
     // that spanning cells cover.
     void SpanLookAhead(const uint8_t *pbStream, uint32_t cbStream, uint32_t dwBegin);

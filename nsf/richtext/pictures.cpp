@@ -60,9 +60,9 @@ bool nsfReadHostFile(QLHAPI *pHAPI, const char *pszPath, uint8_t **ppb, uint32_t
         return false;
     bool bRead = false;
     int64_t llSize = -1;
-    if (pStream->fpSeek(pStream, 0, 2) == 0)
+    if (pStream->fpSeek(pStream, 0, 2) != 0)
         llSize = pStream->fpTell(pStream);
-    if (llSize > 0 && llSize < 0x7FFFFFFF && pStream->fpSeek(pStream, 0, 0) == 0) {
+    if (llSize > 0 && llSize < 0x7FFFFFFF && pStream->fpSeek(pStream, 0, 0) != 0) {
         uint8_t *pb = (uint8_t *)pHAPI->allocator.fpAlloc(&pHAPI->allocator, (uint32_t)llSize);
         if (pb != NULL) {
             if (pStream->fpRead(pStream, pb, (uint32_t)llSize) == (uint32_t)llSize) {
@@ -229,7 +229,7 @@ void CLotusRTConverter::ConvertBitmaps()
 {
     static const char szFunc[] = "CLotusRTConverter::ConvertBitmaps()";
     void *hLibrary = NULL;
-    LOTUSIMGXCONVERT pfnConvert = NULL;
+    QLImageConvertFn pfnConvert = NULL;
     bool bLoadTried = false;
     for (CLotusBinaryStream *pPicture : m_rgPictures) {
         if (pPicture->m_nType != LOTUS_PICTURE_NOTES_BITMAP || pPicture->m_pbData == NULL || pPicture->m_nSize <= 0)
@@ -237,14 +237,14 @@ void CLotusRTConverter::ConvertBitmaps()
         // The library is loaded once for all the bitmaps of the document, and only when there is one.
         if (!bLoadTried) {
             bLoadTried = true;
-            if (services->fpLoadLibrary == NULL || !services->fpLoadLibrary(services, "bmpcv.dll", &hLibrary) ||
+            if (services->fpLoadLibrary == NULL || !services->fpLoadLibrary(services, QL_IMAGE_CONVERTER_LIBRARY, &hLibrary) ||
                 hLibrary == NULL) {
                 hLibrary = NULL;
                 if (m_pContext != NULL)
                     nsfLog(m_pContext, NSF_LOG_WARNING, szFunc,
                            "Cannot load bmpcv.dll: Notes bitmaps are left unconverted");
             } else {
-                pfnConvert = (LOTUSIMGXCONVERT)services->fpGetProcAddress(services, hLibrary, "IMGXconvert");
+                pfnConvert = (QLImageConvertFn)services->fpGetProcAddress(services, hLibrary, QL_IMAGE_CONVERT_ENTRY_NAME);
                 if (pfnConvert == NULL && m_pContext != NULL)
                     nsfLog(m_pContext, NSF_LOG_WARNING, szFunc,
                            "No IMGXconvert in bmpcv.dll: Notes bitmaps are left unconverted");
@@ -264,10 +264,10 @@ void CLotusRTConverter::ConvertBitmaps()
             nResult = pfnConvert(services, "NBMP", "BMP", pStream, pStream, 0, 0);
         if (nResult == 0) {
             int64_t llSize = -1;
-            if (pStream->fpSeek(pStream, 0, 2) == 0)
+            if (pStream->fpSeek(pStream, 0, 2) != 0)
                 llSize = pStream->fpTell(pStream);
             uint8_t *pbNew = NULL;
-            if (llSize > 0 && llSize < 0x7FFFFFFF && pStream->fpSeek(pStream, 0, 0) == 0)
+            if (llSize > 0 && llSize < 0x7FFFFFFF && pStream->fpSeek(pStream, 0, 0) != 0)
                 pbNew = (uint8_t *)services->allocator.fpAlloc(&services->allocator, (uint32_t)llSize + 1);
             if (pbNew != NULL && pStream->fpRead(pStream, pbNew, (uint32_t)llSize) == (uint32_t)llSize) {
                 pbNew[llSize] = 0;

@@ -30,14 +30,17 @@ CLotusRTTable::CLotusRTTable(int32_t bMHT)
 {
 }
 
-void CLotusRTTable::ReadPreTable(CLotusRecordCursor &record)
+bool CLotusRTTable::ReadPreTable(CLotusRecordCursor &record)
 {
+    if (!record.Has(0, 36))
+        return false;
     record.DWordAt(4, &m_dwPreFlags);
     record.ByteAt(8, &m_bPreRows);
     record.ByteAt(9, &m_bPreColumns);
     record.DWordAt(24, &m_dwStyleColor1);
     record.DWordAt(28, &m_dwStyleColor2);
     record.DWordAt(32, &m_dwPreValue32);
+    return true;
 }
 
 bool CLotusRTTable::IsCovered(uint8_t bRow, uint8_t bColumn) const
