@@ -2,6 +2,7 @@
 // templates, checked part by part against the built-in rendering of the same memos.
 #include "TemplateFixture.h"
 
+#include <quillon/host/Extractor.h>
 #include <quillon/host/IOObject.h>
 
 #include "nsf/reader/reader.h"
@@ -44,19 +45,12 @@ std::string headerOf(const std::string &html) {
 // The body HTML: from the end of the header block (and of the logo table) to "</BODY></HTML>",
 // without the line end before that.
 std::string bodyOf(const std::string &html) {
-    size_t from = html.find("</FONT>\r\n</P>\r\n");
-    size_t cch = 15;
-    if (from == std::string::npos) {
-        from = html.find("</FONT>\n</P>\n");
-        cch = 13;
-    }
-    if (from == std::string::npos)
+    static const std::regex headerEnd(R"(</FONT>\r?\n</P>\r?\n((</TD>\r?\n(</TR>\r?\n)?</TBODY>\r?\n</TABLE>\r?\n)?))");
+    size_t from = html.find("<FONT face=3D\"Arial Unicode MS\"");
+    std::smatch match;
+    if (from == std::string::npos || !std::regex_search(html.begin() + from, html.end(), match, headerEnd))
         return "";
-    from += cch;
-    for (const char *pszTableEnd : {"</TD>\r\n</TBODY>\r\n</TABLE>\r\n", "</TD>\n</TR>\n</TBODY>\n</TABLE>\n"}) {
-        if (html.compare(from, strlen(pszTableEnd), pszTableEnd) == 0)
-            from += strlen(pszTableEnd);
-    }
+    from += match.position(0) + match.length(0);
     size_t to = html.find("</BODY></HTML>", from);
     if (to == std::string::npos)
         return "";
@@ -94,21 +88,21 @@ protected:
         EXPECT_NE(table.fpExtractSubFileToIOobj, nullptr);
         if (table.fpExtractSubFileToIOobj == nullptr)
             return result;
+        quillon::Extractor extractor(*host, table, pOpen);
         for (int32_t i = 0; i < pOpen->numSubFiles; i++) {
             if (sub(i).subFileType != QLSubFileType_Main || !sub(i).bNoteIsMail)
                 continue;
-            quillon::MemoryIOObject out("memo");
-            QLSubFileExtractInfo info = {};
-            int nStatus = table.fpExtractSubFileToIOobj(pOpen, i, out.get(), &info, nullptr,
-                                                        QLExtractFlag_GetFormattedBody);
-            EXPECT_EQ(nStatus, 0) << "subfile " << i;
-            result[i] = out.data();
+            std::string out;
+            EXPECT_EQ(extractor.extract(i, out, QLExtractFlag_GetFormattedBody), 0) << "subfile " << i;
+            result[i] = out;
+            noteIds[i] = sub(i).dwNoteID;
         }
         close();
         return result;
     }
 
     std::filesystem::path database;
+    std::map<int32_t, uint32_t> noteIds; // of the memos extracted last
 };
 
 TEST_F(EndToEndTest, DefaultTemplatesMatchTheBuiltInRendering) {
@@ -146,6 +140,30 @@ TEST_F(EndToEndTest, DefaultTemplatesMatchTheBuiltInRendering) {
     EXPECT_GT(cWithLogo, 0);
     EXPECT_GT(cWithAttachments, 0);
     EXPECT_GT(cCalendar, 0);
+}
+
+// One memo checked line by line against its header block written out by hand: a memo with a logo,
+// a blind copy, a priority and two attachments.
+TEST_F(EndToEndTest, HeaderOfOneMemo) {
+    const std::map<int32_t, std::string> templated = extractAll(true);
+    const std::string expected = readFile(std::filesystem::path(TESSEL_SOURCE_DIR) / "tests/data/templates/review-header.html");
+    ASSERT_FALSE(expected.empty());
+    int cFound = 0;
+    for (const auto &[i, mht] : templated) {
+        if (mht.find("<B>Subject: </B>Files for the review<BR>") == std::string::npos)
+            continue;
+        cFound++;
+        const std::vector<std::string> parts = partsOf(mht);
+        ASSERT_GE(parts.size(), 3u);
+        EXPECT_EQ(headerOf(parts[1]), expected);
+        char szLogo[64];
+        snprintf(szLogo, sizeof(szLogo), "<IMG src=3D\"file:///ql_%X_image999.gif\">", noteIds.at(i));
+        EXPECT_NE(parts[1].find(szLogo), std::string::npos);
+        EXPECT_NE(parts[parts.size() - 2].find("Content-Type: image/gif\r\nContent-Transfer-Encoding: base64\r\n"
+                                               "Content-Location: file:///ql_"),
+                  std::string::npos);
+    }
+    EXPECT_EQ(cFound, 1);
 }
 
 } // namespace
