@@ -103,10 +103,13 @@ INSTANTIATE_TEST_SUITE_P(Dispatch, RenderingTable, ::testing::ValuesIn(tableRows
                          [](const auto &info) { return std::string(info.param.name); });
 
 TEST_F(ExtractTest, TemplatesOnWithoutLoadedTemplatesReportNoTemplates) {
-    option("ExtractByTemplate", "1");
+    option("ExtractByTemplate", "0");
     kit::Database db;
     db.add(memo("templated"));
     ASSERT_NE(open(db), nullptr);
+    // Open loads the templates whenever the option is on (or fails): a context with the option on
+    // and no templates is made by turning it on after an open without them.
+    pOpen->bExtractByTemplate = 1;
     std::string out;
     EXPECT_EQ(extract(0, QLExtractFlag_GetFormattedBody, out), QLSTATUS_NO_TEMPLATES);
     EXPECT_EQ(out, "") << "no message without its fields";

@@ -45,7 +45,8 @@ std::string headerOf(const std::string &html) {
 // The body HTML: from the end of the header block (and of the logo table) to "</BODY></HTML>",
 // without the line end before that.
 std::string bodyOf(const std::string &html) {
-    static const std::regex headerEnd(R"(</FONT>\r?\n</P>\r?\n((</TD>\r?\n(</TR>\r?\n)?</TBODY>\r?\n</TABLE>\r?\n)?))");
+    static const std::regex headerEnd(
+        R"(</FONT>\r?\n</P>\r?\n((</TD>\r?\n(</TR>\r?\n)?</TBODY>\r?\n</TABLE>\r?\n)?))");
     size_t from = html.find("<FONT face=3D\"Arial Unicode MS\"");
     std::smatch match;
     if (from == std::string::npos || !std::regex_search(html.begin() + from, html.end(), match, headerEnd))
@@ -146,7 +147,8 @@ TEST_F(EndToEndTest, DefaultTemplatesMatchTheBuiltInRendering) {
 // a blind copy, a priority and two attachments.
 TEST_F(EndToEndTest, HeaderOfOneMemo) {
     const std::map<int32_t, std::string> templated = extractAll(true);
-    const std::string expected = readFile(std::filesystem::path(TESSEL_SOURCE_DIR) / "tests/data/templates/review-header.html");
+    const std::string expected =
+        readFile(std::filesystem::path(TESSEL_SOURCE_DIR) / "tests/data/templates/review-header.html");
     ASSERT_FALSE(expected.empty());
     int cFound = 0;
     for (const auto &[i, mht] : templated) {
@@ -159,9 +161,10 @@ TEST_F(EndToEndTest, HeaderOfOneMemo) {
         char szLogo[64];
         snprintf(szLogo, sizeof(szLogo), "<IMG src=3D\"file:///ql_%X_image999.gif\">", noteIds.at(i));
         EXPECT_NE(parts[1].find(szLogo), std::string::npos);
-        EXPECT_NE(parts[parts.size() - 2].find("Content-Type: image/gif\r\nContent-Transfer-Encoding: base64\r\n"
-                                               "Content-Location: file:///ql_"),
-                  std::string::npos);
+        EXPECT_NE(
+            parts[parts.size() - 2].find("Content-Type: image/gif\r\nContent-Transfer-Encoding: base64\r\n"
+                                         "Content-Location: file:///ql_"),
+            std::string::npos);
     }
     EXPECT_EQ(cFound, 1);
 }
