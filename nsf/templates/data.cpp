@@ -220,8 +220,8 @@ int nsfPutTime(NSFXMLRUN *pRun, const NSFXMLITEM *pItem)
         dTime %= unit.cSeconds;
         if (n <= 0)
             continue;
-        cch += (size_t)snprintf(szText + cch, sizeof(szText) - cch, "%s%lld %s", cch > 0 ? ", " : "", (long long)n,
-                                n > 1 ? unit.pszMany : unit.pszOne);
+        cch += (size_t)snprintf(szText + cch, sizeof(szText) - cch, "%s%lld %s", cch > 0 ? ", " : "",
+                                (long long)n, n > 1 ? unit.pszMany : unit.pszOne);
         if (cch >= sizeof(szText))
             cch = sizeof(szText) - 1;
     }
@@ -318,8 +318,8 @@ int nsfPutMHTImagesXML(NSFCONTEXT *pContext)
             nsfLog(pContext, NSF_LOG_WARNING, szFunc, "nsfCheckBuffer() failed");
             return nStatus;
         }
-        nsfLogf(pContext, NSF_LOG_DUMP, szFunc, "BufferXML.ucbData %u 0x%x, (char *)rgbData...", pXML->ucbData,
-                pXML->ucbData);
+        nsfLogf(pContext, NSF_LOG_DUMP, szFunc, "BufferXML.ucbData %u 0x%x, (char *)rgbData...",
+                pXML->ucbData, pXML->ucbData);
         nsfLog(pContext, NSF_LOG_DUMP, szFunc, (const char *)pXML->rgbData);
     }
     // "</BODY></HTML>" is overwritten by the line end; the parts were copied above.
@@ -348,7 +348,8 @@ int nsfPutRichText(NSFXMLRUN *pRun, const NSFXMLITEM *pItem)
             return nStatus;
         }
     } else {
-        if ((nStatus = nsfGetItemData(pContext, pRun->hNote, pItem->szName, NSF_DATA_CDR, NULL)) != NSF_STATUS_OK) {
+        if ((nStatus = nsfGetItemData(pContext, pRun->hNote, pItem->szName, NSF_DATA_CDR, NULL)) !=
+            NSF_STATUS_OK) {
             nsfLog(pContext, NSF_LOG_WARNING, szFunc, "nsfGetItemData() failed");
             return nStatus;
         }
@@ -395,8 +396,8 @@ int nsfNewImageXML(int32_t nImage, NSFXMLRUN *pRun)
             uint32_t cbArray = nsfSatMul(nsfSatAdd((uint32_t)pContext->cImagesXMLMax, 1), sizeof(int32_t));
             rgNew = (int32_t *)nsfRealloc(pContext, pContext->rgnImagesXML, cbArray);
             if (rgNew == NULL) {
-                nsfLogf(pContext, NSF_LOG_ERROR, szFunc, "Error re-allocating image index array for image # %d",
-                        pContext->cImagesXML + 1);
+                nsfLogf(pContext, NSF_LOG_ERROR, szFunc,
+                        "Error re-allocating image index array for image # %d", pContext->cImagesXML + 1);
                 return NSF_STATUS_OUT_OF_MEMORY;
             }
         }
@@ -532,7 +533,8 @@ int nsfStartDataElement(NSFXMLRUN *pRun)
     case NSF_XML_TEXT:
     case NSF_XML_DATE: {
         const char *pszValue = nsfItemText(pItem);
-        if ((nStatus = nsfAppendBytes(pContext, pUTF8, pszValue, (uint32_t)strlen(pszValue))) != NSF_STATUS_OK)
+        if ((nStatus = nsfAppendBytes(pContext, pUTF8, pszValue, (uint32_t)strlen(pszValue))) !=
+            NSF_STATUS_OK)
             pszFailed = "nsfPutText() failed";
         break;
     }
@@ -585,7 +587,8 @@ int nsfStartDataElement(NSFXMLRUN *pRun)
             pszFailed = "nsfSetFormat() failed";
         break;
     default:
-        nsfLogf(pContext, NSF_LOG_ERROR, szFunc, "Element <%s> not handled", nsfElementName(nElement) != NULL ? nsfElementName(nElement) : "?");
+        nsfLogf(pContext, NSF_LOG_ERROR, szFunc, "Element <%s> not handled",
+                nsfElementName(nElement) != NULL ? nsfElementName(nElement) : "?");
         return NSF_STATUS_INVALID_TEMPLATE;
     }
     if (pszFailed != NULL) {
@@ -622,13 +625,15 @@ int nsfExtractMailImagesXML(NSFCONTEXT *pContext, NSFSUBFILE *pSubFile, NOTEHAND
     nsfLog(pContext, NSF_LOG_INFO, szFunc, "Extracting all mail XML images...");
     NSFBUFFER *pXML = pContext->BufferXML;
     if (pXML != NULL && pXML->ucbData != 0) {
-        nsfLogf(pContext, NSF_LOG_DUMP, szFunc, "BufferXML.ucbData %u 0x%x, (char *)rgbData...", pXML->ucbData,
-                pXML->ucbData);
+        nsfLogf(pContext, NSF_LOG_DUMP, szFunc, "BufferXML.ucbData %u 0x%x, (char *)rgbData...",
+                pXML->ucbData, pXML->ucbData);
         nsfLogDump(pContext, NSF_LOG_DUMP, pXML->rgbData, pXML->ucbData);
         uint32_t cbData = pXML->ucbData;
         pXML->ucbData = 0;
-        if (pIOobj == NULL || pIOobj->fpWrite == NULL || pIOobj->fpWrite(pIOobj, pXML->rgbData, cbData) == 0) {
-            nsfLogf(pContext, NSF_LOG_ERROR, szFunc, "Error writing mail body images to I/O object (size %u)", cbData);
+        if (pIOobj == NULL || pIOobj->fpWrite == NULL ||
+            pIOobj->fpWrite(pIOobj, pXML->rgbData, cbData) == 0) {
+            nsfLogf(pContext, NSF_LOG_ERROR, szFunc, "Error writing mail body images to I/O object (size %u)",
+                    cbData);
             return NSF_STATUS_OUTPUT_FAILED;
         }
     }
@@ -637,7 +642,8 @@ int nsfExtractMailImagesXML(NSFCONTEXT *pContext, NSFSUBFILE *pSubFile, NOTEHAND
         nsfLogf(pContext, NSF_LOG_DIAG, szFunc, "rgnImagesXML[%d].nImage %d", i, nImage);
         if (nImage < 1 || nImage > pContext->numImages || pContext->images[nImage - 1] == NULL)
             continue;
-        int nStatus = nsfExtractMailImage(pContext, pSubFile, pContext->images[nImage - 1], nFirstImageXML - i, pIOobj);
+        int nStatus =
+            nsfExtractMailImage(pContext, pSubFile, pContext->images[nImage - 1], nFirstImageXML - i, pIOobj);
         if (nStatus != NSF_STATUS_OK) {
             nsfLog(pContext, NSF_LOG_WARNING, szFunc, "nsfExtractMailImage() failed");
             return nStatus;

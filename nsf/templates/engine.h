@@ -65,8 +65,8 @@ enum {
     NSF_XML_LAST = NSF_XML_INDEX
 };
 
-#define NSF_XML_MAX_LEVELS 25     // control levels per template, and nested template runs
-#define NSF_ITEM_MAX 64           // item names are cut to 63 characters
+#define NSF_XML_MAX_LEVELS 25      // control levels per template, and nested template runs
+#define NSF_ITEM_MAX 64            // item names are cut to 63 characters
 #define NSF_ITEM_TYPE_UNREAD 0x100 // wDataType of an item record before reading
 #define NSF_ITEM_TYPE_TEXT 0x500   // TYPE_TEXT
 

@@ -187,7 +187,8 @@ int nsfLoadTemplateFile(NSFCONTEXT *pContext, const char *pszFile, const char *p
             nStatus = NSF_STATUS_ACCESS_FAILED;
     }
 
-    if (nStatus == NSF_STATUS_OK && ucbSize >= cchXMLDecl && memcmp(pBuffer->rgbData, szXMLDecl, cchXMLDecl) == 0) {
+    if (nStatus == NSF_STATUS_OK && ucbSize >= cchXMLDecl &&
+        memcmp(pBuffer->rgbData, szXMLDecl, cchXMLDecl) == 0) {
         if (nsfFindTemplate(pContext, pszName) != NULL) {
             nsfLogf(pContext, NSF_LOG_ERROR, szFunc, "Template name %s already used", pszName);
             nStatus = NSF_STATUS_INVALID_TEMPLATE;
@@ -351,8 +352,8 @@ int nsfInitAttributes(NSFXMLCHECK *pCheck, const char *pszElement, const char **
         bAny = true;
         nsfLogf(pContext, NSF_LOG_DIAG, szFunc, "%s=\"%s\"", rgpszAttrs[i], rgpszAttrs[i + 1]);
         if (nsfInitAttrib(rgpszAttrs[i], rgpszAttrs[i + 1], pCheck) != NSF_STATUS_OK) {
-            nsfLogf(pContext, NSF_LOG_ERROR, szFunc, "Element <%s> has an invalid attribute: %s=\"%s\"", pszElement,
-                    rgpszAttrs[i], rgpszAttrs[i + 1]);
+            nsfLogf(pContext, NSF_LOG_ERROR, szFunc, "Element <%s> has an invalid attribute: %s=\"%s\"",
+                    pszElement, rgpszAttrs[i], rgpszAttrs[i + 1]);
             nsfLog(pContext, NSF_LOG_WARNING, szFunc, "nsfInitAttrib() failed");
             return NSF_STATUS_INVALID_TEMPLATE;
         }
@@ -560,8 +561,8 @@ int nsfInitXMLTemplate(NSFCONTEXT *pContext, NSFTEMPLATE *pTemplate)
     NSFBUFFER *pBuffer = pTemplate->pBuffer;
     nsfLog(pContext, NSF_LOG_INFO, NULL, "");
     nsfLogf(pContext, NSF_LOG_INFO, szFunc, "Initializing XML template %s", pTemplate->pszName);
-    nsfLogf(pContext, NSF_LOG_DUMP, szFunc, "Template Buffer.ucbData %u 0x%x, (char *)rgbData...", pBuffer->ucbData,
-            pBuffer->ucbData);
+    nsfLogf(pContext, NSF_LOG_DUMP, szFunc, "Template Buffer.ucbData %u 0x%x, (char *)rgbData...",
+            pBuffer->ucbData, pBuffer->ucbData);
     nsfLog(pContext, NSF_LOG_DUMP, szFunc, (const char *)pBuffer->rgbData);
 
     NSFXMLCHECK check;
@@ -571,7 +572,8 @@ int nsfInitXMLTemplate(NSFCONTEXT *pContext, NSFTEMPLATE *pTemplate)
     pTemplate->cLevels = 0;
     check.parser = XML_ParserCreateNS(NULL, NSF_XML_NS_SEPARATOR);
     if (check.parser == NULL) {
-        nsfLogf(pContext, NSF_LOG_ERROR, szFunc, "Error creating XML Parser for XML template %s", pTemplate->pszName);
+        nsfLogf(pContext, NSF_LOG_ERROR, szFunc, "Error creating XML Parser for XML template %s",
+                pTemplate->pszName);
         return NSF_STATUS_OUT_OF_MEMORY;
     }
     XML_SetUserData(check.parser, &check);
@@ -579,7 +581,8 @@ int nsfInitXMLTemplate(NSFCONTEXT *pContext, NSFTEMPLATE *pTemplate)
     XML_SetCharacterDataHandler(check.parser, NULL);
 
     int nStatus = NSF_STATUS_OK;
-    if (XML_Parse(check.parser, (const char *)pBuffer->rgbData, (int)pBuffer->ucbData, 1) == XML_STATUS_ERROR) {
+    if (XML_Parse(check.parser, (const char *)pBuffer->rgbData, (int)pBuffer->ucbData, 1) ==
+        XML_STATUS_ERROR) {
         nsfLogf(pContext, NSF_LOG_ERROR, szFunc, "XML Parser failed on line %d of XML template %s, error...",
                 (int)XML_GetCurrentLineNumber(check.parser), pTemplate->pszName);
         nsfLog(pContext, NSF_LOG_ERROR, szFunc, XML_ErrorString(XML_GetErrorCode(check.parser)));
@@ -814,7 +817,8 @@ int nsfInitXMLTemplates(NSFCONTEXT *pContext)
     nsfLog(pContext, NSF_LOG_INFO, szFunc, "Initializing all XML templates...");
 
     const char *pszHostDir = pContext->services->pszHostDir != NULL ? pContext->services->pszHostDir : "";
-    int cch = snprintf(pContext->szTemplateDir, sizeof(pContext->szTemplateDir), "%sNSFtemplates", pszHostDir);
+    int cch =
+        snprintf(pContext->szTemplateDir, sizeof(pContext->szTemplateDir), "%sNSFtemplates", pszHostDir);
     pContext->szTemplateDir[sizeof(pContext->szTemplateDir) - 1] = '\0';
     nsfLogf(pContext, NSF_LOG_DIAG, szFunc, "szTemplateDir %s", pContext->szTemplateDir);
     if (cch < 0 || cch >= (int)sizeof(pContext->szTemplateDir)) {

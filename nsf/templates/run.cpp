@@ -397,7 +397,8 @@ int nsfStartForElement(NSFXMLRUN *pRun, NSFXMLITEM *pItem)
         nsfLog(pContext, NSF_LOG_WARNING, szFunc, "nsfCheckBuffer() failed");
         return nStatus;
     }
-    nsfLogf(pContext, NSF_LOG_DIAG, szFunc, "BufferFOR.ucbData %u, (char *)rgbData...", pRun->BufferFOR->ucbData);
+    nsfLogf(pContext, NSF_LOG_DIAG, szFunc, "BufferFOR.ucbData %u, (char *)rgbData...",
+            pRun->BufferFOR->ucbData);
     nsfLog(pContext, NSF_LOG_DIAG, szFunc, (const char *)pRun->BufferFOR->rgbData);
     pRun->bFor = true;
     XML_SetElementHandler(pRun->parser, nsfForStartElementXML, nsfForEndElementXML);
@@ -414,7 +415,8 @@ int nsfEndForElement(NSFXMLRUN *pRun)
         nsfLog(pContext, NSF_LOG_WARNING, szFunc, "nsfCheckBuffer() failed");
         return nStatus;
     }
-    nsfLogf(pContext, NSF_LOG_DIAG, szFunc, "BufferFOR.ucbData %u, (char *)rgbData...", pRun->BufferFOR->ucbData);
+    nsfLogf(pContext, NSF_LOG_DIAG, szFunc, "BufferFOR.ucbData %u, (char *)rgbData...",
+            pRun->BufferFOR->ucbData);
     nsfLog(pContext, NSF_LOG_DIAG, szFunc, (const char *)pRun->BufferFOR->rgbData);
     nsfLog(pContext, NSF_LOG_DIAG, NULL, "");
     nsfLog(pContext, NSF_LOG_DIAG, szFunc, "Initial pForItem...");
@@ -446,7 +448,8 @@ int nsfEndForElement(NSFXMLRUN *pRun)
         piece.ucbData = iEnd - iStart;
         piece.ucbDataSize = piece.ucbData;
         nsfLogf(pContext, NSF_LOG_DIAG, szFunc, "nForIndex %d, pForItem...", nPass);
-        nStatus = nsfParseXMLTemplateR(pContext, pRun->pSubFile, pRun->hNote, pRun->pIOobj, &loop, &view, nPass);
+        nStatus =
+            nsfParseXMLTemplateR(pContext, pRun->pSubFile, pRun->hNote, pRun->pIOobj, &loop, &view, nPass);
         if (nStatus != NSF_STATUS_OK) {
             nsfLog(pContext, NSF_LOG_WARNING, szFunc, "nsfParseXMLTemplateR() failed");
             break;
@@ -576,7 +579,8 @@ int nsfStartCtrlElement(NSFXMLRUN *pRun)
     switch (pRun->nElement) {
     case NSF_XML_CALL: {
         NSFTEMPLATE *pCalled = pRun->pszFile != NULL ? nsfFindTemplate(pContext, pRun->pszFile) : NULL;
-        int nStatus = nsfParseXMLTemplateR(pContext, pRun->pSubFile, pRun->hNote, pRun->pIOobj, pCalled, NULL, 0);
+        int nStatus =
+            nsfParseXMLTemplateR(pContext, pRun->pSubFile, pRun->hNote, pRun->pIOobj, pCalled, NULL, 0);
         if (nStatus != NSF_STATUS_OK)
             nsfLog(pContext, NSF_LOG_WARNING, szFunc, "nsfParseXMLTemplateR() failed");
         return nStatus;
@@ -606,8 +610,8 @@ void XMLCALL nsfStartElementXML(void *pvRun, const XML_Char *pszElement, const X
     NSFXMLRUN *pRun = (NSFXMLRUN *)pvRun;
     NSFCONTEXT *pContext = pRun->pContext;
     nsfLog(pContext, NSF_LOG_DIAG, NULL, "");
-    nsfLogf(pContext, NSF_LOG_DIAG, szFunc, "pcszElement <%s>, nLevel %d, bCondition %d", pszElement, pRun->nLevel,
-            pRun->bCondition ? 1 : 0);
+    nsfLogf(pContext, NSF_LOG_DIAG, szFunc, "pcszElement <%s>, nLevel %d, bCondition %d", pszElement,
+            pRun->nLevel, pRun->bCondition ? 1 : 0);
     XML_SetCharacterDataHandler(pRun->parser, NULL);
     int nElement = nsfElementNumber(pszElement);
     pRun->nElement = nElement;
@@ -648,8 +652,8 @@ void XMLCALL nsfEndElementXML(void *pvRun, const XML_Char *pszElement)
     NSFXMLRUN *pRun = (NSFXMLRUN *)pvRun;
     NSFCONTEXT *pContext = pRun->pContext;
     nsfLog(pContext, NSF_LOG_DIAG, NULL, "");
-    nsfLogf(pContext, NSF_LOG_DIAG, szFunc, "pcszElement </%s>, nLevel %d, bCondition %d", pszElement, pRun->nLevel,
-            pRun->bCondition ? 1 : 0);
+    nsfLogf(pContext, NSF_LOG_DIAG, szFunc, "pcszElement </%s>, nLevel %d, bCondition %d", pszElement,
+            pRun->nLevel, pRun->bCondition ? 1 : 0);
     XML_SetCharacterDataHandler(pRun->parser, NULL);
     int nElement = nsfElementNumber(pszElement);
     pRun->nElement = nElement;
@@ -657,7 +661,8 @@ void XMLCALL nsfEndElementXML(void *pvRun, const XML_Char *pszElement)
         int nStatus = nsfEndCondElement(pRun);
         if (nStatus != NSF_STATUS_OK) {
             nsfLog(pContext, NSF_LOG_WARNING, szFunc, "nsfEndCondElement() failed");
-            nsfLogf(pContext, NSF_LOG_WARNING, szFunc, "Element </%s> failed with error %d", pszElement, nStatus);
+            nsfLogf(pContext, NSF_LOG_WARNING, szFunc, "Element </%s> failed with error %d", pszElement,
+                    nStatus);
             nsfStopRun(pRun, nStatus);
             return;
         }
@@ -805,7 +810,8 @@ int nsfInitLoopPass(NSFXMLRUN *pRun, const NSFXMLITEM *pForItem, int32_t nForInd
     pItem->wDataType = NSF_ITEM_TYPE_TEXT;
     uint32_t cbValue = pForItem->pBuffer != NULL ? pForItem->pBuffer->ucbData : 0;
     pItem->pBuffer->ucbData = 0;
-    int nStatus = nsfAppend(pContext, pItem->pBuffer, cbValue != 0 ? pForItem->pBuffer->rgbData : NULL, cbValue);
+    int nStatus =
+        nsfAppend(pContext, pItem->pBuffer, cbValue != 0 ? pForItem->pBuffer->rgbData : NULL, cbValue);
     if (nStatus != NSF_STATUS_OK) {
         nsfLog(pContext, NSF_LOG_WARNING, szFunc, "nsfCheckBuffer() failed");
         return nStatus;
@@ -942,7 +948,8 @@ int nsfGetItemValue(const char *pszName, NSFXMLITEM *pItem, NSFXMLRUN *pRun)
     nsfClearItem(pItem);
     size_t cchName = strlen(pszName);
     if (cchName >= NSF_ITEM_MAX) {
-        nsfLogf(pContext, NSF_LOG_WARNING, szFunc, "wItemNameLen %d >= NSF_ITEM_MAX %d", (int)cchName, NSF_ITEM_MAX);
+        nsfLogf(pContext, NSF_LOG_WARNING, szFunc, "wItemNameLen %d >= NSF_ITEM_MAX %d", (int)cchName,
+                NSF_ITEM_MAX);
         cchName = NSF_ITEM_MAX - 1;
     }
     memcpy(pItem->szName, pszName, cchName);
@@ -1036,8 +1043,8 @@ int nsfParseXMLTemplateR(NSFCONTEXT *pContext, NSFSUBFILE *pSubFile, NOTEHANDLE 
         nsfLogf(pContext, NSF_LOG_INFO, szFunc, "Parsing XML template %s", pTemplate->pszName);
 
     if (pContext->nTemplateLevel + 1 > NSF_XML_MAX_LEVELS) {
-        nsfLogf(pContext, NSF_LOG_ERROR, szFunc, "Template %s is nested more than %d levels", pTemplate->pszName,
-                NSF_XML_MAX_LEVELS);
+        nsfLogf(pContext, NSF_LOG_ERROR, szFunc, "Template %s is nested more than %d levels",
+                pTemplate->pszName, NSF_XML_MAX_LEVELS);
         return NSF_STATUS_INVALID_TEMPLATE;
     }
     pContext->nTemplateLevel++;
@@ -1071,13 +1078,15 @@ int nsfParseXMLTemplateR(NSFCONTEXT *pContext, NSFSUBFILE *pSubFile, NOTEHANDLE 
         XML_SetCharacterDataHandler(run.parser, NULL);
         NSFBUFFER *pText = pTemplate->pBuffer;
         if (XML_Parse(run.parser, (const char *)pText->rgbData, (int)pText->ucbData, 1) == XML_STATUS_ERROR) {
-            nsfLogf(pContext, NSF_LOG_ERROR, szFunc, "XML Parser failed on line %d of XML template %s, error...",
+            nsfLogf(pContext, NSF_LOG_ERROR, szFunc,
+                    "XML Parser failed on line %d of XML template %s, error...",
                     (int)XML_GetCurrentLineNumber(run.parser), pTemplate->pszName);
             nsfLog(pContext, NSF_LOG_ERROR, szFunc, XML_ErrorString(XML_GetErrorCode(run.parser)));
             nStatus = NSF_STATUS_INVALID_TEMPLATE;
         } else if (run.nError != NSF_STATUS_OK) {
-            nsfLogf(pContext, NSF_LOG_ERROR, szFunc, "XML Parser handler function failed with error %d on XML template %s",
-                    run.nError, pTemplate->pszName);
+            nsfLogf(pContext, NSF_LOG_ERROR, szFunc,
+                    "XML Parser handler function failed with error %d on XML template %s", run.nError,
+                    pTemplate->pszName);
             nStatus = run.nError;
         } else {
             nsfLogf(pContext, NSF_LOG_INFO, szFunc, "Done parsing XML template %s", pTemplate->pszName);
@@ -1097,7 +1106,8 @@ int nsfExtractMailFieldsXML(NSFCONTEXT *pContext, NSFSUBFILE *pSubFile, NOTEHAND
     static const char szFunc[] = "nsfExtractMailFieldsXML()";
     nsfLog(pContext, NSF_LOG_INFO, NULL, "");
     nsfLog(pContext, NSF_LOG_INFO, szFunc, "Extracting mail fields by XML template...");
-    nsfLogf(pContext, NSF_LOG_DIAG, szFunc, "SubFile.szSubject %s", pSubFile != NULL ? pSubFile->szSubject : "");
+    nsfLogf(pContext, NSF_LOG_DIAG, szFunc, "SubFile.szSubject %s",
+            pSubFile != NULL ? pSubFile->szSubject : "");
     if (pContext->BufferXML != NULL)
         pContext->BufferXML->ucbData = 0;
     pContext->cImagesXML = 0;

@@ -36,7 +36,7 @@ TEST_F(LoadTest, TemplateOptionOffSkipsLoading) {
 
 TEST_F(LoadTest, DirectoryWithoutTemplates) {
     write("readme.txt", "<?xml version='1.0' ?><quillon/>"); // single quotes: not a template
-    write("notes.xml", "<quillon/>");                         // no declaration
+    write("notes.xml", "<quillon/>");                        // no declaration
     write("empty.xml", "");
     open(db());
     EXPECT_EQ(openStatus, 44);
@@ -78,7 +78,8 @@ TEST_F(LoadTest, DuplicateNameInTwoFolders) {
     write("b/PART.xml", doc(""));
     open(db());
     EXPECT_EQ(openStatus, 46);
-    bool bLogged = logged("Template name part.xml already used") || logged("Template name PART.xml already used");
+    bool bLogged =
+        logged("Template name part.xml already used") || logged("Template name PART.xml already used");
     EXPECT_TRUE(bLogged);
 }
 
@@ -122,7 +123,8 @@ TEST_P(CheckTest, StatusAndMessage) {
 
 const CheckCase rgCheckCases[] = {
     {"CaseInsideFor", "<for name='A'><case text='x'/></for>", 46, "Element <case> must be inside a <switch>"},
-    {"DefaultInsideIf", "<ifex name='A'><default/></ifex>", 46, "Element <default> must be inside a <switch>"},
+    {"DefaultInsideIf", "<ifex name='A'><default/></ifex>", 46,
+     "Element <default> must be inside a <switch>"},
     {"ForInsideFor", "<for name='A'><ifex name='B'><for name='C'/></ifex></for>", 46,
      "Element <for> cannot be nested in itself"},
     {"SwitchInsideSwitch", "<switch name='A'><case text='1'><switch name='B'/></case></switch>", 46,
@@ -161,7 +163,8 @@ const CheckCase rgCheckCases[] = {
     {"CallWithoutFile", "<call/>", 46, "Element <call> has no file"},
     {"ImageWithoutLink", "<image/>", 46, "Element <image> has no link or file"},
     {"BodyWithAttribute", "<body name='x'/>", 46, "Element <body> has an invalid attribute: name=\"x\""},
-    {"UnknownAttribute", "<text name='A' bogus='1'/>", 46, "Element <text> has an invalid attribute: bogus=\"1\""},
+    {"UnknownAttribute", "<text name='A' bogus='1'/>", 46,
+     "Element <text> has an invalid attribute: bogus=\"1\""},
     {"UnknownElement", "<bold/>", 46, "Invalid element <bold>"},
     {"MaxNotDigit", "<for name='A' max='x'/>", 46, nullptr},
     {"MalformedXml", "<ifex name='A'>", 46, "mismatched tag"},
@@ -191,10 +194,45 @@ TEST_F(LoadTest, TemplatePictureJoinsTheCatalogue) {
     NSFIMAGE *pJpeg = nsfFindImage(pOpen, nullptr, "Logo.JPG");
     ASSERT_NE(pJpeg, nullptr);
     EXPECT_EQ(pJpeg->wImageType, CDIMAGETYPE_JPEG);
-    EXPECT_EQ(std::string(reinterpret_cast<char *>(pJpeg->pBuffer->rgbData), pJpeg->pBuffer->ucbData), "jpeg-bytes");
+    EXPECT_EQ(std::string(reinterpret_cast<char *>(pJpeg->pBuffer->rgbData), pJpeg->pBuffer->ucbData),
+              "jpeg-bytes");
     NSFIMAGE *pPlain = nsfFindImage(pOpen, nullptr, "plain");
     ASSERT_NE(pPlain, nullptr);
     EXPECT_EQ(pPlain->wImageType, 0);
+}
+
+TEST_F(LoadTest, EntityExpansionBombIsRefused) {
+    std::string decl =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!DOCTYPE quillon [\n<!ENTITY a \"aaaaaaaaaa\">\n";
+    for (char c = 'b'; c <= 'k'; c++)
+        decl += std::string("<!ENTITY ") + c + " \"" + std::string(10, '&') + "\">\n";
+    // Each entity holds ten references to the one before it.
+    std::string fixed;
+    for (size_t i = 0; i < decl.size(); i++) {
+        if (decl[i] == '&') {
+            size_t lineStart = decl.rfind("<!ENTITY ", i);
+            char prev = static_cast<char>(decl[lineStart + 9] - 1);
+            fixed += std::string("&") + prev + ";";
+        } else {
+            fixed += decl[i];
+        }
+    }
+    write("main.xml", fixed + "]>\n<quillon>&k;</quillon>\n");
+    open(db());
+    EXPECT_EQ(openStatus, 46);
+    EXPECT_TRUE(logged("nsfInitXMLTemplate() failed"));
+}
+
+TEST_F(LoadTest, DeepDataElementNestingIsHarmless) {
+    std::string body;
+    for (int i = 0; i < 5000; i++)
+        body += "<text name='Subject'>";
+    for (int i = 0; i < 5000; i++)
+        body += "</text>";
+    writeMain(body);
+    open(db());
+    EXPECT_EQ(openStatus, 0);
+    EXPECT_EQ(pOpen->rgpTemplates[0]->cLevels, 0);
 }
 
 TEST_F(LoadTest, EmptyPictureFileIsInvalid) {

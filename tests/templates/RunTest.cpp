@@ -20,12 +20,9 @@ class RunOutputTest : public RunTest, public ::testing::WithParamInterface<RunCa
 
 // The memo every case runs against.
 std::vector<Item> memoItems() {
-    return {Item::text("Subject", "Yes"),
-            Item::text("SendTo", "Ann;Bo;Cy"),
-            Item::text("Semi", ";"),
-            Item::text("Empty", ""),
-            Item::text("Quote", "a\"b<c&d"),
-            Item::dateTime("PostedDate", DateTime::at(2021, 3, 4, 5, 6, 7))};
+    return {Item::text("Subject", "Yes"),    Item::text("SendTo", "Ann;Bo;Cy"),
+            Item::text("Semi", ";"),         Item::text("Empty", ""),
+            Item::text("Quote", "a\"b<c&d"), Item::dateTime("PostedDate", DateTime::at(2021, 3, 4, 5, 6, 7))};
 }
 
 TEST_P(RunOutputTest, Writes) {
@@ -130,8 +127,8 @@ TEST_F(RunTest, LogWritesUnderTheTemplateName) {
 
 TEST_F(RunTest, IfiniReadsTheConfiguration) {
     host->config().set("tessel", "Branding", "Acme");
-    Result result = runMain("<ifini name='Branding' text='acme'>A</ifini><ifini name='Other' text='x'>B</ifini>",
-                            memoItems());
+    Result result = runMain(
+        "<ifini name='Branding' text='acme'>A</ifini><ifini name='Other' text='x'>B</ifini>", memoItems());
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.output, "A");
 }

@@ -4,8 +4,8 @@
 
 #include "OpenFixture.h"
 
-#include <quillon/host/IOObject.h>
 #include <notes/notes.h>
+#include <quillon/host/IOObject.h>
 
 #include "nsf/templates/templates.h"
 
