@@ -8,6 +8,7 @@
 #include "TextOutput.h"
 
 #include <quillon/host/Catalogue.h>
+#include <quillon/host/Status.h>
 
 #include <fcntl.h>
 #include <stdio.h>
@@ -166,7 +167,8 @@ private:
             ::unlink(temporary->c_str());
         }
         if (reason.empty())
-            reason = "extraction failed";
+            reason = outcome.status == quillon::kStatusUnavailable ? "the plug-in offers no extraction"
+                                                                  : "extraction failed";
         outcome.error = reason;
         return failed(outcome);
     }

@@ -1,17 +1,11 @@
 #include "ReaderCalls.h"
 
-#include <quillon/host/Status.h>
+#include <quillon/host/Extractor.h>
 
 namespace tessel::cli {
 
 int extractSubfile(const quillon::Container &container, int32_t index, QLIOobj *output, uint32_t flags) {
-    const QLReaderInterface &operations = container.operations();
-    if (operations.fpExtractSubFileToIOobj == nullptr)
-        return quillon::kStatusUnavailable;
-    QLSubFileExtractInfo info{};
-    info.cbStruct = sizeof(info);
-    int fifth = 0;
-    return operations.fpExtractSubFileToIOobj(container.context(), index, output, &info, &fifth, flags);
+    return quillon::Extractor(container).extract(index, output, flags);
 }
 
 } // namespace tessel::cli

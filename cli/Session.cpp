@@ -65,7 +65,10 @@ std::unique_ptr<Session> Session::open(const fs::path &database, const CommonOpt
             dir += '/';
         session->host_->setHostDirectory(dir);
     }
-    session->container_ = std::make_unique<quillon::Container>(*session->host_, *session->library_, database,
+    // "./mail.dxl" and "mail.dxl" name the same file; the reader derives subfile names from the
+    // path's first dot, so the shorter spelling is the one it gets.
+    session->container_ = std::make_unique<quillon::Container>(*session->host_, *session->library_,
+                                                               database.lexically_normal(),
                                                                openFlags(options), credentials);
     const int status = session->container_->status();
     if (status != QLSTATUS_OK || !session->container_->isOpen()) {

@@ -5,11 +5,18 @@
 
 #include <CLI/CLI.hpp>
 
+#include <cstdlib>
+#include <ctime>
 #include <iostream>
 
 using namespace tessel::cli;
 
 int main(int argc, char **argv) {
+    // The reader turns a note's date items into catalogue times through the process's time zone;
+    // in UTC every time tessel prints or writes is what it says it is, on any machine.
+    setenv("TZ", "UTC", 1);
+    tzset();
+
     CLI::App app{"tessel: read Lotus Notes databases through the tessel plug-in"};
     app.require_subcommand(1);
     app.set_version_flag("--version", std::string("tessel ") + TESSEL_VERSION);
