@@ -7,6 +7,7 @@
 #include "nsf/catalogue/subfiles.h"
 #include "nsf/diag/log.h"
 #include "nsf/diag/trace.h"
+#include "nsf/extract/dispatch.h"
 #include "nsf/items/buffers.h"
 #include "nsf/metadata/metadata.h"
 #include "nsf/notes/creds.h"
@@ -28,10 +29,8 @@ QLReaderInterface *QLAPI nsfGetContainerReaderInterfaceEx(QLReaderInterface *pTa
     pTable->fpGetContainerInfo = nsfGetContainerInfo;
     pTable->fpGetSubFileInfo = nsfGetSubFileInfo;
     pTable->fpGetSubFileMetadata = nsfGetSubFileMetadata;
-    // The extraction operations join the table with the renderings; until then the host finds
-    // them empty.
-    pTable->fpExtractSubFileToIOobj = NULL;
-    pTable->fpExtractSubFileToIOobjEx = NULL;
+    pTable->fpExtractSubFileToIOobj = nsfExtractSubFileToIOobj;
+    pTable->fpExtractSubFileToIOobjEx = nsfExtractSubFileToIOobjEx;
     return pTable;
 }
 
