@@ -171,6 +171,14 @@ void *QLAPI nsfInit(QLIOobj *pIOobj, QLHAPI *services, uint32_t dwFlags, void *p
         return nsfFailInit(pContext, pStatus, nStatus);
     }
 
+    if (pContext->bExtractByTemplate) {
+        nStatus = nsfInitXMLTemplates(pContext);
+        if (nStatus != NSF_STATUS_OK) {
+            nsfLog(pContext, NSF_LOG_WARNING, szFunc, "nsfInitXMLTemplates() failed");
+            return nsfFailInit(pContext, pStatus, nStatus);
+        }
+    }
+
     *pStatus = NSF_STATUS_OK;
     return pContext;
 }
