@@ -95,7 +95,12 @@ std::optional<OpenFailure> checkInputFile(const std::filesystem::path &path) {
     return std::nullopt;
 }
 
-OpenFailure diagnoseOpen(int status, std::span<const ApiFailure> failures) {
+OpenFailure diagnoseOpen(int status, std::span<const ApiFailure> failures, std::span<const std::string> errors) {
+    static const std::string kTemplateHint = "use --templates DIR for the folder holding NSFtemplates, or --no-templates";
+    // Template loading is the last step of an open; its failure is the log's last word.
+    if (!errors.empty() && (errors.back().find("template") != std::string::npos ||
+                            errors.back().find("Template") != std::string::npos))
+        return {OpenProblem::NoTemplates, errors.back() + "; " + kTemplateHint};
     // The last failure that names a known cause explains the open; earlier ones may be side issues.
     for (auto it = failures.rbegin(); it != failures.rend(); ++it)
         if (auto failure = classify(*it))
@@ -108,10 +113,12 @@ OpenFailure diagnoseOpen(int status, std::span<const ApiFailure> failures) {
     case QLSTATUS_NO_TEMPLATES:
     case QLSTATUS_NO_MAIN_TEMPLATE:
     case QLSTATUS_INVALID_TEMPLATE:
-        return {OpenProblem::NoTemplates, "use --templates DIR for the folder holding NSFtemplates, or --no-templates"};
+        return {OpenProblem::NoTemplates, kTemplateHint};
     default:
         break;
     }
+    if (!errors.empty())
+        return {OpenProblem::Other, errors.back()};
     if (!failures.empty())
         return {OpenProblem::Other, failures.back().api + "() failed with Notes status " +
                                         std::to_string(failures.back().status) +

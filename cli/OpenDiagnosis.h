@@ -36,7 +36,8 @@ struct OpenFailure {
 // A pipe or a device is never opened (reading one could block for ever).
 std::optional<OpenFailure> checkInputFile(const std::filesystem::path &path);
 
-// The failure of an open the reader reported with status, from the Notes calls that failed in it.
-OpenFailure diagnoseOpen(int status, std::span<const ApiFailure> failures);
+// The failure of an open the reader reported with status, from the Notes calls that failed in it
+// and the messages of its log's ERROR lines.
+OpenFailure diagnoseOpen(int status, std::span<const ApiFailure> failures, std::span<const std::string> errors = {});
 
 } // namespace tessel::cli

@@ -74,8 +74,9 @@ std::unique_ptr<Session> Session::open(const fs::path &database, const CommonOpt
     if (status != QLSTATUS_OK || !session->container_->isOpen()) {
         const std::string text = session->log_->takeNew();
         const auto failures = parseApiFailures(text);
+        const auto errors = parseErrorMessages(text);
         OpenFailure why = session->container_->error().empty()
-                              ? diagnoseOpen(status, failures)
+                              ? diagnoseOpen(status, failures, errors)
                               : OpenFailure{OpenProblem::Unreadable, session->container_->error()};
         std::string message = "cannot open " + name + ": " + problemName(why.problem);
         if (!why.detail.empty())

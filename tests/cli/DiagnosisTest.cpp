@@ -74,6 +74,20 @@ TEST(DiagnoseOpen, ALaterKnownCauseWinsOverAnEarlierUnknownOne) {
     EXPECT_EQ(diagnoseOpen(4, failures).problem, OpenProblem::NotDatabase);
 }
 
+TEST(DiagnoseOpen, ATemplateFailureIsNamedWithAHint) {
+    const std::vector<std::string> errors{"Note item not found", "Error opening templates dir /x/NSFtemplates"};
+    const OpenFailure failure = diagnoseOpen(4, {}, errors);
+    EXPECT_EQ(failure.problem, OpenProblem::NoTemplates);
+    EXPECT_NE(failure.detail.find("/x/NSFtemplates"), std::string::npos);
+    EXPECT_NE(failure.detail.find("--no-templates"), std::string::npos);
+}
+
+TEST(DiagnoseOpen, AnUnknownFailureQuotesTheLastError) {
+    const std::vector<ApiFailure> failures{{"NSFItemInfo", 0x0222, "Note item not found"}};
+    const std::vector<std::string> errors{"Note item not found", "Something else broke"};
+    EXPECT_EQ(diagnoseOpen(6, failures, errors).detail, "Something else broke");
+}
+
 TEST(CheckInputFile, TellsMissingFoldersAndPipesFromFiles) {
     kit::TempDir dir("tessel cli.diagnosis");
     EXPECT_EQ(checkInputFile(dir / "none.dxl")->problem, OpenProblem::Missing);
