@@ -647,6 +647,45 @@ TEST_F(Tessel, AFailingSubfileIsCountedAndTheRestWritten) {
     EXPECT_EQ(text.out, "5 subfiles, 4 written, 1 failed\n");
 }
 
+TEST_F(Tessel, ExtractWithTheDefaultTemplates) {
+    // What `make demo` runs: default options, so the templates beside the build are used.
+    const fs::path out = dir_ / "out";
+    const RunResult result = run({"extract", sample_.string(), "-o", out.string()});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(result.out, "38 subfiles, 38 written, 0 failed\n");
+    const std::string memo = kit::TempDir::read(out / "mail_ql0.mht");
+    EXPECT_TRUE(memo.starts_with("MIME-Version: 1.0")) << memo.substr(0, 200);
+    EXPECT_NE(memo.find("From: </B>CN=3DAlice Smith/O=3DAcme"), std::string::npos);
+}
+
+TEST_F(Tessel, ListNeedsNoTemplatesButExtractDoes) {
+    fs::create_directories(dir_ / "no templates here");
+    const std::string templates = (dir_ / "no templates here").string();
+    EXPECT_EQ(run({"list", "--templates", templates, sample_.string()}).exitCode, 0);
+    const RunResult result =
+        run({"extract", "--templates", templates, sample_.string(), "-o", (dir_ / "out").string()});
+    EXPECT_EQ(result.exitCode, 3);
+    EXPECT_NE(result.err.find("the mail templates could not be loaded"), std::string::npos) << result.err;
+    EXPECT_NE(result.err.find("--no-templates"), std::string::npos) << result.err;
+    EXPECT_TRUE(fs::is_empty(dir_ / "out"));
+}
+
+TEST_F(Tessel, TheRootEntryCountsButWritesNothing) {
+    const fs::path out = dir_ / "out";
+    const RunResult result =
+        run({"extract", "--root", "--no-templates", "--json", sample_.string(), "-o", out.string()});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    const auto output = lines(result.out);
+    ASSERT_EQ(output.size(), kSampleSubfiles + 2u);
+    const json root = json::parse(output[0]);
+    EXPECT_EQ(root.at("kind"), "folder");
+    EXPECT_TRUE(root.at("path").is_null());
+    EXPECT_EQ(root.at("bytes"), 0);
+    EXPECT_EQ(root.at("status"), 0);
+    EXPECT_EQ(json::parse(output.back()), json::parse(R"({"summary":{"subfiles":39,"written":38,"failed":0}})"));
+    EXPECT_EQ(filesBelow(out).size(), static_cast<size_t>(kSampleSubfiles));
+}
+
 TEST_F(Tessel, SeveralDatabasesRunInWorkers) {
     dir_.copy(work_ / sample_, "in put/other/mail.dxl");
     const fs::path second = "other/mail.dxl";

@@ -147,6 +147,22 @@ TEST(BuildConfig, OptionsWinOverSettingsAndTheFile) {
     EXPECT_EQ(config.get("tessel", "AltSentField"), "Y");
 }
 
+TEST(BuildConfig, EachOptionSetsItsKey) {
+    CommonOptions options;
+    options.pureXml = true;
+    options.tempDir = "/some/where";
+    quillon::Config config;
+    std::string error;
+    ASSERT_TRUE(buildConfig(options, true, config, error));
+    EXPECT_EQ(config.get("tessel", "ExportDXL_PureXML"), "1");
+    EXPECT_EQ(config.get("tessel", "TempDir"), "/some/where");
+    EXPECT_FALSE(config.get("tessel", "ExtractByTemplate").has_value());
+    EXPECT_FALSE(config.get("tessel", "ExtractAllNotes").has_value());
+    quillon::Config withoutTemplates;
+    ASSERT_TRUE(buildConfig(options, false, withoutTemplates, error));
+    EXPECT_EQ(withoutTemplates.get("tessel", "ExtractByTemplate"), "0");
+}
+
 TEST(BuildConfig, RefusesAMalformedSetting) {
     CommonOptions options;
     options.settings = {"nodot"};
