@@ -49,13 +49,14 @@ public:
     DatabaseRun(const ExtractJob &job, ExtractEvents &events, Session &session)
         : job_(job), events_(events), session_(session) {}
 
-    void run() {
+    // Extracts what the job asks for; false (with the line in error) when the catalogue cannot be read.
+    bool run(std::string &error) {
         quillon::Catalogue catalogue(session_.container());
         const auto count = catalogue.count();
         if (!count.ok()) {
-            reportError(job_.database.string() + ": cannot count the subfiles: " + statusText(count.status));
-            events_.opened(0);
-            return;
+            error = "cannot read " + job_.database.string() + ": counting the subfiles failed: " +
+                    statusText(count.status);
+            return false;
         }
         std::vector<CatalogueEntry> entries;
         for (int32_t i = 0; i < count.value; i++) {
@@ -92,6 +93,7 @@ public:
             const auto position = static_cast<size_t>(index);
             events_.subfile(write(entries[position], paths[position]));
         }
+        return true;
     }
 
 private:
@@ -213,7 +215,12 @@ void runExtraction(const ExtractJob &job, ExtractEvents &events) {
         events.finished({false, failure.message});
         return;
     }
-    DatabaseRun(job, events, *session).run();
+    std::string error;
+    if (!DatabaseRun(job, events, *session).run(error)) {
+        reportError(error);
+        events.finished({false, error});
+        return;
+    }
     events.finished({true, ""});
 }
 
