@@ -701,6 +701,21 @@ TEST_F(Tessel, SeveralDatabasesRunInWorkers) {
     EXPECT_EQ(filesBelow(out / "mail").size(), static_cast<size_t>(kSampleSubfiles));
     EXPECT_TRUE(fs::is_empty(out / "broken"));
 
+    // With --json each record names its database, and the summary counts the databases.
+    const RunResult records = run({"extract", "--no-templates", "--jobs", "2", "--json", "--overwrite",
+                                   sample_.string(), second.string(), "-o", out.string()});
+    EXPECT_EQ(records.exitCode, 0) << records.err;
+    std::map<std::string, int> perDatabase;
+    for (const std::string &line : lines(records.out)) {
+        const json record = json::parse(line);
+        if (record.contains("database"))
+            perDatabase[record.at("database").get<std::string>()]++;
+    }
+    EXPECT_EQ(perDatabase, (std::map<std::string, int>{{sample_.string(), kSampleSubfiles},
+                                                       {second.string(), kSampleSubfiles}}));
+    EXPECT_EQ(json::parse(lines(records.out).back()),
+              json::parse(R"({"summary":{"databases":2,"databases_failed":0,"subfiles":76,"written":76,"failed":0}})"));
+
     const RunResult none = run({"extract", "--jobs", "2", broken.string(), (dir_ / "absent.dxl").string(), "-o",
                                 out.string(), "--json"});
     EXPECT_EQ(none.exitCode, 3) << none.err;
