@@ -99,3 +99,11 @@ struct NSFCONTEXT {
     // directory named by the TempDir option belongs to the user and is never removed.
     uint8_t bTempDirCreated;
 };
+
+// Records the subfile an operation works on for the log prefix: its index + 1. The index comes
+// from the host unchecked; the largest int32 has no successor and is shown as 0, as before any
+// subfile.
+inline void nsfSetCurSubFile(NSFCONTEXT *pContext, int32_t nIndex)
+{
+    pContext->curSubFile = nIndex < INT32_MAX ? nIndex + 1 : 0;
+}

@@ -39,12 +39,13 @@ void nsfCopyField(char *pszField, size_t cbField, const char *pszText)
     snprintf(pszField, cbField, "%s", pszText);
 }
 
-} // namespace
-
+// What the log shows in place of a password: never the password itself.
 const char *nsfMaskPassword(const char *pszPassword)
 {
     return (pszPassword == NULL || pszPassword[0] == '\0') ? "(none)" : "********";
 }
+
+} // namespace
 
 // Starts the Notes runtime for this context. Only one reader on the machine starts it at a time.
 int nsfInitNotes(NSFCONTEXT *pContext)

@@ -6,6 +6,7 @@
 #include "nsf/catalogue/images.h"
 #include "nsf/items/buffers.h"
 #include "nsf/base/memory.h"
+#include <notes/notes.h>
 
 namespace tessel::test {
 namespace {

@@ -51,6 +51,11 @@ TEST(FileName8, BaseNameRules) {
         {"C:/notes/data/ab.nsf", "ab"},
         {".hidden", ""},
         {"", ""},
+        // Cut at a character boundary: 8 bytes would end inside the third character.
+        {"/data/\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E\xE3\x83\x86.dxl", "\xE6\x97\xA5\xE6\x9C\xAC"},
+        {"ab\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9.nsf", "ab\xC3\xA9\xC3\xA9\xC3\xA9"},
+        {"abcdefg\xC3\xA9.nsf", "abcdefg"},
+        {"abcdef\xC3\xA9.nsf", "abcdef\xC3\xA9"},
     };
     for (const auto &[pszPath, pszExpected] : cases) {
         char sz[9];
