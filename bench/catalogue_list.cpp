@@ -12,7 +12,7 @@
 //
 // Targets: catalogue bytes per subfile within the record, its array slot and its names (no
 // per-note leftovers); open and list time per note about the same at both sizes (linear cost).
-#include <quillon/host/Allocator.h>
+#include <tessel/kit/TestAllocator.h>
 #include <quillon/host/Catalogue.h>
 #include <quillon/host/Container.h>
 #include <quillon/host/Host.h>

@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <regex>
+
 #include "nsf/os/qlsys.h"
 
 namespace tessel::test {
