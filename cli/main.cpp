@@ -27,11 +27,19 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The plug-in next to this program in a build tree, else the installed one.
+// $TESSEL_PLUGIN; else the plug-in installed beside this program (<prefix>/bin/tessel finds
+// <prefix>/<libdir>/tessel/, wherever the prefix was moved); else the one of the build tree this
+// program was built in; else the configured install location.
 fs::path defaultPluginPath() {
     if (const char *pszPlugin = std::getenv("TESSEL_PLUGIN"); pszPlugin != nullptr && *pszPlugin != '\0')
         return pszPlugin;
     std::error_code ec;
+    fs::path self = fs::read_symlink("/proc/self/exe", ec);
+    if (!ec) {
+        fs::path installed = self.parent_path().parent_path() / TESSEL_PLUGIN_INSTALL_RELATIVE_PATH;
+        if (fs::exists(installed, ec))
+            return installed;
+    }
     fs::path built = TESSEL_PLUGIN_BUILD_PATH;
     if (fs::exists(built, ec))
         return built;
@@ -203,7 +211,9 @@ void addOpenOptions(CLI::App *command, OpenOptions &options) {
     command->add_option("-s,--set", options.settings, "Override one setting: section.key=value")
         ->type_name("SECTION.KEY=VALUE");
     command->add_option("--plugin", options.plugin,
-                        "The plug-in library (default: $TESSEL_PLUGIN or the built one)");
+                        "The plug-in library (default: $TESSEL_PLUGIN, else the one installed beside this "
+                        "program, else the built one; here " +
+                            defaultPluginPath().string() + ")");
     command->add_option("--log-dir", options.logDir,
                         "Directory of the diagnostic log (default: the temp directory)");
     command->add_option("--log-level", options.logLevel,
