@@ -564,14 +564,9 @@ void nsfAddFolder(NSFCONTEXT *pContext, NOTEHANDLE hNote, NOTEID noteId, const c
                 (int)noteId, pContext->cFolders);
         DWORD dwID = 0;
         uint32_t n = 0;
-        for (BOOL bFirst = TRUE; n < dwIDEntries; bFirst = FALSE) {
-            nsfCallAPI(pContext, pszFunc, "IDScan()");
-            BOOL bFound = IDScan(hTable, bFirst, &dwID);
-            nsfRetAPI(pContext, pszFunc, NOERROR);
-            if (!bFound)
-                break;
+        bool bFirst = true;
+        while (n < dwIDEntries && nsfNextNoteID(pContext, pszFunc, hTable, &bFirst, &dwID))
             pFolder->rgdwNoteIDs[n++] = dwID;
-        }
         // The table may hold fewer IDs than it counted; only those read are the folder's.
         pFolder->dwIDEntries = (int32_t)n;
     }

@@ -58,13 +58,7 @@ protected:
         return splitLines(readFile(logPath()));
     }
     // True when some log line ends with the text (the line's prefix names the subfile counts).
-    bool logged(const std::string &text) {
-        for (const auto &line : log()) {
-            if (line.size() >= text.size() && line.compare(line.size() - text.size(), text.size(), text) == 0)
-                return true;
-        }
-        return false;
-    }
+    bool logged(const std::string &text) { return kit::anyLineEndsWith(log(), text); }
     const NSFSUBFILE &sub(int32_t i) const { return *pOpen->subFiles[i]; }
     std::string fileName(int32_t i) const {
         const NSFSUBFILE &s = sub(i);
