@@ -288,7 +288,7 @@ protected:
 };
 
 TEST_F(PluginTest, ExportsExactlyOneSymbol) {
-    std::string command = "nm -D --defined-only '" + std::string(TESSEL_NSF_PLUGIN) + "'";
+    std::string command = "nm -D --defined-only " + kit::shellQuote(TESSEL_NSF_PLUGIN);
     FILE *pipe = popen(command.c_str(), "r");
     ASSERT_NE(pipe, nullptr);
     std::vector<std::string> symbols;

@@ -81,6 +81,17 @@ void ScopedEnv::remember(const std::string &name) {
     saved_[name] = psz != nullptr ? std::optional<std::string>(psz) : std::nullopt;
 }
 
+std::string shellQuote(std::string_view text) {
+    std::string quoted = "'";
+    for (char ch : text) {
+        if (ch == '\'')
+            quoted += "'\\''";
+        else
+            quoted += ch;
+    }
+    return quoted + "'";
+}
+
 std::string readFile(const fs::path &path) {
     std::ifstream in(path, std::ios::binary);
     std::stringstream ss;

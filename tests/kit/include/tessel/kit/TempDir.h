@@ -54,6 +54,9 @@ private:
     std::map<std::string, std::optional<std::string>> saved_;
 };
 
+// A word for /bin/sh: the text in single quotes (a path with blanks or quotes stays one argument).
+std::string shellQuote(std::string_view text);
+
 // Log capture: a log file's lines, without their timestamps when asked.
 std::string readFile(const std::filesystem::path &path);
 std::vector<std::string> splitLines(const std::string &text);
