@@ -202,7 +202,7 @@ protected:
         std::string error;
         reader = quillon::ReaderLibrary::load(TESSEL_NSF_PLUGIN, error);
         ASSERT_NE(reader, nullptr) << error;
-        dbPath = scratch.path() / "view.dxl";
+        dbPath = "view.dxl"; // in the scratch folder, the current one
         std::ofstream(dbPath, std::ios::binary) << treeDatabase().toDxl();
     }
 

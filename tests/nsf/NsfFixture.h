@@ -29,7 +29,8 @@ using kit::stripTimestamps;
 using kit::TempDir;
 
 // A reader context as open allocates it, over a host whose allocator counts every block, writing
-// its log at level ALL (without timestamps) to a file of its own.
+// its log at level ALL (without timestamps) to a file of its own. The test runs in its scratch
+// folder, so inputs placed there are opened by their relative names.
 class NsfTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -38,6 +39,7 @@ protected:
         env.set("QUILLON_TESSEL_LOG_API", "TRUE");
         env.set("QUILLON_TESSEL_LOG_FILE", logPath().string());
         env.unset("QUILLON_TESSEL_LOG_DIR");
+        cwd = std::make_unique<kit::ScopedCurrentPath>(scratch.path());
         quillon::HostOptions options;
         options.allocator = &allocator;
         options.tempDir = (scratch.path() / "base/").string();
@@ -53,6 +55,7 @@ protected:
             nsfLogClose(pContext);
             allocator.release(pContext);
         }
+        cwd.reset();
     }
 
     std::filesystem::path logPath() const { return scratch.path() / "test.log"; }
@@ -64,6 +67,7 @@ protected:
 
     ScopedEnv env;
     TempDir scratch;
+    std::unique_ptr<kit::ScopedCurrentPath> cwd; // the scratch folder, while the test runs
     quillon::TestAllocator allocator;
     std::unique_ptr<quillon::Host> host;
     NSFCONTEXT *pContext = nullptr;

@@ -37,7 +37,8 @@ std::filesystem::path writeDatabase(const std::filesystem::path &dir, const std:
     std::ofstream(dir / "notes.ini") << "[Notes]\n";
     env.set("NOTES_INI", (dir / "notes.ini").string());
     env.set("TMPDIR", dir.string());
-    return path;
+    // Opened by its name from dir, the current folder of the test.
+    return name;
 }
 
 TEST(FileName8, BaseNameRules) {
@@ -311,6 +312,7 @@ TEST_F(PluginTest, HostLoadsThePluginAndOpensAContainer) {
     env.set("QUILLON_TESSEL_LOG_LEVEL", "INFO");
     env.set("QUILLON_TESSEL_LOG_TIMESTAMP", "FALSE");
     env.set("QUILLON_TESSEL_LOG_FILE", logFile.string());
+    kit::ScopedCurrentPath cwd(dir.path());
     auto db = writeDatabase(dir.path(), "sample.dxl", env);
 
     std::string error;

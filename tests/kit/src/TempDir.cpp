@@ -81,6 +81,15 @@ void ScopedEnv::remember(const std::string &name) {
     saved_[name] = psz != nullptr ? std::optional<std::string>(psz) : std::nullopt;
 }
 
+ScopedCurrentPath::ScopedCurrentPath(const fs::path &path) : old_(fs::current_path()) {
+    fs::current_path(path);
+}
+
+ScopedCurrentPath::~ScopedCurrentPath() {
+    std::error_code ec;
+    fs::current_path(old_, ec);
+}
+
 std::string shellQuote(std::string_view text) {
     std::string quoted = "'";
     for (char ch : text) {

@@ -54,6 +54,20 @@ private:
     std::map<std::string, std::optional<std::string>> saved_;
 };
 
+// Makes a directory the current one for the life of the object. Tests that check names derived
+// from an input path (its base name stops at the path's first dot) open the input by a relative
+// path in their own folder, so that no dot in the temporary directory's path can reach the name.
+class ScopedCurrentPath {
+public:
+    explicit ScopedCurrentPath(const std::filesystem::path &path);
+    ~ScopedCurrentPath();
+    ScopedCurrentPath(const ScopedCurrentPath &) = delete;
+    ScopedCurrentPath &operator=(const ScopedCurrentPath &) = delete;
+
+private:
+    std::filesystem::path old_;
+};
+
 // A word for /bin/sh: the text in single quotes (a path with blanks or quotes stays one argument).
 std::string shellQuote(std::string_view text);
 
