@@ -47,8 +47,10 @@ void nsfInitOptions(NSFCONTEXT *pContext)
     // already ends in one.
     char szTempDir[NSF_PATH_SIZE];
     if (nsfGetOption(pContext, "TempDir", szTempDir, sizeof(szTempDir))) {
-        szTempDir[NSF_PATH_SIZE - 2] = '\0';
-        snprintf(pContext->szTempDir, sizeof(pContext->szTempDir), "%s%c", szTempDir, QLSYS_PATH_SEPARATOR);
+        size_t cch = strnlen(szTempDir, NSF_PATH_SIZE - 2);
+        memcpy(pContext->szTempDir, szTempDir, cch);
+        pContext->szTempDir[cch] = QLSYS_PATH_SEPARATOR;
+        pContext->szTempDir[cch + 1] = '\0';
         pContext->bTempDirCreated = 0;
         nsfLog(pContext, NSF_LOG_INFO, szFunc, "szTempDir...");
         nsfLog(pContext, NSF_LOG_INFO, szFunc, pContext->szTempDir);
