@@ -14,7 +14,7 @@
 // per-note leftovers); open and list time per note about the same at both sizes (linear cost).
 #include "BenchSupport.h"
 
-#include <quillon/host/Allocator.h>
+#include <tessel/kit/TestAllocator.h>
 #include <quillon/host/Catalogue.h>
 #include <quillon/host/Container.h>
 #include <quillon/host/Host.h>

@@ -11,10 +11,19 @@ namespace fs = std::filesystem;
 
 std::string statusText(int status) { return quillon::statusName(status) + " (" + std::to_string(status) + ")"; }
 
+// $TESSEL_PLUGIN; else the plug-in installed beside this program (<prefix>/bin/tessel finds
+// <prefix>/<libdir>/tessel/, wherever the prefix was moved); else the one of the build tree this
+// program was built in; else the configured install location.
 fs::path defaultPluginPath() {
     if (const char *pszPlugin = std::getenv("TESSEL_PLUGIN"); pszPlugin != nullptr && *pszPlugin != '\0')
         return pszPlugin;
     std::error_code ec;
+    fs::path self = fs::read_symlink("/proc/self/exe", ec);
+    if (!ec) {
+        fs::path installed = self.parent_path().parent_path() / TESSEL_PLUGIN_INSTALL_RELATIVE_PATH;
+        if (fs::exists(installed, ec))
+            return installed;
+    }
     fs::path built = TESSEL_PLUGIN_BUILD_PATH;
     if (fs::exists(built, ec))
         return built;

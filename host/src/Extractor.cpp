@@ -51,7 +51,7 @@ int Extractor::extract(int32_t index, const std::filesystem::path &path, uint32_
 }
 
 int Extractor::extract(int32_t index, std::string &output, uint32_t flags) const {
-    MemoryIOObject memory;
+    StringIOObject memory;
     const int status = extract(index, memory.get(), flags);
     output = memory.data();
     return status;
@@ -69,7 +69,7 @@ int Extractor::extractEx(int32_t index, const std::filesystem::path &path, uint3
     }
     // Several entries open the output again one after the other; a file object truncates at each
     // open, so the entries are gathered in memory and written once.
-    MemoryIOObject memory(path.string());
+    StringIOObject memory(path.string());
     const int status = extractEx(index, memory.get(), flags, extra);
     if (memory.openCount() == 0)
         return status;
@@ -87,7 +87,7 @@ int Extractor::extractEx(int32_t index, const std::filesystem::path &path, uint3
 
 int Extractor::extractEx(int32_t index, std::string &output, uint32_t flags,
                          const QLExtraSubFileInfo *extra) const {
-    MemoryIOObject memory;
+    StringIOObject memory;
     const int status = extractEx(index, memory.get(), flags, extra);
     output = memory.data();
     return status;

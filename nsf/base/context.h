@@ -102,3 +102,11 @@ struct NSFCONTEXT {
     // Set by the item scan when a name could not be kept, so that the list is not taken for whole.
     uint8_t bItemNamesIncomplete;
 };
+
+// Records the subfile an operation works on for the log prefix: its index + 1. The index comes
+// from the host unchecked; the largest int32 has no successor and is shown as 0, as before any
+// subfile.
+inline void nsfSetCurSubFile(NSFCONTEXT *pContext, int32_t nIndex)
+{
+    pContext->curSubFile = nIndex < INT32_MAX ? nIndex + 1 : 0;
+}

@@ -6,15 +6,13 @@
 #include "nsf/diag/trace.h"
 #include "nsf/items/buffers.h"
 #include "nsf/items/itemdata.h"
+#include "nsf/items/note.h"
 #include <notes/notes.h>
 #include "nsf/base/context.h"
 #include "nsf/base/memory.h"
 #include "nsf/base/status.h"
 
 namespace {
-
-// Opening flags that keep MIME items raw, as every note of the catalogue is opened.
-const DWORD dwOpenRawMIME = 0x03000000;
 
 // Slots added to a full picture array, and the first size of an array made when the picture
 // search found nothing (template pictures still need room then).
@@ -60,18 +58,6 @@ void nsfCopyCut(char *pszTo, const char *pszFrom, size_t cchMax)
 }
 
 } // namespace
-
-STATUS LNCALLBACK nsfSearchCB2(void *pvContext, SEARCH_MATCH *pMatch, ITEM_TABLE *)
-{
-    static const char szFunc[] = "nsfSearchCB2()";
-    NSFCONTEXT *pContext = (NSFCONTEXT *)pvContext;
-    nsfRetAPI(pContext, szFunc, NOERROR);
-    nsfCallAPI(pContext, szFunc, "IDInsert()");
-    STATUS status = IDInsert(pContext->hIDTable, pMatch->ID.NoteID, NULL);
-    nsfRetAPI(pContext, szFunc, status);
-    nsfCallAPI(pContext, szFunc, "NSFSearch()");
-    return status;
-}
 
 int nsfNewImage(NSFCONTEXT *pContext)
 {
@@ -149,10 +135,7 @@ namespace {
 // The part of nsfGetNoteImage that runs while the note is open.
 int nsfReadNoteImage(NSFCONTEXT *pContext, NOTEHANDLE hNote, DWORD dwNoteID, const char *pszFunc)
 {
-    nsfCallAPI(pContext, pszFunc, "NSFItemIsPresent()");
-    BOOL bHasData = NSFItemIsPresent(hNote, "$ImageData", (WORD)strlen("$ImageData"));
-    nsfRetAPI(pContext, pszFunc, NOERROR);
-    if (!bHasData)
+    if (!nsfItemIsPresent(pContext, hNote, "$ImageData", pszFunc))
         return NSF_STATUS_OK;
 
     int nStatus = nsfGetItemData(pContext, hNote, "$TITLE", NSF_DATA_TEXT, NULL);
@@ -197,7 +180,9 @@ int nsfReadNoteImage(NSFCONTEXT *pContext, NOTEHANDLE hNote, DWORD dwNoteID, con
     memcpy(pImage->szTitle, szTitle, sizeof(szTitle));
     memcpy(pImage->szLinkName, szLinkName, sizeof(szLinkName));
 
-    nStatus = nsfGetItemData(pContext, hNote, "$ImageData", NSF_DATA_IMAGE, pImage);
+    NSFIMAGEDATA target = {pImage->wImageType, pImage->pBuffer};
+    nStatus = nsfGetItemData(pContext, hNote, "$ImageData", NSF_DATA_IMAGE, &target);
+    pImage->wImageType = target.wImageType;
     if (nStatus != NSF_STATUS_OK) {
         nsfLog(pContext, NSF_LOG_DIAG, pszFunc, "nsfGetItemData() failed");
         return nStatus;
@@ -214,17 +199,11 @@ int nsfGetNoteImage(NSFCONTEXT *pContext, DWORD dwNoteID)
     static const char szFunc[] = "nsfGetNoteImage()";
     nsfLogf(pContext, NSF_LOG_DIAG, szFunc, "Getting note image, dwNoteID %d", (int)dwNoteID);
     NOTEHANDLE hNote = NULLHANDLE;
-    nsfCallAPI(pContext, szFunc, "NSFNoteOpenExt()");
-    STATUS status = NSFNoteOpenExt(pContext->hDB, dwNoteID, dwOpenRawMIME, &hNote);
-    int nStatus = nsfRetAPI(pContext, szFunc, status);
-    if (status != NOERROR)
-        return nStatus != NSF_STATUS_OK ? nStatus : NSF_STATUS_INTERNAL;
-
+    int nStatus = nsfOpenNote(pContext, szFunc, dwNoteID, &hNote);
+    if (nStatus != NSF_STATUS_OK)
+        return nStatus;
     nStatus = nsfReadNoteImage(pContext, hNote, dwNoteID, szFunc);
-
-    nsfCallAPI(pContext, szFunc, "NSFNoteClose()");
-    status = NSFNoteClose(hNote);
-    int nCloseStatus = nsfRetAPI(pContext, szFunc, status);
+    int nCloseStatus = nsfCloseNote(pContext, szFunc, hNote);
     return nStatus != NSF_STATUS_OK ? nStatus : nCloseStatus;
 }
 
@@ -232,11 +211,8 @@ int nsfInitImages(NSFCONTEXT *pContext)
 {
     static const char szFunc[] = "nsfInitImages()";
     nsfLog(pContext, NSF_LOG_INFO, szFunc, "Searching for notes (for images)...");
-    nsfCallAPI(pContext, szFunc, "NSFSearch()");
-    STATUS status =
-        NSFSearch(pContext->hDB, NULLHANDLE, NULL, 0, NOTE_CLASS_FORM, NULL, nsfSearchCB2, pContext, NULL);
-    nsfRetAPI(pContext, szFunc, status);
-    if (status == NOERROR) {
+    // Every form-class note goes into the table; which of them hold a picture is seen later.
+    if (nsfSearchNoteIDs(pContext, szFunc, NOTE_CLASS_FORM, false, pContext->hIDTable) == NSF_STATUS_OK) {
         nsfLog(pContext, NSF_LOG_DIAG, szFunc, "Search for notes (for images) done");
         nsfCallAPI(pContext, szFunc, "IDEntries()");
         pContext->dwIDEntries = IDEntries(pContext->hIDTable);
@@ -245,12 +221,8 @@ int nsfInitImages(NSFCONTEXT *pContext)
         nsfLog(pContext, NSF_LOG_INFO, szFunc, "Getting images from notes...");
 
         DWORD dwNoteID = 0;
-        for (BOOL bFirst = TRUE;; bFirst = FALSE) {
-            nsfCallAPI(pContext, szFunc, "IDScan()");
-            BOOL bFound = IDScan(pContext->hIDTable, bFirst, &dwNoteID);
-            nsfRetAPI(pContext, szFunc, NOERROR);
-            if (!bFound)
-                break;
+        bool bFirst = true;
+        while (nsfNextNoteID(pContext, szFunc, pContext->hIDTable, &bFirst, &dwNoteID)) {
             if (nsfGetNoteImage(pContext, dwNoteID) != NSF_STATUS_OK)
                 nsfLog(pContext, NSF_LOG_WARNING, szFunc, "nsfGetNoteImage() failed");
         }
@@ -265,6 +237,6 @@ int nsfInitImages(NSFCONTEXT *pContext)
 
     nsfLog(pContext, NSF_LOG_DIAG, szFunc, "Deleting ID table...");
     nsfCallAPI(pContext, szFunc, "IDDeleteAll()");
-    status = IDDeleteAll(pContext->hIDTable);
+    STATUS status = IDDeleteAll(pContext->hIDTable);
     return nsfRetAPI(pContext, szFunc, status);
 }

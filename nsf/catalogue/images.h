@@ -4,7 +4,6 @@
 #include <stdint.h>
 
 #include <notes/global.h>
-#include <notes/nsfsearc.h>
 
 struct NSFBUFFER;
 struct NSFCONTEXT;
@@ -22,8 +21,6 @@ struct NSFIMAGE {
 // Loads every image resource of the database into the picture catalogue. Borrows the context's
 // ID table, which it leaves empty. A failed search leaves the catalogue empty and is not reported.
 int nsfInitImages(NSFCONTEXT *pContext);
-// The NSFSearch action routine of the picture search: gathers every form-class note.
-STATUS LNCALLBACK nsfSearchCB2(void *pvContext, SEARCH_MATCH *pMatch, ITEM_TABLE *pSummary);
 // Adds the note as a picture when it has "$ImageData" and a title; 0 also when it is no picture.
 int nsfGetNoteImage(NSFCONTEXT *pContext, DWORD dwNoteID);
 // Appends a zeroed picture record with a work buffer of its own (no block yet); the caller takes

@@ -138,7 +138,7 @@ int nsfGetMainFileInfo(NSFCONTEXT *pContext, const NSFSUBFILE *pSubFile, QLSubFi
     return NSF_STATUS_OK;
 }
 
-int nsfGetAttachInfo(NSFCONTEXT *pContext, const NSFSUBFILE *pSubFile, QLSubFileInfo *pSubFileInfo,
+static int nsfGetAttachInfo(NSFCONTEXT *pContext, const NSFSUBFILE *pSubFile, QLSubFileInfo *pSubFileInfo,
                      QLAllocator *pAllocator)
 {
     static const char szFunc[] = "nsfGetAttachInfo()";
@@ -161,7 +161,7 @@ int nsfGetAttachInfo(NSFCONTEXT *pContext, const NSFSUBFILE *pSubFile, QLSubFile
     return NSF_STATUS_OK;
 }
 
-int nsfGetFolderInfo(NSFCONTEXT *pContext, const NSFSUBFILE *pSubFile, QLSubFileInfo *pSubFileInfo,
+static int nsfGetFolderInfo(NSFCONTEXT *pContext, const NSFSUBFILE *pSubFile, QLSubFileInfo *pSubFileInfo,
                      QLAllocator *pAllocator)
 {
     static const char szFunc[] = "nsfGetFolderInfo()";
@@ -176,7 +176,7 @@ int QLAPI nsfGetSubFileInfo(void *pvContext, int32_t nIndex, QLSubFileInfo *pSub
     NSFCONTEXT *pContext = (NSFCONTEXT *)pvContext;
     if (pContext == NULL || pSubFileInfo == NULL || pRequest == NULL || pRequest->pAllocator == NULL)
         return NSF_STATUS_BAD_ARGUMENT;
-    pContext->curSubFile = (int32_t)((uint32_t)nIndex + 1u); // wraps instead of overflowing for INT32_MAX
+    nsfSetCurSubFile(pContext, nIndex);
     nsfLogf(pContext, NSF_LOG_INFO, szFunc, "nIndex %d 0x%X", nIndex, (unsigned)nIndex);
     if (nIndex < 0 || nIndex >= pContext->numSubFiles) {
         nsfLogf(pContext, NSF_LOG_ERROR, szFunc, "Invalid subfile index %d (# subfiles %d)", nIndex,

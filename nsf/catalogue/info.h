@@ -15,10 +15,7 @@ int QLAPI nsfGetContainerInfo(void *pvContext, QLMainFileInfo *pMainFileInfo, QL
 int QLAPI nsfGetSubFileInfo(void *pvContext, int32_t nIndex, QLSubFileInfo *pSubFileInfo,
                             QLRequest *pRequest);
 
-// The kinds' parts of nsfGetSubFileInfo.
+// The part of nsfGetSubFileInfo for a note.
 int nsfGetMainFileInfo(NSFCONTEXT *pContext, const NSFSUBFILE *pSubFile, QLSubFileInfo *pSubFileInfo,
                        QLAllocator *pAllocator);
-int nsfGetAttachInfo(NSFCONTEXT *pContext, const NSFSUBFILE *pSubFile, QLSubFileInfo *pSubFileInfo,
-                     QLAllocator *pAllocator);
-int nsfGetFolderInfo(NSFCONTEXT *pContext, const NSFSUBFILE *pSubFile, QLSubFileInfo *pSubFileInfo,
-                     QLAllocator *pAllocator);
+

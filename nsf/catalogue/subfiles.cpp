@@ -8,15 +8,13 @@
 #include "nsf/items/buffers.h"
 #include "nsf/items/convert.h"
 #include "nsf/items/itemdata.h"
+#include "nsf/items/note.h"
 #include <notes/notes.h>
 #include "nsf/base/context.h"
 #include "nsf/base/memory.h"
 #include "nsf/base/status.h"
 
 namespace {
-
-// Opening flags that keep MIME items raw, as a mail reader needs them.
-const DWORD dwOpenRawMIME = 0x03000000;
 
 // Note classes of the note search without the option ExtractAllNotes: documents and views.
 const WORD wSearchClasses = NOTE_CLASS_DOCUMENT | NOTE_CLASS_VIEW;
@@ -90,35 +88,21 @@ int nsfGetMailLogo(NSFCONTEXT *pContext, NOTEHANDLE hNote, NSFSUBFILE *pSubFile,
 // logged and the walk goes on, so that it costs only its own record; the first failure is returned.
 int nsfGetNoteAttachments(NSFCONTEXT *pContext, NOTEHANDLE hNote, DWORD dwNoteID, const char *pszFunc)
 {
-    static const char szFileItem[] = "$FILE";
-    const WORD cbFileItem = (WORD)(sizeof(szFileItem) - 1);
     int nFirstFailure = NSF_STATUS_OK;
-    BLOCKID bhItem;
-    memset(&bhItem, 0, sizeof(bhItem));
-    for (int32_t nFileItem = 1; nFileItem < 0x7FFFFFFF; nFileItem++) {
-        WORD wType = 0;
-        BLOCKID bhValue;
-        DWORD dwValueLen = 0;
-        STATUS status;
-        if (nFileItem == 1) {
-            nsfCallAPI(pContext, pszFunc, "NSFItemInfo()");
-            status = NSFItemInfo(hNote, szFileItem, cbFileItem, &bhItem, &wType, &bhValue, &dwValueLen);
-        } else {
-            nsfCallAPI(pContext, pszFunc, "NSFItemInfoNext()");
-            status = NSFItemInfoNext(hNote, bhItem, szFileItem, cbFileItem, &bhItem, &wType, &bhValue,
-                                     &dwValueLen);
-        }
-        int nStatus = nsfRetAPI(pContext, pszFunc, status);
-        if (ERR(status) == ERR_ITEM_NOT_FOUND)
+    NSFITEMWALK walk;
+    nsfBeginItemWalk(&walk, hNote, "$FILE");
+    for (;;) {
+        bool bFound = false;
+        int nStatus = nsfNextItem(pContext, pszFunc, &walk, &bFound);
+        if (nStatus != NSF_STATUS_OK)
+            return nStatus;
+        if (!bFound)
             break;
-        if (status != NOERROR)
-            return nStatus != NSF_STATUS_OK ? nStatus : NSF_STATUS_INTERNAL;
-
-        nsfLogf(pContext, NSF_LOG_DIAG, pszFunc, "wValueDataType 0x%x (%s, %s)", wType,
-                nsfGetValueClassName(wType), nsfGetItemTypeName(wType));
-        if (wType != TYPE_OBJECT)
+        nsfLogf(pContext, NSF_LOG_DIAG, pszFunc, "wValueDataType 0x%x (%s, %s)", walk.wType,
+                nsfGetValueClassName(walk.wType), nsfGetItemTypeName(walk.wType));
+        if (walk.wType != TYPE_OBJECT)
             continue;
-        nStatus = nsfGetAttachSubfile(pContext, dwNoteID, nFileItem, bhItem, bhValue, dwValueLen);
+        nStatus = nsfGetAttachSubfile(pContext, dwNoteID, walk.cItems, walk.bhItem, walk.bhValue, walk.dwValueLen);
         if (nStatus != NSF_STATUS_OK) {
             nsfLog(pContext, NSF_LOG_WARNING, pszFunc, "nsfGetAttachSubfile() failed");
             if (nFirstFailure == NSF_STATUS_OK)
@@ -475,11 +459,9 @@ int nsfGetNoteSubfiles(NSFCONTEXT *pContext, DWORD dwNoteID)
     static const char szFunc[] = "nsfGetNoteSubfiles()";
     nsfLogf(pContext, NSF_LOG_DIAG, szFunc, "Getting note subfiles, dwNoteID %d", (int)dwNoteID);
     NOTEHANDLE hNote = NULLHANDLE;
-    nsfCallAPI(pContext, szFunc, "NSFNoteOpenExt()");
-    STATUS status = NSFNoteOpenExt(pContext->hDB, dwNoteID, dwOpenRawMIME, &hNote);
-    int nStatus = nsfRetAPI(pContext, szFunc, status);
-    if (status != NOERROR)
-        return nStatus != NSF_STATUS_OK ? nStatus : NSF_STATUS_INTERNAL;
+    int nStatus = nsfOpenNote(pContext, szFunc, dwNoteID, &hNote);
+    if (nStatus != NSF_STATUS_OK)
+        return nStatus;
 
     bool bIsSubfile = false;
     nStatus = nsfGetNoteSubfile(pContext, hNote, dwNoteID, &bIsSubfile);
@@ -487,40 +469,13 @@ int nsfGetNoteSubfiles(NSFCONTEXT *pContext, DWORD dwNoteID)
         nsfLog(pContext, NSF_LOG_WARNING, szFunc, "nsfGetNoteSubfile() failed");
     } else if (bIsSubfile && !pContext->bExportDXL) {
         // A DXL rendering carries the attachments inside the note, so they are listed only otherwise.
-        ENCRYPTION_KEY key;
-        nsfCallAPI(pContext, szFunc, "NSFNoteDecrypt()");
-        status = NSFNoteDecrypt(hNote, 0, &key);
-        nStatus = nsfRetAPI(pContext, szFunc, status);
+        nStatus = nsfDecryptNote(pContext, szFunc, hNote, NULL);
         if (nStatus == NSF_STATUS_OK)
             nStatus = nsfGetNoteAttachments(pContext, hNote, dwNoteID, szFunc);
     }
 
-    nsfCallAPI(pContext, szFunc, "NSFNoteClose()");
-    status = NSFNoteClose(hNote);
-    int nCloseStatus = nsfRetAPI(pContext, szFunc, status);
+    int nCloseStatus = nsfCloseNote(pContext, szFunc, hNote);
     return nStatus != NSF_STATUS_OK ? nStatus : nCloseStatus;
-}
-
-STATUS LNCALLBACK nsfSearchCB(void *pvContext, SEARCH_MATCH *pMatch, ITEM_TABLE *)
-{
-    static const char szFunc[] = "nsfSearchCB()";
-    NSFCONTEXT *pContext = (NSFCONTEXT *)pvContext;
-    nsfRetAPI(pContext, szFunc, NOERROR);
-    STATUS status = NOERROR;
-    NOTEID noteId = pMatch->ID.NoteID;
-    if (!pContext->bExtractAllNotes && pMatch->NoteClass != NOTE_CLASS_DOCUMENT) {
-        nsfLogf(pContext, NSF_LOG_DIAG, szFunc, "Skipping non-document note, dwNoteID %d", (int)noteId);
-    } else {
-        BOOL bInserted = FALSE;
-        nsfCallAPI(pContext, szFunc, "IDInsert()");
-        status = IDInsert(pContext->hIDTable, noteId, &bInserted);
-        nsfRetAPI(pContext, szFunc, status);
-        if (status == NOERROR && bInserted)
-            nsfLogf(pContext, NSF_LOG_DIAG, szFunc, "Inserted note, dwNoteID %d, wNoteClass 0x%x (%s)",
-                    (int)noteId, pMatch->NoteClass, nsfGetNoteClassName(pMatch->NoteClass));
-    }
-    nsfCallAPI(pContext, szFunc, "NSFSearch()");
-    return status;
 }
 
 namespace {
@@ -539,12 +494,11 @@ int nsfFillCatalogue(NSFCONTEXT *pContext, const char *pszFunc)
 
     nsfLog(pContext, NSF_LOG_INFO, pszFunc, "Searching for notes...");
     WORD wClassMask = pContext->bExtractAllNotes ? NOTE_CLASS_ALL : wSearchClasses;
-    nsfCallAPI(pContext, pszFunc, "NSFSearch()");
-    STATUS status =
-        NSFSearch(pContext->hDB, NULLHANDLE, NULL, 0, wClassMask, NULL, nsfSearchCB, pContext, NULL);
-    nsfRetAPI(pContext, pszFunc, status);
-    if (status != NOERROR)
-        return NSF_STATUS_ACCESS_FAILED;
+    // Without the option only documents become subfiles; the views the search also matches are
+    // skipped as they come.
+    nStatus = nsfSearchNoteIDs(pContext, pszFunc, wClassMask, !pContext->bExtractAllNotes, pContext->hIDTable);
+    if (nStatus != NSF_STATUS_OK)
+        return nStatus;
     nsfLog(pContext, NSF_LOG_DIAG, pszFunc, "Search for notes done");
     nsfCallAPI(pContext, pszFunc, "IDEntries()");
     pContext->dwIDEntries = IDEntries(pContext->hIDTable);
@@ -567,12 +521,8 @@ int nsfFillCatalogue(NSFCONTEXT *pContext, const char *pszFunc)
     }
 
     DWORD dwNoteID = 0;
-    for (BOOL bFirst = TRUE;; bFirst = FALSE) {
-        nsfCallAPI(pContext, pszFunc, "IDScan()");
-        BOOL bFound = IDScan(pContext->hIDTable, bFirst, &dwNoteID);
-        nsfRetAPI(pContext, pszFunc, NOERROR);
-        if (!bFound)
-            break;
+    bool bFirst = true;
+    while (nsfNextNoteID(pContext, pszFunc, pContext->hIDTable, &bFirst, &dwNoteID)) {
         if (nsfGetNoteSubfiles(pContext, dwNoteID) != NSF_STATUS_OK)
             nsfLog(pContext, NSF_LOG_WARNING, pszFunc, "nsfGetNoteSubfiles() failed");
     }

@@ -4,7 +4,6 @@
 #include <stdint.h>
 
 #include <notes/global.h>
-#include <notes/nsfsearc.h>
 #include <notes/pool.h>
 #include <quillon/quillon.h>
 
@@ -34,8 +33,6 @@ struct NSFSUBFILE {
 // note's record followed by its attachments, after a root record when CNVO_CREATEROOTDIR is set.
 // A note that cannot be read costs only its own records.
 int nsfInitSubfiles(NSFCONTEXT *pContext);
-// The NSFSearch action routine of the note search: gathers the note IDs to look at.
-STATUS LNCALLBACK nsfSearchCB(void *pvContext, SEARCH_MATCH *pMatch, ITEM_TABLE *pSummary);
 // Adds the note's record, when the note is a subfile, and its attachments.
 int nsfGetNoteSubfiles(NSFCONTEXT *pContext, DWORD dwNoteID);
 // Classifies an open note and adds its record when it is a subfile; *pbIsSubfile tells which.

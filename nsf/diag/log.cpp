@@ -13,6 +13,18 @@ namespace {
 const char *const rgszLevelLabels[] = {"NONE", "NONE", "NOTES_API", "ERROR", "WARNING",
                                        "INFO", "DIAG", "DEBUG",     "DUMP",  "ALL"};
 
+// Writes a text with its control characters escaped as \xNN, so that a value from the database
+// (a name with a line feed in it) cannot start a line of its own.
+void nsfLogText(FILE *pFile, const char *pszText)
+{
+    for (const unsigned char *pch = (const unsigned char *)pszText; *pch != '\0'; pch++) {
+        if (*pch < 0x20 || *pch == 0x7F)
+            fprintf(pFile, "\\x%02x", *pch);
+        else
+            fputc(*pch, pFile);
+    }
+}
+
 bool nsfLogWanted(const NSFCONTEXT *pContext, int nLevel)
 {
     return nLevel >= NSF_LOG_NOTES_API && nLevel <= pContext->logLevel && pContext->logFile != NULL;
@@ -64,7 +76,8 @@ void nsfLogOpen(NSFCONTEXT *pContext)
 
     char szPath[NSF_PATH_SIZE] = "";
     const char *pszFile = nsfGetEnv("QUILLON_TESSEL_LOG_FILE");
-    if (pszFile != NULL && pszFile[0] != '\0') {
+    bool bNamedByUser = pszFile != NULL && pszFile[0] != '\0';
+    if (bNamedByUser) {
         snprintf(szPath, sizeof(szPath), "%s", pszFile);
     } else {
         const char *pszDir = nsfGetEnv("QUILLON_TESSEL_LOG_DIR");
@@ -84,7 +97,7 @@ void nsfLogOpen(NSFCONTEXT *pContext)
             snprintf(szPath, sizeof(szPath), "%s", szName);
     }
 
-    pContext->logFile = qlsys_fopen_stdio(szPath, "a+");
+    pContext->logFile = qlsys_fopen_log(szPath, bNamedByUser ? 1 : 0);
     if (pContext->logFile == NULL)
         pContext->logLevel = NSF_LOG_NONE;
 }
@@ -94,7 +107,8 @@ void nsfLog(NSFCONTEXT *pContext, int nLevel, const char *pszFunc, const char *p
     if (!nsfLogWanted(pContext, nLevel) || pszMessage == NULL)
         return;
     if (pszFunc == NULL) {
-        fprintf(pContext->logFile, "%s\n", pszMessage);
+        nsfLogText(pContext->logFile, pszMessage);
+        fputc('\n', pContext->logFile);
     } else {
         char szTimestamp[32] = "";
         if (pContext->bLogTimestamp) {
@@ -103,8 +117,10 @@ void nsfLog(NSFCONTEXT *pContext, int nLevel, const char *pszFunc, const char *p
             snprintf(szTimestamp, sizeof(szTimestamp), "%04d-%02d-%02d %02d:%02d:%02d:%03d ", t.nYear,
                      t.nMonth, t.nDay, t.nHour, t.nMinute, t.nSecond, t.nMillisecond);
         }
-        fprintf(pContext->logFile, "%s[%d/%d] %s %s: %s\n", szTimestamp, pContext->curSubFile,
-                pContext->numSubFiles, rgszLevelLabels[nLevel], pszFunc, pszMessage);
+        fprintf(pContext->logFile, "%s[%d/%d] %s %s: ", szTimestamp, pContext->curSubFile,
+                pContext->numSubFiles, rgszLevelLabels[nLevel], pszFunc);
+        nsfLogText(pContext->logFile, pszMessage);
+        fputc('\n', pContext->logFile);
     }
     fflush(pContext->logFile);
 }

@@ -47,7 +47,8 @@ int nsfDaysInMonth(int nMonth, int nYear)
     case 11:
         return 30;
     case 2:
-        return (nYear % 4 == 0 && nYear % 100 != 0) ? 29 : 28;
+        // Gregorian: every fourth year, except centuries not divisible by 400.
+        return (nYear % 4 == 0 && (nYear % 100 != 0 || nYear % 400 == 0)) ? 29 : 28;
     default:
         return 31;
     }
@@ -313,11 +314,17 @@ int nsfConvertUTF8toHTML(NSFCONTEXT *pContext)
     if (pIn->ucbData == 0)
         return NSF_STATUS_OK;
 
-    // Room for what the escaping really produces: a text full of "<" grows fourfold, and a line
-    // break becomes "<BR>" and CR LF.
+    // Room for what the walk below really writes: a text full of "<" grows fourfold, a line break
+    // becomes "<BR>" and CR LF, and a lead byte takes the byte after it along whatever that is.
     uint32_t ucbNeeded = 0;
     for (uint32_t i = 0; i < pIn->ucbData; i++) {
-        switch (pIn->rgbData[i]) {
+        uint8_t b = pIn->rgbData[i];
+        if (pHAPI->fpIsLeadByte(pHAPI, b, QLCharset_UTF8)) {
+            ucbNeeded = nsfSatAdd(ucbNeeded, i + 1 < pIn->ucbData ? 2 : 1);
+            i++;
+            continue;
+        }
+        switch (b) {
         case '\n':
             ucbNeeded = nsfSatAdd(ucbNeeded, 6);
             break;

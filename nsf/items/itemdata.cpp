@@ -2,11 +2,11 @@
 
 #include <string.h>
 
-#include "nsf/catalogue/images.h"
 #include "nsf/diag/log.h"
 #include "nsf/diag/trace.h"
 #include "nsf/items/buffers.h"
 #include "nsf/items/convert.h"
+#include "nsf/items/note.h"
 #include <notes/notes.h>
 #include "nsf/base/context.h"
 #include "nsf/base/memory.h"
@@ -197,8 +197,9 @@ WORD nsfReadWord(const uint8_t *pb)
 
 } // namespace
 
-STATUS LNCALLBACK nsfEnumCompositeBufferCB(char *pRecord, WORD wRecordType, DWORD dwRecordLength,
-                                           void *pvContext)
+// The action routine of EnumCompositeBuffer; always lets the enumeration go on.
+static STATUS LNCALLBACK nsfEnumCompositeBufferCB(char *pRecord, WORD wRecordType, DWORD dwRecordLength,
+                                                  void *pvContext)
 {
     static const char szFunc[] = "nsfEnumCompositeBufferCB()";
     NSFCONTEXT *pContext = (NSFCONTEXT *)pvContext;
@@ -217,7 +218,7 @@ STATUS LNCALLBACK nsfEnumCompositeBufferCB(char *pRecord, WORD wRecordType, DWOR
             pCDR->rgbData[pCDR->ucbData] = 0;
         }
     } else if (pContext->eEnumData == NSF_DATA_IMAGE) {
-        NSFIMAGE *pImage = (NSFIMAGE *)pContext->pvEnumData;
+        NSFIMAGEDATA *pImage = (NSFIMAGEDATA *)pContext->pvEnumData;
         if (pImage != NULL && pImage->pBuffer != NULL) {
             if (wRecordType == SIG_CD_IMAGEHEADER && dwRecordLength >= 8) {
                 pImage->wImageType = nsfReadWord(pb + 6);
@@ -323,32 +324,36 @@ bool nsfReadFileObject(NSFCONTEXT *pContext, const uint8_t *pbValue, uint32_t cb
 
 bool nsfItemIsPresent(NSFCONTEXT *pContext, NOTEHANDLE hNote, const char *pszName, const char *pszCaller)
 {
+    // A zero-length name would make the API report any item as present.
+    if (pszName[0] == '\0')
+        return false;
     nsfCallAPI(pContext, pszCaller, "NSFItemIsPresent()");
     bool bPresent = NSFItemIsPresent(hNote, pszName, (WORD)strnlen(pszName, 0xFFFF));
     nsfRetAPI(pContext, pszCaller, NOERROR);
     return bPresent;
 }
 
-int nsfGetItemData(NSFCONTEXT *pContext, NOTEHANDLE hNote, const char *pszItemName, int32_t eData,
-                   void *pvData)
-{
-    static const char szFunc[] = "nsfGetItemData()";
-    nsfLogf(pContext, NSF_LOG_DEBUG, szFunc, "Getting item data, pszItemName %s, eData NSF_DATA_%s",
-            pszItemName, nsfDataName(eData));
+namespace {
 
+// The most text one NSFItemConvertValueToText call can return: its buffer length is 16 bits.
+const uint32_t ucbMaxValueText = 0xFFFF;
+
+// Empties the buffers of a read and, for NSF_DATA_CDR, puts the type word into BufferCDR.
+int nsfStartItemRead(NSFCONTEXT *pContext, int32_t eData, const char *pszFunc)
+{
     int nStatus;
     if ((nStatus = nsfEmpty(pContext, pContext->BufferUTF8)) != NSF_STATUS_OK ||
         (nStatus = nsfEmpty(pContext, pContext->BufferLMBCS)) != NSF_STATUS_OK ||
         (nStatus = nsfEmpty(pContext, pContext->BufferCD)) != NSF_STATUS_OK ||
         (nStatus = nsfEmpty(pContext, pContext->BufferMain)) != NSF_STATUS_OK) {
-        nsfLog(pContext, NSF_LOG_WARNING, szFunc, "nsfCheckBuffer() failed");
+        nsfLog(pContext, NSF_LOG_WARNING, pszFunc, "nsfCheckBuffer() failed");
         return nStatus;
     }
     if (eData == NSF_DATA_CDR) {
         NSFBUFFER *pCDR = pContext->BufferCDR;
         pCDR->ucbData = 0;
         if ((nStatus = nsfCheckBuffer(pContext, pCDR, 2)) != NSF_STATUS_OK) {
-            nsfLog(pContext, NSF_LOG_WARNING, szFunc, "nsfCheckBuffer() failed (CDR)");
+            nsfLog(pContext, NSF_LOG_WARNING, pszFunc, "nsfCheckBuffer() failed (CDR)");
             return nStatus;
         }
         pCDR->rgbData[0] = (uint8_t)(TYPE_COMPOSITE & 0xFF);
@@ -356,138 +361,185 @@ int nsfGetItemData(NSFCONTEXT *pContext, NOTEHANDLE hNote, const char *pszItemNa
         pCDR->ucbData = 2;
         pCDR->rgbData[2] = 0;
     }
+    return NSF_STATUS_OK;
+}
 
-    WORD cbName = (WORD)strnlen(pszItemName, 0xFFFF);
+// Whether an item of the type can give the kind of data asked for; logs the refusal.
+bool nsfItemTypeFits(NSFCONTEXT *pContext, WORD wType, int32_t eData, const char *pszFunc)
+{
+    bool bComposite = wType == TYPE_COMPOSITE || wType == TYPE_MIME_PART;
+    if ((eData == NSF_DATA_CDR || eData == NSF_DATA_IMAGE) && !bComposite) {
+        nsfLogf(pContext, NSF_LOG_WARNING, pszFunc, "Invalid wValueDataType %s for NSF_DATA_%s",
+                nsfGetItemTypeName(wType), nsfDataName(eData));
+        return false;
+    }
+    if (eData == NSF_DATA_TIMEDATE && wType != TYPE_TIME) {
+        nsfLogf(pContext, NSF_LOG_WARNING, pszFunc, "Invalid wValueDataType %s for NSF_DATA_TIMEDATE",
+                nsfGetItemTypeName(wType));
+        return false;
+    }
+    return true;
+}
+
+// Has Notes rewrite the note's MIME items of the walk's name as composite items in memory.
+int nsfConvertMIMEItems(NSFCONTEXT *pContext, const NSFITEMWALK *pWalk, const char *pszFunc)
+{
+    nsfLog(pContext, NSF_LOG_DEBUG, pszFunc, "Converting MIME data to COMPOSITE data...");
+    nsfCallAPI(pContext, pszFunc, "MIMEConvertMIMEPartCC()");
+    STATUS status = MIMEConvertMIMEPartCC(pWalk->hNote, (char *)pWalk->pszName, pWalk->cbName, NULL);
+    int nStatus = nsfRetAPI(pContext, pszFunc, status);
+    if (status != NOERROR)
+        return nStatus != NSF_STATUS_OK ? nStatus : NSF_STATUS_INTERNAL;
+    return NSF_STATUS_OK;
+}
+
+// A composite item: its records go through nsfEnumCompositeBufferCB into the buffer of the kind.
+int nsfReadCompositeItem(NSFCONTEXT *pContext, const NSFITEMWALK *pWalk, int32_t eData, void *pvData,
+                         const char *pszFunc)
+{
+    nsfLog(pContext, NSF_LOG_DEBUG, pszFunc, "Converting COMPOSITE data to TEXT...");
+    int nStatus;
+    if (eData == NSF_DATA_CDR &&
+        (nStatus = nsfCheckBuffer(pContext, pContext->BufferCDR, pWalk->dwValueLen)) != NSF_STATUS_OK) {
+        nsfLog(pContext, NSF_LOG_WARNING, pszFunc, "nsfCheckBuffer() failed (CDR)");
+        return nStatus;
+    }
+    pContext->eEnumData = eData;
+    pContext->pvEnumData = pvData;
+    pContext->hEnumNote = pWalk->hNote;
+    nsfCallAPI(pContext, pszFunc, "EnumCompositeBuffer()");
+    STATUS status = EnumCompositeBuffer(pWalk->bhValue, pWalk->dwValueLen, nsfEnumCompositeBufferCB, pContext);
+    nStatus = nsfRetAPI(pContext, pszFunc, status);
+    if (status != NOERROR)
+        return nStatus != NSF_STATUS_OK ? nStatus : NSF_STATUS_INTERNAL;
+    return NSF_STATUS_OK;
+}
+
+// A TYPE_TIME or TYPE_OBJECT item, read from its locked value block.
+int nsfReadBlockItem(NSFCONTEXT *pContext, const NSFITEMWALK *pWalk, int32_t eData, void *pvData,
+                     const char *pszFunc)
+{
+    nsfCallAPI(pContext, pszFunc, "OSLockBlock()");
+    const uint8_t *pbBlock = OSLockBlock(uint8_t, pWalk->bhValue);
+    nsfRetAPI(pContext, pszFunc, NOERROR);
+    if (pbBlock == NULL) {
+        nsfLog(pContext, NSF_LOG_ERROR, pszFunc, "Error locking data block");
+        return NSF_STATUS_INTERNAL;
+    }
+    int nStatus = NSF_STATUS_OK;
+    if (pWalk->dwValueLen >= 2) {
+        WORD wHostType = nsfReadWord(pbBlock);
+        nsfLogf(pContext, NSF_LOG_DEBUG, pszFunc, "Block wHostType 0x%x (%s)", wHostType,
+                nsfGetItemTypeName(wHostType));
+        nStatus = nsfConvertBlockValue(pContext, pWalk->wType, pbBlock + 2, pWalk->dwValueLen - 2, eData, pvData,
+                                       pWalk->cItems - 1, pszFunc);
+    } else {
+        nsfLogf(pContext, NSF_LOG_WARNING, pszFunc, "Truncated value (size %lu)", (unsigned long)pWalk->dwValueLen);
+    }
+    nsfCallAPI(pContext, pszFunc, "OSUnlockBlock()");
+    OSUnlockBlock(pWalk->bhValue);
+    nsfRetAPI(pContext, pszFunc, NOERROR);
+    return nStatus;
+}
+
+// Any other item (text, lists, numbers, ranges, names): converted to text by the Notes API into
+// BufferCD, list entries separated by NUL bytes. The text can be much longer than the value (a
+// date list triples), so a text that fills the room offered is converted again with all the room
+// the API can use; the result never depends on how large an earlier read left the buffer. A text
+// that fills even that has lost its end, which is logged.
+int nsfReadOtherItem(NSFCONTEXT *pContext, const NSFITEMWALK *pWalk, const char *pszFunc)
+{
+    if (pWalk->wType == TYPE_MIME_PART)
+        nsfLog(pContext, NSF_LOG_WARNING, pszFunc, "MIME data was not converted to COMPOSITE data");
+    nsfLog(pContext, NSF_LOG_DEBUG, pszFunc, "Converting other data to TEXT...");
+    NSFBUFFER *pCD = pContext->BufferCD;
+    uint32_t ucbNeeded = pWalk->dwValueLen;
+    for (;;) {
+        pCD->ucbData = 0;
+        int nStatus = nsfCheckBuffer(pContext, pCD, ucbNeeded);
+        if (nStatus != NSF_STATUS_OK) {
+            nsfLog(pContext, NSF_LOG_WARNING, pszFunc, "nsfCheckBuffer() failed");
+            return nStatus;
+        }
+        WORD wRoom = nsfApiRoom(pCD);
+        nsfCallAPI(pContext, pszFunc, "NSFItemConvertValueToText()");
+        WORD wTextLen = NSFItemConvertValueToText(pWalk->wType, pWalk->bhValue, pWalk->dwValueLen,
+                                                  (char *)pCD->rgbData, wRoom, '\0');
+        nsfRetAPI(pContext, pszFunc, NOERROR);
+        pCD->ucbData = wTextLen < pCD->ucbDataSize ? wTextLen : pCD->ucbDataSize;
+        pCD->rgbData[pCD->ucbData] = 0;
+        nsfLogf(pContext, NSF_LOG_DEBUG, pszFunc, "Text returned, wTextLen %u 0x%x", wTextLen, wTextLen);
+        // The API keeps a byte for its terminator and stops before a character it cannot finish.
+        if ((uint32_t)wTextLen + 4 < wRoom)
+            return NSF_STATUS_OK;
+        if (wRoom >= ucbMaxValueText) {
+            nsfLogf(pContext, NSF_LOG_WARNING, pszFunc,
+                    "Value text of %s fills the largest conversion buffer (size %u): its end is cut",
+                    pWalk->pszName, (unsigned)wRoom);
+            return NSF_STATUS_OK;
+        }
+        ucbNeeded = ucbMaxValueText;
+    }
+}
+
+} // namespace
+
+int nsfGetItemData(NSFCONTEXT *pContext, NOTEHANDLE hNote, const char *pszItemName, int32_t eData,
+                   void *pvData)
+{
+    static const char szFunc[] = "nsfGetItemData()";
+    nsfLogf(pContext, NSF_LOG_DEBUG, szFunc, "Getting item data, pszItemName %s, eData NSF_DATA_%s",
+            pszItemName, nsfDataName(eData));
+    int nStatus = nsfStartItemRead(pContext, eData, szFunc);
+    if (nStatus != NSF_STATUS_OK)
+        return nStatus;
+
+    bool bText = eData != NSF_DATA_CDR && eData != NSF_DATA_IMAGE && eData != NSF_DATA_TIMEDATE;
     bool bMIMEConverted = false;
-    BLOCKID bhItem;
-    memset(&bhItem, 0, sizeof(bhItem));
-    for (int32_t cItems = 0; cItems < 0x7FFFFFFF; cItems++) {
-        nsfLogf(pContext, NSF_LOG_DEBUG, szFunc, "pszItemName %s, cItems %d", pszItemName, cItems);
-        WORD wType = 0;
-        BLOCKID bhValue;
-        DWORD dwValueLen = 0;
-        STATUS status;
-        if (cItems == 0) {
-            nsfCallAPI(pContext, szFunc, "NSFItemInfo()");
-            status = NSFItemInfo(hNote, pszItemName, cbName, &bhItem, &wType, &bhValue, &dwValueLen);
-        } else {
-            nsfCallAPI(pContext, szFunc, "NSFItemInfoNext()");
-            status =
-                NSFItemInfoNext(hNote, bhItem, pszItemName, cbName, &bhItem, &wType, &bhValue, &dwValueLen);
-        }
-        if (ERR(status) == ERR_ITEM_NOT_FOUND) {
-            // The normal end of the walk, not a failure to report.
-            nsfRetAPI(pContext, szFunc, NOERROR);
+    NSFITEMWALK walk;
+    nsfBeginItemWalk(&walk, hNote, pszItemName);
+    for (;;) {
+        bool bFound = false;
+        nStatus = nsfNextItem(pContext, szFunc, &walk, &bFound);
+        if (nStatus != NSF_STATUS_OK)
+            break;
+        if (!bFound) {
             nsfLog(pContext, NSF_LOG_DEBUG, szFunc, "No more items");
-            nStatus = NSF_STATUS_OK;
             break;
         }
-        nStatus = nsfRetAPI(pContext, szFunc, status);
-        if (status != NOERROR) {
-            nStatus = nStatus != NSF_STATUS_OK ? nStatus : NSF_STATUS_INTERNAL;
-            break;
-        }
-
-        nsfLogf(pContext, NSF_LOG_DEBUG, szFunc, "wValueDataType 0x%x (%s, %s)", wType,
-                nsfGetValueClassName(wType), nsfGetItemTypeName(wType));
-        nsfLogf(pContext, NSF_LOG_DEBUG, szFunc, "dwValueLen %lu 0x%lx", (unsigned long)dwValueLen,
-                (unsigned long)dwValueLen);
+        nsfLogf(pContext, NSF_LOG_DEBUG, szFunc, "pszItemName %s, cItems %d", pszItemName, walk.cItems - 1);
+        nsfLogf(pContext, NSF_LOG_DEBUG, szFunc, "wValueDataType 0x%x (%s, %s)", walk.wType,
+                nsfGetValueClassName(walk.wType), nsfGetItemTypeName(walk.wType));
+        nsfLogf(pContext, NSF_LOG_DEBUG, szFunc, "dwValueLen %lu 0x%lx", (unsigned long)walk.dwValueLen,
+                (unsigned long)walk.dwValueLen);
         pContext->BufferUTF8->ucbData = 0;
         pContext->BufferLMBCS->ucbData = 0;
-
-        bool bComposite = wType == TYPE_COMPOSITE || wType == TYPE_MIME_PART;
-        if ((eData == NSF_DATA_CDR || eData == NSF_DATA_IMAGE) && !bComposite) {
-            nsfLogf(pContext, NSF_LOG_WARNING, szFunc, "Invalid wValueDataType %s for NSF_DATA_%s",
-                    nsfGetItemTypeName(wType), nsfDataName(eData));
+        if (!nsfItemTypeFits(pContext, walk.wType, eData, szFunc))
             return NSF_STATUS_INTERNAL;
-        }
-        if (eData == NSF_DATA_TIMEDATE && wType != TYPE_TIME) {
-            nsfLogf(pContext, NSF_LOG_WARNING, szFunc, "Invalid wValueDataType %s for NSF_DATA_TIMEDATE",
-                    nsfGetItemTypeName(wType));
-            return NSF_STATUS_INTERNAL;
-        }
 
-        if (wType == TYPE_MIME_PART && !bMIMEConverted) {
-            // Notes converts MIME to composite data in the open note's memory; the walk then starts
-            // again over the converted items.
-            nsfLog(pContext, NSF_LOG_DEBUG, szFunc, "Converting MIME data to COMPOSITE data...");
-            nsfCallAPI(pContext, szFunc, "MIMEConvertMIMEPartCC()");
-            status = MIMEConvertMIMEPartCC(hNote, (char *)pszItemName, cbName, NULL);
-            nStatus = nsfRetAPI(pContext, szFunc, status);
-            if (status != NOERROR)
-                return nStatus != NSF_STATUS_OK ? nStatus : NSF_STATUS_INTERNAL;
+        if (walk.wType == TYPE_MIME_PART && !bMIMEConverted) {
+            // The converted items replace the MIME ones: the walk starts again from the first.
+            if ((nStatus = nsfConvertMIMEItems(pContext, &walk, szFunc)) != NSF_STATUS_OK)
+                return nStatus;
             bMIMEConverted = true;
             nsfLog(pContext, NSF_LOG_DEBUG, szFunc, "Re-starting item conversion");
             pContext->BufferMain->ucbData = 0;
             pContext->BufferMain->rgbData[0] = 0;
             if (eData == NSF_DATA_CDR)
                 pContext->BufferCDR->ucbData = 2;
-            cItems = -1;
+            nsfBeginItemWalk(&walk, hNote, pszItemName);
             continue;
         }
 
-        if (wType == TYPE_COMPOSITE) {
-            nsfLog(pContext, NSF_LOG_DEBUG, szFunc, "Converting COMPOSITE data to TEXT...");
-            if (eData == NSF_DATA_CDR &&
-                (nStatus = nsfCheckBuffer(pContext, pContext->BufferCDR, dwValueLen)) != NSF_STATUS_OK) {
-                nsfLog(pContext, NSF_LOG_WARNING, szFunc, "nsfCheckBuffer() failed (CDR)");
-                return nStatus;
-            }
-            pContext->eEnumData = eData;
-            pContext->pvEnumData = pvData;
-            pContext->hEnumNote = hNote;
-            nsfCallAPI(pContext, szFunc, "EnumCompositeBuffer()");
-            status = EnumCompositeBuffer(bhValue, dwValueLen, nsfEnumCompositeBufferCB, pContext);
-            nStatus = nsfRetAPI(pContext, szFunc, status);
-            if (status != NOERROR)
-                return nStatus != NSF_STATUS_OK ? nStatus : NSF_STATUS_INTERNAL;
-        } else if (wType == TYPE_TIME || wType == TYPE_OBJECT) {
-            nsfCallAPI(pContext, szFunc, "OSLockBlock()");
-            const uint8_t *pbBlock = OSLockBlock(uint8_t, bhValue);
-            nsfRetAPI(pContext, szFunc, NOERROR);
-            if (pbBlock == NULL) {
-                nsfLog(pContext, NSF_LOG_ERROR, szFunc, "Error locking data block");
-                return NSF_STATUS_INTERNAL;
-            }
-            if (dwValueLen >= 2) {
-                WORD wHostType = nsfReadWord(pbBlock);
-                nsfLogf(pContext, NSF_LOG_DEBUG, szFunc, "Block wHostType 0x%x (%s)", wHostType,
-                        nsfGetItemTypeName(wHostType));
-                nStatus = nsfConvertBlockValue(pContext, wType, pbBlock + 2, dwValueLen - 2, eData, pvData,
-                                               cItems, szFunc);
-            } else {
-                nsfLogf(pContext, NSF_LOG_WARNING, szFunc, "Truncated value (size %lu)",
-                        (unsigned long)dwValueLen);
-                nStatus = NSF_STATUS_OK;
-            }
-            nsfCallAPI(pContext, szFunc, "OSUnlockBlock()");
-            OSUnlockBlock(bhValue);
-            nsfRetAPI(pContext, szFunc, NOERROR);
-            if (nStatus != NSF_STATUS_OK)
-                return nStatus;
-            if (eData == NSF_DATA_TIMEDATE)
-                continue;
-        } else {
-            if (wType == TYPE_MIME_PART)
-                nsfLog(pContext, NSF_LOG_WARNING, szFunc, "MIME data was not converted to COMPOSITE data");
-            nsfLog(pContext, NSF_LOG_DEBUG, szFunc, "Converting other data to TEXT...");
-            NSFBUFFER *pCD = pContext->BufferCD;
-            pCD->ucbData = 0;
-            if ((nStatus = nsfCheckBuffer(pContext, pCD, dwValueLen)) != NSF_STATUS_OK) {
-                nsfLog(pContext, NSF_LOG_WARNING, szFunc, "nsfCheckBuffer() failed");
-                return nStatus;
-            }
-            nsfCallAPI(pContext, szFunc, "NSFItemConvertValueToText()");
-            WORD wTextLen = NSFItemConvertValueToText(wType, bhValue, dwValueLen, (char *)pCD->rgbData,
-                                                      nsfApiRoom(pCD), '\0');
-            nsfRetAPI(pContext, szFunc, NOERROR);
-            pCD->ucbData = wTextLen < pCD->ucbDataSize ? wTextLen : pCD->ucbDataSize;
-            pCD->rgbData[pCD->ucbData] = 0;
-            nsfLogf(pContext, NSF_LOG_DEBUG, szFunc, "Text returned, wTextLen %u 0x%x", wTextLen, wTextLen);
-        }
-
-        if (eData != NSF_DATA_CDR && eData != NSF_DATA_IMAGE && eData != NSF_DATA_TIMEDATE &&
-            (nStatus = nsfAppendText(pContext, szFunc)) != NSF_STATUS_OK)
+        if (walk.wType == TYPE_COMPOSITE)
+            nStatus = nsfReadCompositeItem(pContext, &walk, eData, pvData, szFunc);
+        else if (walk.wType == TYPE_TIME || walk.wType == TYPE_OBJECT)
+            nStatus = nsfReadBlockItem(pContext, &walk, eData, pvData, szFunc);
+        else
+            nStatus = nsfReadOtherItem(pContext, &walk, szFunc);
+        if (nStatus != NSF_STATUS_OK)
+            return nStatus;
+        if (bText && (nStatus = nsfAppendText(pContext, szFunc)) != NSF_STATUS_OK)
             return nStatus;
     }
 

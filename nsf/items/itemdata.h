@@ -6,18 +6,27 @@
 #include <notes/global.h>
 #include <notes/nsfdata.h>
 
+struct NSFBUFFER;
 struct NSFCONTEXT;
 
 // What nsfGetItemData is asked for.
 enum {
     NSF_DATA_TEXT = 0,    // UTF-8 text appended to BufferMain; pvData: a TFMT for times, or null
     NSF_DATA_CDR = 1,     // composite records in BufferCDR, after the type word
-    NSF_DATA_IMAGE = 2,   // a picture's bytes into its own buffer; pvData: the NSFIMAGE
+    NSF_DATA_IMAGE = 2,   // a picture's bytes into its own buffer; pvData: an NSFIMAGEDATA
     NSF_DATA_TIMEDATE = 3 // the TIMEDATE copied to pvData
 };
 
+// Where an NSF_DATA_IMAGE read puts a picture: the image type word of its header record, and the
+// bytes of its segments appended to pBuffer (the rest of the block is kept zero).
+struct NSFIMAGEDATA {
+    uint16_t wImageType;
+    NSFBUFFER *pBuffer;
+};
+
 // Reads every item of the name (large values are several items of one name) into the buffer of
-// the kind asked for. 0 also when there is no such item; the result buffer is then empty.
+// the kind asked for. 0 also when there is no such item (an empty name names none); the result
+// buffer is then empty.
 int nsfGetItemData(NSFCONTEXT *pContext, NOTEHANDLE hNote, const char *pszItemName, int32_t eData,
                    void *pvData);
 
@@ -29,7 +38,3 @@ bool nsfReadFileObject(NSFCONTEXT *pContext, const uint8_t *pbValue, uint32_t cb
 
 // True when the note has an item of the name. A yes-or-no answer: a missing item is no failure.
 bool nsfItemIsPresent(NSFCONTEXT *pContext, NOTEHANDLE hNote, const char *pszName, const char *pszCaller);
-
-// The action routine of EnumCompositeBuffer; always lets the enumeration go on.
-STATUS LNCALLBACK nsfEnumCompositeBufferCB(char *pRecord, WORD wRecordType, DWORD dwRecordLength,
-                                           void *pvContext);

@@ -9,15 +9,18 @@
 #include "nsf/diag/trace.h"
 #include "nsf/items/buffers.h"
 #include "nsf/items/itemdata.h"
+#include "nsf/items/note.h"
 #include <notes/notes.h>
 #include "nsf/base/context.h"
 #include "nsf/base/memory.h"
 #include "nsf/base/status.h"
 
-namespace {
+static int nsfGetItemMetadata(NSFCONTEXT *pContext, QLAllocator *pResultMemory, QLSubFileMetaData *pResult,
+                              DWORD dwNoteID, NOTEHANDLE hNote, const char *pszItemName, const char *pszLabel,
+                              bool bReadValue);
+static int nsfNewMetadataElem(NSFCONTEXT *pContext, QLSubFileMetaData *pResult, QLAllocator *pResultMemory);
 
-// Opening flags that keep MIME items raw, as every note of the catalogue is opened.
-const DWORD dwOpenRawMIME = 0x03000000;
+namespace {
 
 // The prefix of the names whose values the reader computes instead of reading an item.
 const char szQLPrefix[] = "$$$QL_";
@@ -101,6 +104,24 @@ char *nsfDupForResult(QLAllocator *pResultMemory, const void *pv, uint32_t cb)
     return psz;
 }
 
+// Item names are the same when they differ at most in the case of ASCII letters, as Notes
+// compares them.
+bool nsfSameItemName(const char *psz1, const char *psz2)
+{
+    for (;; psz1++, psz2++) {
+        unsigned char ch1 = (unsigned char)*psz1;
+        unsigned char ch2 = (unsigned char)*psz2;
+        if (ch1 >= 'A' && ch1 <= 'Z')
+            ch1 = (unsigned char)(ch1 - 'A' + 'a');
+        if (ch2 >= 'A' && ch2 <= 'Z')
+            ch2 = (unsigned char)(ch2 - 'A' + 'a');
+        if (ch1 != ch2)
+            return false;
+        if (ch1 == '\0')
+            return true;
+    }
+}
+
 // Appends the elements of the mail field set, in their order.
 int nsfGetMailMetadata(NSFCONTEXT *pContext, DWORD dwNoteID, NOTEHANDLE hNote, QLSubFileMetaData *pResult,
                        QLAllocator *pResultMemory, const char *pszFunc)
@@ -111,7 +132,7 @@ int nsfGetMailMetadata(NSFCONTEXT *pContext, DWORD dwNoteID, NOTEHANDLE hNote, Q
             nsfItemIsPresent(pContext, hNote, "PostedDate", pszFunc))
             pszItemName = "PostedDate";
         int nStatus = nsfGetItemMetadata(pContext, pResultMemory, pResult, dwNoteID, hNote, pszItemName,
-                                         rgMailFields[i].pszLabel);
+                                         rgMailFields[i].pszLabel, true);
         if (nStatus != NSF_STATUS_OK) {
             nsfLogf(pContext, NSF_LOG_WARNING, pszFunc,
                     "nsfGetItemMetadata() failed, pszItemName %s, pesFieldName %s", pszItemName,
@@ -144,7 +165,8 @@ void nsfLogMetadata(NSFCONTEXT *pContext, const QLSubFileMetaData *pResult, cons
 
 } // namespace
 
-int nsfNewMetadataElem(NSFCONTEXT *pContext, QLSubFileMetaData *pResult, QLAllocator *pResultMemory)
+// Appends a zeroed element to the result. Returns 0 or NSF_STATUS_OUT_OF_MEMORY.
+static int nsfNewMetadataElem(NSFCONTEXT *pContext, QLSubFileMetaData *pResult, QLAllocator *pResultMemory)
 {
     static const char szFunc[] = "nsfNewMetadataElem()";
     QLSubFileMetaDataElem **ppElem;
@@ -225,8 +247,12 @@ int nsfGetQLMetadata(NSFCONTEXT *pContext, NOTEHANDLE hNote, DWORD dwNoteID, con
     return NSF_STATUS_OK;
 }
 
-int nsfGetItemMetadata(NSFCONTEXT *pContext, QLAllocator *pResultMemory, QLSubFileMetaData *pResult,
-                       DWORD dwNoteID, NOTEHANDLE hNote, const char *pszItemName, const char *pszLabel)
+// Appends one element: named by the label, else by the item, with the item's text as its data
+// unless bReadValue is clear. A value that cannot be read leaves its element without data and
+// is logged; only a failure of the result's memory ends the request.
+static int nsfGetItemMetadata(NSFCONTEXT *pContext, QLAllocator *pResultMemory, QLSubFileMetaData *pResult,
+                              DWORD dwNoteID, NOTEHANDLE hNote, const char *pszItemName, const char *pszLabel,
+                              bool bReadValue)
 {
     static const char szFunc[] = "nsfGetItemMetadata()";
     int nStatus = nsfNewMetadataElem(pContext, pResult, pResultMemory);
@@ -245,18 +271,23 @@ int nsfGetItemMetadata(NSFCONTEXT *pContext, QLAllocator *pResultMemory, QLSubFi
         return NSF_STATUS_OUT_OF_MEMORY;
     }
 
+    if (!bReadValue)
+        return NSF_STATUS_OK;
+
     if (strncmp(pszItemName, szQLPrefix, cchQLPrefix) == 0) {
         nStatus = nsfGetQLMetadata(pContext, hNote, dwNoteID, pszItemName);
-        if (nStatus != NSF_STATUS_OK) {
+        if (nStatus != NSF_STATUS_OK)
             nsfLog(pContext, NSF_LOG_WARNING, szFunc, "nsfGetQLMetadata() failed");
-            return nStatus;
-        }
     } else {
         nStatus = nsfGetItemData(pContext, hNote, pszItemName, NSF_DATA_TEXT, NULL);
-        if (nStatus != NSF_STATUS_OK) {
+        if (nStatus != NSF_STATUS_OK)
             nsfLog(pContext, NSF_LOG_WARNING, szFunc, "nsfGetItemData() failed");
-            return nStatus;
-        }
+    }
+    if (nStatus != NSF_STATUS_OK) {
+        // One damaged value must not hide the others: whatever part of it was read is dropped.
+        nsfLogf(pContext, NSF_LOG_WARNING, szFunc, "Value of %s cannot be read (status %d): element without data",
+                pszName, nStatus);
+        return NSF_STATUS_OK;
     }
 
     NSFBUFFER *pMain = pContext->BufferMain;
@@ -284,7 +315,7 @@ int nsfGetNoteMetadata(NSFCONTEXT *pContext, DWORD dwNoteID, NOTEHANDLE hNote, i
             const char *pszItemName =
                 rgMetaNames[i].type == QLMetaNameType_String ? rgMetaNames[i].name : NULL;
             int nStatus =
-                nsfGetItemMetadata(pContext, pResultMemory, pResult, dwNoteID, hNote, pszItemName, NULL);
+                nsfGetItemMetadata(pContext, pResultMemory, pResult, dwNoteID, hNote, pszItemName, NULL, true);
             if (nStatus != NSF_STATUS_OK) {
                 nsfLogf(pContext, NSF_LOG_WARNING, szFunc, "nsfGetItemMetadata() failed, pszItemName %s",
                         pszItemName != NULL ? pszItemName : "NULL");
@@ -302,9 +333,15 @@ int nsfGetNoteMetadata(NSFCONTEXT *pContext, DWORD dwNoteID, NOTEHANDLE hNote, i
         nsfLog(pContext, NSF_LOG_WARNING, szFunc, "nsfGetNoteItemNames() failed");
         return nStatus;
     }
+    // A value is read over every item of its name, so it goes with the first element of that name;
+    // the later ones (the parts of a long body, repeated names) carry the name alone.
     for (int32_t i = 0; i < pContext->cItemNames; i++) {
         const char *pszItemName = pContext->rgpszItemNames[i];
-        nStatus = nsfGetItemMetadata(pContext, pResultMemory, pResult, dwNoteID, hNote, pszItemName, NULL);
+        bool bFirstOfName = true;
+        for (int32_t j = 0; j < i && bFirstOfName; j++)
+            bFirstOfName = !nsfSameItemName(pContext->rgpszItemNames[j], pszItemName);
+        nStatus = nsfGetItemMetadata(pContext, pResultMemory, pResult, dwNoteID, hNote, pszItemName, NULL,
+                                     bFirstOfName);
         if (nStatus != NSF_STATUS_OK) {
             nsfLogf(pContext, NSF_LOG_WARNING, szFunc, "nsfGetItemMetadata() failed, pszItemName %s",
                     pszItemName != NULL ? pszItemName : "NULL");
@@ -323,7 +360,7 @@ int QLAPI nsfGetSubFileMetadata(void *pvContext, int32_t nIndex, int32_t cMetaNa
         return NSF_STATUS_BAD_ARGUMENT;
     QLAllocator *pAllocator = pResultMemory->pAllocator;
 
-    pContext->curSubFile = (int32_t)((uint32_t)nIndex + 1u); // wraps instead of overflowing for INT32_MAX
+    nsfSetCurSubFile(pContext, nIndex);
     nsfLog(pContext, NSF_LOG_INFO, NULL, "");
     nsfLogf(pContext, NSF_LOG_INFO, szFunc, "nIndex %d 0x%X", nIndex, (unsigned)nIndex);
     if (nIndex < 0 || nIndex >= pContext->numSubFiles) {
@@ -355,16 +392,10 @@ int QLAPI nsfGetSubFileMetadata(void *pvContext, int32_t nIndex, int32_t cMetaNa
     }
 
     NOTEHANDLE hNote = NULLHANDLE;
-    nsfCallAPI(pContext, szFunc, "NSFNoteOpenExt()");
-    STATUS status = NSFNoteOpenExt(pContext->hDB, pSubFile->dwNoteID, dwOpenRawMIME, &hNote);
-    int nStatus = nsfRetAPI(pContext, szFunc, status);
-    if (status != NOERROR)
-        return nStatus != NSF_STATUS_OK ? nStatus : NSF_STATUS_INTERNAL;
-
-    ENCRYPTION_KEY key;
-    nsfCallAPI(pContext, szFunc, "NSFNoteDecrypt()");
-    status = NSFNoteDecrypt(hNote, 0, &key);
-    nStatus = nsfRetAPI(pContext, szFunc, status);
+    int nStatus = nsfOpenNote(pContext, szFunc, pSubFile->dwNoteID, &hNote);
+    if (nStatus != NSF_STATUS_OK)
+        return nStatus;
+    nStatus = nsfDecryptNote(pContext, szFunc, hNote, NULL);
     if (nStatus == NSF_STATUS_OK) {
         nStatus = nsfGetNoteMetadata(pContext, pSubFile->dwNoteID, hNote, cMetaNames, rgMetaNames, pResult,
                                      pAllocator);
@@ -374,9 +405,7 @@ int QLAPI nsfGetSubFileMetadata(void *pvContext, int32_t nIndex, int32_t cMetaNa
             nsfLogMetadata(pContext, pResult, szFunc);
     }
 
-    nsfCallAPI(pContext, szFunc, "NSFNoteClose()");
-    status = NSFNoteClose(hNote);
-    int nCloseStatus = nsfRetAPI(pContext, szFunc, status);
+    int nCloseStatus = nsfCloseNote(pContext, szFunc, hNote);
     return nStatus != NSF_STATUS_OK ? nStatus : nCloseStatus;
 }
 
@@ -423,7 +452,9 @@ int nsfNewItemName(NSFCONTEXT *pContext)
     return NSF_STATUS_OK;
 }
 
-STATUS LNCALLBACK nsfItemScanCB(WORD, WORD, char *pszName, WORD wNameLength, void *, DWORD, void *pvContext)
+// The NSFItemScan action routine of nsfGetNoteItemNames; always lets the scan go on.
+static STATUS LNCALLBACK nsfItemScanCB(WORD, WORD, char *pszName, WORD wNameLength, void *, DWORD,
+                                       void *pvContext)
 {
     static const char szFunc[] = "nsfItemScanCB()";
     NSFCONTEXT *pContext = (NSFCONTEXT *)pvContext;
@@ -464,7 +495,8 @@ int nsfGetNoteItemNames(NSFCONTEXT *pContext, NOTEHANDLE hNote)
     return NSF_STATUS_OK;
 }
 
-int nsfNewFolder(NSFCONTEXT *pContext, uint32_t dwIDEntries)
+// Appends a zero-filled folder record with room for dwIDEntries note IDs.
+static int nsfNewFolder(NSFCONTEXT *pContext, uint32_t dwIDEntries)
 {
     static const char szFunc[] = "nsfNewFolder()";
     if (pContext->rgpFolders == NULL) {
@@ -539,14 +571,9 @@ void nsfAddFolder(NSFCONTEXT *pContext, NOTEHANDLE hNote, NOTEID noteId, const c
                 (int)noteId, pContext->cFolders);
         DWORD dwID = 0;
         uint32_t n = 0;
-        for (BOOL bFirst = TRUE; n < dwIDEntries; bFirst = FALSE) {
-            nsfCallAPI(pContext, pszFunc, "IDScan()");
-            BOOL bFound = IDScan(hTable, bFirst, &dwID);
-            nsfRetAPI(pContext, pszFunc, NOERROR);
-            if (!bFound)
-                break;
+        bool bFirst = true;
+        while (n < dwIDEntries && nsfNextNoteID(pContext, pszFunc, hTable, &bFirst, &dwID))
             pFolder->rgdwNoteIDs[n++] = dwID;
-        }
         // The table may hold fewer IDs than it counted; only those read are the folder's.
         pFolder->dwIDEntries = (int32_t)n;
     }
@@ -569,25 +596,23 @@ void nsfAddFolder(NSFCONTEXT *pContext, NOTEHANDLE hNote, NOTEID noteId, const c
 
 } // namespace
 
-STATUS LNCALLBACK nsfFolderSearchCB(void *pvContext, SEARCH_MATCH *pMatch, ITEM_TABLE *)
+// The NSFSearch action routine of the folder search: records each folder with its note IDs.
+static STATUS LNCALLBACK nsfFolderSearchCB(void *pvContext, SEARCH_MATCH *pMatch, ITEM_TABLE *)
 {
     static const char szFunc[] = "nsfFolderSearchCB()";
     NSFCONTEXT *pContext = (NSFCONTEXT *)pvContext;
     nsfRetAPI(pContext, szFunc, NOERROR);
     NOTEID noteId = pMatch->ID.NoteID;
     nsfLogf(pContext, NSF_LOG_DIAG, szFunc, "Opening view note, dwNoteID %d", (int)noteId);
+    // A view that cannot be opened stops the search, as the reader always did.
     NOTEHANDLE hNote = NULLHANDLE;
-    nsfCallAPI(pContext, szFunc, "NSFNoteOpenExt()");
-    STATUS status = NSFNoteOpenExt(pContext->hDB, noteId, dwOpenRawMIME, &hNote);
-    nsfRetAPI(pContext, szFunc, status);
-    if (status == NOERROR) {
+    int nStatus = nsfOpenNote(pContext, szFunc, noteId, &hNote);
+    if (nStatus == NSF_STATUS_OK) {
         nsfAddFolder(pContext, hNote, noteId, szFunc);
-        nsfCallAPI(pContext, szFunc, "NSFNoteClose()");
-        status = NSFNoteClose(hNote);
-        nsfRetAPI(pContext, szFunc, status);
+        nStatus = nsfCloseNote(pContext, szFunc, hNote);
     }
     nsfCallAPI(pContext, szFunc, "NSFSearch()");
-    return status;
+    return nStatus == NSF_STATUS_OK ? NOERROR : ERR_INVALID_NOTE;
 }
 
 int nsfGetNoteFolders(NSFCONTEXT *pContext, DWORD dwNoteID)

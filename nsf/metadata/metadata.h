@@ -4,7 +4,6 @@
 #include <stdint.h>
 
 #include <notes/global.h>
-#include <notes/nsfsearc.h>
 #include <quillon/quillon.h>
 
 struct NSFCONTEXT;
@@ -22,29 +21,18 @@ struct NSFFOLDER {
 // item of the note and any other the mail fields.
 int QLAPI nsfGetSubFileMetadata(void *pvContext, int32_t nIndex, int32_t cMetaNames, QLMetaName *rgMetaNames,
                                 QLSubFileMetaData *pResult, QLRequest *pResultMemory);
-// Chooses the names for an open note and appends one element for each.
+// Chooses the names for an open note and appends one element for each. With every item asked
+// for, a name that several items share gets its joined value once, on its first element.
 int nsfGetNoteMetadata(NSFCONTEXT *pContext, DWORD dwNoteID, NOTEHANDLE hNote, int32_t cMetaNames,
                        const QLMetaName *rgMetaNames, QLSubFileMetaData *pResult, QLAllocator *pResultMemory);
-// Appends one element: named by the label, else by the item, with the item's text as its data.
-int nsfGetItemMetadata(NSFCONTEXT *pContext, QLAllocator *pResultMemory, QLSubFileMetaData *pResult,
-                       DWORD dwNoteID, NOTEHANDLE hNote, const char *pszItemName, const char *pszLabel);
 // The value of a reserved "$$$QL_" name as text in BufferMain (empty for a name it does not know).
 int nsfGetQLMetadata(NSFCONTEXT *pContext, NOTEHANDLE hNote, DWORD dwNoteID, const char *pszName);
-// Appends a zeroed element to the result. Returns 0 or NSF_STATUS_OUT_OF_MEMORY.
-int nsfNewMetadataElem(NSFCONTEXT *pContext, QLSubFileMetaData *pResult, QLAllocator *pResultMemory);
 
 // Lists the names of every item of the note, in order and duplicates included, in rgpszItemNames.
 int nsfGetNoteItemNames(NSFCONTEXT *pContext, NOTEHANDLE hNote);
-// The NSFItemScan action routine of nsfGetNoteItemNames; always lets the scan go on.
-STATUS LNCALLBACK nsfItemScanCB(WORD wSpare, WORD wItemFlags, char *pszName, WORD wNameLength, void *pvValue,
-                                DWORD dwValueLength, void *pvContext);
 // Readies the next item name slot, growing the array when it is full.
 int nsfNewItemName(NSFCONTEXT *pContext);
 
 // The names of the folders holding the note, joined by ", " in BufferMain. The folders are found
 // once per context.
 int nsfGetNoteFolders(NSFCONTEXT *pContext, DWORD dwNoteID);
-// The NSFSearch action routine of the folder search: records each folder with its note IDs.
-STATUS LNCALLBACK nsfFolderSearchCB(void *pvContext, SEARCH_MATCH *pMatch, ITEM_TABLE *pSummary);
-// Appends a zero-filled folder record with room for dwIDEntries note IDs.
-int nsfNewFolder(NSFCONTEXT *pContext, uint32_t dwIDEntries);

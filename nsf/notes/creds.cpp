@@ -6,6 +6,7 @@
 #include "nsf/diag/trace.h"
 #include "nsf/items/buffers.h"
 #include "nsf/items/itemdata.h"
+#include "nsf/items/note.h"
 #include <notes/notes.h>
 #include "nsf/notes/session.h"
 #include "nsf/base/context.h"
@@ -14,61 +15,34 @@
 
 namespace {
 
-// Opening flags that keep MIME items raw, as a mail reader needs them.
-const DWORD dwOpenRawMIME = 0x03000000;
-
-// The NSFSearch action routine of a credential test: gathers the IDs of the documents found.
-STATUS LNCALLBACK nsfCredsSearchCB(void *pvContext, SEARCH_MATCH *pMatch, ITEM_TABLE *)
-{
-    static const char szFunc[] = "nsfCredsSearchCB()";
-    NSFCONTEXT *pContext = (NSFCONTEXT *)pvContext;
-    nsfRetAPI(pContext, szFunc, NOERROR);
-    STATUS status = NOERROR;
-    NOTEID noteId = pMatch->ID.NoteID;
-    if (pMatch->NoteClass != NOTE_CLASS_DOCUMENT) {
-        nsfLogf(pContext, NSF_LOG_DIAG, szFunc, "Skipping non-document note, dwNoteID %d", (int)noteId);
-    } else {
-        BOOL bInserted = FALSE;
-        nsfCallAPI(pContext, szFunc, "IDInsert()");
-        status = IDInsert(pContext->hIDTable, noteId, &bInserted);
-        nsfRetAPI(pContext, szFunc, status);
-        if (status == NOERROR && bInserted)
-            nsfLogf(pContext, NSF_LOG_DIAG, szFunc, "Inserted note, dwNoteID %d, wNoteClass 0x%x",
-                    (int)noteId, pMatch->NoteClass);
-    }
-    nsfCallAPI(pContext, szFunc, "NSFSearch()");
-    return status;
-}
-
-// Opens, counts and closes every document the ID table holds; the loop of a credential test.
+// Opens, counts and closes every document the ID table holds; the loop of a credential test. A
+// note that this identity cannot decrypt ends the count: what follows it is not counted.
 int nsfCountReadableNotes(NSFCONTEXT *pContext, NSFCRED *pCred, const char *pszFunc)
 {
     DWORD dwNoteID = 0;
-    for (BOOL bFirst = TRUE;; bFirst = FALSE) {
-        nsfCallAPI(pContext, pszFunc, "IDScan()");
-        BOOL bFound = IDScan(pContext->hIDTable, bFirst, &dwNoteID);
-        nsfRetAPI(pContext, pszFunc, NOERROR);
-        if (!bFound)
-            break;
-
+    bool bFirst = true;
+    while (nsfNextNoteID(pContext, pszFunc, pContext->hIDTable, &bFirst, &dwNoteID)) {
         NOTEHANDLE hNote = NULLHANDLE;
-        nsfCallAPI(pContext, pszFunc, "NSFNoteOpenExt()");
-        STATUS status = NSFNoteOpenExt(pContext->hDB, dwNoteID, dwOpenRawMIME, &hNote);
-        int nStatus = nsfRetAPI(pContext, pszFunc, status);
-        if (status != NOERROR)
-            return nStatus != NSF_STATUS_OK ? nStatus : NSF_STATUS_INTERNAL;
+        int nStatus = nsfOpenNote(pContext, pszFunc, dwNoteID, &hNote);
+        if (nStatus != NSF_STATUS_OK)
+            return nStatus;
         pCred->cNotes++;
 
         if (nsfItemIsPresent(pContext, hNote, "Encrypt", pszFunc)) {
             if (nsfGetItemData(pContext, hNote, "Encrypt", NSF_DATA_TEXT, NULL) != NSF_STATUS_OK) {
                 nsfLog(pContext, NSF_LOG_DIAG, pszFunc, "nsfGetItemData() failed");
             } else if (pContext->BufferMain->rgbData[0] == '1') {
-                nsfCallAPI(pContext, pszFunc, "NSFNoteDecrypt()");
-                status = NSFNoteDecrypt(hNote, 0, NULL);
-                nStatus = nsfRetAPI(pContext, pszFunc, status);
+                STATUS status = NOERROR;
+                nStatus = nsfDecryptNote(pContext, pszFunc, hNote, &status);
+                // Elsewhere "not sealed for you" reads the note as far as it goes; here it is the
+                // very thing the test measures.
+                if (nStatus == NSF_STATUS_OK && ERR(status) == ERR_NOT_SEALED_FOR_YOU) {
+                    nsfLogf(pContext, NSF_LOG_WARNING, pszFunc, "Note cannot be decrypted, dwNoteID %d",
+                            (int)dwNoteID);
+                    nStatus = NSF_STATUS_ACCESS_REFUSED;
+                }
                 if (nStatus != NSF_STATUS_OK) {
-                    nsfCallAPI(pContext, pszFunc, "NSFNoteClose()");
-                    nsfRetAPI(pContext, pszFunc, NSFNoteClose(hNote));
+                    nsfCloseNote(pContext, pszFunc, hNote);
                     return nStatus;
                 }
             }
@@ -77,9 +51,7 @@ int nsfCountReadableNotes(NSFCONTEXT *pContext, NSFCRED *pCred, const char *pszF
             pCred->cBody++;
         else
             nsfLog(pContext, NSF_LOG_WARNING, pszFunc, "No mail body item");
-
-        nsfCallAPI(pContext, pszFunc, "NSFNoteClose()");
-        nsfRetAPI(pContext, pszFunc, NSFNoteClose(hNote));
+        nsfCloseNote(pContext, pszFunc, hNote);
     }
     nsfLogf(pContext, NSF_LOG_DIAG, pszFunc, "Creds cNotes %d, cBody %d", pCred->cNotes, pCred->cBody);
     return NSF_STATUS_OK;
@@ -193,13 +165,8 @@ int nsfTestCreds(NSFCONTEXT *pContext, const char *pszPath, NSFCRED *pCred)
             nStatus = NSF_STATUS_OUT_OF_MEMORY;
         } else {
             nsfLog(pContext, NSF_LOG_INFO, szFunc, "Searching for notes (creds)...");
-            nsfCallAPI(pContext, szFunc, "NSFSearch()");
-            status = NSFSearch(pContext->hDB, NULLHANDLE, NULL, 0, NOTE_CLASS_DOCUMENT, NULL,
-                               nsfCredsSearchCB, pContext, NULL);
-            nsfRetAPI(pContext, szFunc, status);
-            if (status != NOERROR) {
-                nStatus = NSF_STATUS_ACCESS_FAILED;
-            } else {
+            nStatus = nsfSearchNoteIDs(pContext, szFunc, NOTE_CLASS_DOCUMENT, true, pContext->hIDTable);
+            if (nStatus == NSF_STATUS_OK) {
                 nsfLog(pContext, NSF_LOG_INFO, szFunc, "Search for notes done");
                 nsfCallAPI(pContext, szFunc, "IDEntries()");
                 pContext->dwIDEntries = IDEntries(pContext->hIDTable);

@@ -13,24 +13,28 @@
 
 namespace {
 
-// Reads one variable of the Notes environment into BufferTemp; true when it is set.
-bool nsfGetEnvironment(NSFCONTEXT *pContext, const char *pszCaller, const char *pszName)
+// Reads one variable of the Notes environment into BufferTemp: 0 with *ppszValue the value, or
+// null when the variable is not set; or the status of a buffer that could not be had (*ppszValue
+// is then null: a buffer that was not filled is never read).
+int nsfGetEnvironment(NSFCONTEXT *pContext, const char *pszCaller, const char *pszName, const char **ppszValue)
 {
+    *ppszValue = NULL;
     NSFBUFFER *pBuffer = pContext->BufferTemp;
     pBuffer->ucbData = 0;
-    if (nsfCheckBuffer(pContext, pBuffer, 1024) != NSF_STATUS_OK) {
+    int nStatus = nsfCheckBuffer(pContext, pBuffer, 1024);
+    if (nStatus != NSF_STATUS_OK) {
         nsfLog(pContext, NSF_LOG_WARNING, pszCaller, "nsfCheckBuffer() failed");
-        return false;
+        return nStatus;
     }
     pBuffer->rgbData[0] = 0;
     WORD cbValue = pBuffer->ucbDataSize > 0xFFFF ? 0xFFFF : (WORD)pBuffer->ucbDataSize;
     nsfCallAPI(pContext, pszCaller, "OSGetEnvironmentString()");
     BOOL bFound = OSGetEnvironmentString(pszName, (char *)pBuffer->rgbData, cbValue);
     nsfRetAPI(pContext, pszCaller, NOERROR);
-    if (!bFound)
-        pBuffer->rgbData[0] = 0;
     pBuffer->rgbData[cbValue] = 0;
-    return bFound != FALSE;
+    if (bFound)
+        *ppszValue = (const char *)pBuffer->rgbData;
+    return NSF_STATUS_OK;
 }
 
 // Copies text into a fixed field, cut to the field.
@@ -39,21 +43,24 @@ void nsfCopyField(char *pszField, size_t cbField, const char *pszText)
     snprintf(pszField, cbField, "%s", pszText);
 }
 
-} // namespace
-
+// What the log shows in place of a password: never the password itself.
 const char *nsfMaskPassword(const char *pszPassword)
 {
     return (pszPassword == NULL || pszPassword[0] == '\0') ? "(none)" : "********";
 }
+
+} // namespace
 
 // Starts the Notes runtime for this context. Only one reader on the machine starts it at a time.
 int nsfInitNotes(NSFCONTEXT *pContext)
 {
     static const char szFunc[] = "nsfInitNotes()";
     nsfLogf(pContext, NSF_LOG_INFO, szFunc, "Creating mutex %s...", NSF_MUTEX_NAME);
+    // Each system error number is taken right after its call, before a log line can change it.
     QLSYS_MUTEX *pMutex = qlsys_mutex_open(NSF_MUTEX_NAME);
+    int nLastError = qlsys_last_error();
     if (pMutex == NULL) {
-        nsfLogf(pContext, NSF_LOG_ERROR, szFunc, "Error creating mutex (last error %d)", qlsys_last_error());
+        nsfLogf(pContext, NSF_LOG_ERROR, szFunc, "Error creating mutex (last error %d)", nLastError);
         return NSF_STATUS_INIT_FAILED;
     }
     nsfLog(pContext, NSF_LOG_INFO, szFunc, "Mutex created");
@@ -61,6 +68,7 @@ int nsfInitNotes(NSFCONTEXT *pContext)
     int nStatus = NSF_STATUS_OK;
     nsfLogf(pContext, NSF_LOG_INFO, szFunc, "Locking mutex %s...", NSF_MUTEX_NAME);
     uint32_t dwResult = qlsys_mutex_lock(pMutex);
+    nLastError = qlsys_last_error();
     if (dwResult != QLSYS_WAIT_OBJECT_0) {
         nsfLog(pContext, NSF_LOG_ERROR, szFunc, "Error locking mutex (mutex NOT locked)...");
         switch (dwResult) {
@@ -71,7 +79,7 @@ int nsfInitNotes(NSFCONTEXT *pContext)
             nsfLog(pContext, NSF_LOG_WARNING, szFunc, ".. wait timed out");
             break;
         case QLSYS_WAIT_FAILED:
-            nsfLogf(pContext, NSF_LOG_WARNING, szFunc, "... wait failed (last error %d)", qlsys_last_error());
+            nsfLogf(pContext, NSF_LOG_WARNING, szFunc, "... wait failed (last error %d)", nLastError);
             break;
         default:
             nsfLogf(pContext, NSF_LOG_WARNING, szFunc, "WaitForSingleObject() returned unknown dwResult %ld 0x%lx",
@@ -99,10 +107,12 @@ int nsfInitNotes(NSFCONTEXT *pContext)
     }
 
     nsfLogf(pContext, NSF_LOG_INFO, szFunc, "Releasing mutex %s...", NSF_MUTEX_NAME);
-    if (qlsys_mutex_unlock(pMutex) == 0)
+    int nUnlock = qlsys_mutex_unlock(pMutex);
+    nLastError = qlsys_last_error();
+    if (nUnlock == 0)
         nsfLog(pContext, NSF_LOG_INFO, szFunc, "Mutex released");
     else
-        nsfLogf(pContext, NSF_LOG_ERROR, szFunc, "Error releasing mutex (last error %d)", qlsys_last_error());
+        nsfLogf(pContext, NSF_LOG_ERROR, szFunc, "Error releasing mutex (last error %d)", nLastError);
     qlsys_mutex_close(pMutex);
     return nStatus;
 }
@@ -114,9 +124,14 @@ int nsfSaveUserIdFile(NSFCONTEXT *pContext)
     pContext->szUserIdFile[0] = '\0';
     pContext->szPassword[0] = '\0';
 
-    if (!nsfGetEnvironment(pContext, szFunc, "KeyFileName"))
-        nsfGetEnvironment(pContext, szFunc, "ServerKeyFileName");
-    const char *pszValue = (const char *)pContext->BufferTemp->rgbData;
+    const char *pszValue = NULL;
+    int nStatus = nsfGetEnvironment(pContext, szFunc, "KeyFileName", &pszValue);
+    if (nStatus == NSF_STATUS_OK && pszValue == NULL)
+        nStatus = nsfGetEnvironment(pContext, szFunc, "ServerKeyFileName", &pszValue);
+    if (nStatus != NSF_STATUS_OK)
+        return nStatus;
+    if (pszValue == NULL)
+        pszValue = "";
     nsfLog(pContext, NSF_LOG_DIAG, szFunc, "KeyFileName or ServerKeyFileName...");
     nsfLog(pContext, NSF_LOG_DIAG, szFunc, pszValue);
     nsfCopyField(pContext->szUserIdFile, sizeof(pContext->szUserIdFile), pszValue);
@@ -126,8 +141,13 @@ int nsfSaveUserIdFile(NSFCONTEXT *pContext)
             // A bare file name lives in the Notes data directory.
             char szFileName[sizeof(pContext->szUserIdFile)];
             nsfCopyField(szFileName, sizeof(szFileName), pContext->szUserIdFile);
-            nsfGetEnvironment(pContext, szFunc, "Directory");
-            const char *pszDirectory = (const char *)pContext->BufferTemp->rgbData;
+            const char *pszDirectory = NULL;
+            if ((nStatus = nsfGetEnvironment(pContext, szFunc, "Directory", &pszDirectory)) != NSF_STATUS_OK) {
+                pContext->szUserIdFile[0] = '\0';
+                return nStatus;
+            }
+            if (pszDirectory == NULL)
+                pszDirectory = "";
             nsfLog(pContext, NSF_LOG_DIAG, szFunc, "Directory...");
             nsfLog(pContext, NSF_LOG_DIAG, szFunc, pszDirectory);
             if (pszDirectory[0] == '\0') {
@@ -144,8 +164,13 @@ int nsfSaveUserIdFile(NSFCONTEXT *pContext)
                 return NSF_STATUS_INTERNAL;
             }
         }
-        nsfGetEnvironment(pContext, szFunc, "QUILLON_TESSEL_PASSWORD");
-        nsfCopyField(pContext->szPassword, sizeof(pContext->szPassword), (const char *)pContext->BufferTemp->rgbData);
+        const char *pszPassword = NULL;
+        if ((nStatus = nsfGetEnvironment(pContext, szFunc, "QUILLON_TESSEL_PASSWORD", &pszPassword)) !=
+            NSF_STATUS_OK) {
+            pContext->szUserIdFile[0] = '\0';
+            return nStatus;
+        }
+        nsfCopyField(pContext->szPassword, sizeof(pContext->szPassword), pszPassword != NULL ? pszPassword : "");
     }
 
     nsfLogf(pContext, NSF_LOG_INFO, szFunc, "Saved user ID file, szPassword %s, szUserIdFile...",

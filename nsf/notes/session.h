@@ -11,6 +11,3 @@ int nsfInitNotes(NSFCONTEXT *pContext);
 int nsfSaveUserIdFile(NSFCONTEXT *pContext);
 int nsfOpenDatabase(NSFCONTEXT *pContext, const char *pszIdFile, const char *pszPath, const char *pszPassword);
 int nsfCloseDatabase(NSFCONTEXT *pContext);
-
-// What the log shows in place of a password: never the password itself.
-const char *nsfMaskPassword(const char *pszPassword);

@@ -96,6 +96,12 @@ int nsfGetTempFilePath(NSFCONTEXT *pContext, const char *pszPrefix, char *pszBuf
     return NSF_STATUS_OK;
 }
 
+// Removes a directory and everything in it; true on success.
+static bool nsfRemoveDirectory(const char *pszPath, bool bPermanent)
+{
+    return qlsys_rmtree(pszPath, bPermanent ? 1 : 0) == 0;
+}
+
 int nsfDeleteTempDir(NSFCONTEXT *pContext)
 {
     static const char szFunc[] = "nsfDeleteTempDir()";
@@ -118,7 +124,3 @@ int nsfDeleteTempDir(NSFCONTEXT *pContext)
     return NSF_STATUS_OK;
 }
 
-bool nsfRemoveDirectory(const char *pszPath, bool bPermanent)
-{
-    return qlsys_rmtree(pszPath, bPermanent ? 1 : 0) == 0;
-}

@@ -14,5 +14,3 @@ int nsfCreateTempDir(NSFCONTEXT *pContext);
 int nsfGetTempFilePath(NSFCONTEXT *pContext, const char *pszPrefix, char *pszBuffer, size_t cbBuffer);
 // Removes the directory the reader made; a directory named by the TempDir option is left alone.
 int nsfDeleteTempDir(NSFCONTEXT *pContext);
-// Removes a directory and everything in it; true on success.
-bool nsfRemoveDirectory(const char *pszPath, bool bPermanent);

@@ -76,6 +76,11 @@ void qlsys_localtime(QLSYS_TIME *pTime);
 
 // A text-mode stdio stream for the diagnostic log.
 FILE *qlsys_fopen_stdio(const char *pszPath, const char *pszMode);
+// Opens the diagnostic log for appending, creating it readable by its owner only. A path the
+// reader formed itself (bNamedByUser 0) lies at a predictable name: a symbolic link there is not
+// followed, and anything but a regular file of the current user is refused. A path the user named
+// is opened as it is (a link, /dev/stderr, a pipe). Null with errno set on failure.
+FILE *qlsys_fopen_log(const char *pszPath, int bNamedByUser);
 
 // The separator to append to a directory named by the user: on Windows '/' when the directory
 // already uses '/', else '\'; on POSIX always '/'.
@@ -99,9 +104,10 @@ int qlsys_mkdir_private(const char *pszPath);
 // gone counts as removed.
 int qlsys_rmtree(const char *pszPath, int bPermanent);
 
-// A named mutex shared by every process of the machine, which a crashed holder cannot leave
-// locked: a Windows mutex, or on POSIX a lock file in the system's temporary directory held with
-// flock. Waits return the Windows codes.
+// A named mutex shared by the processes of one user, which a crashed holder cannot leave locked:
+// a Windows mutex in the session's namespace, or on POSIX a lock file of mode 0600 held with flock
+// in a directory of the system's temporary directory that only the user can write. Waits return
+// the Windows codes.
 #define QLSYS_WAIT_OBJECT_0 0x00000000u
 #define QLSYS_WAIT_ABANDONED 0x00000080u // the previous holder ended without releasing it
 #define QLSYS_WAIT_TIMEOUT 0x00000102u
@@ -110,8 +116,11 @@ int qlsys_rmtree(const char *pszPath, int bPermanent);
 typedef struct QLSYS_MUTEX QLSYS_MUTEX;
 // Creates or opens the mutex; null on failure (the error number tells why).
 QLSYS_MUTEX *qlsys_mutex_open(const char *pszName);
+// On POSIX, the path of the mutex's lock file (its directory is created when missing); 0 or -1.
+int qlsys_mutex_path(const char *pszName, char *pszBuffer, size_t cbBuffer);
 // Waits without a time limit. QLSYS_WAIT_OBJECT_0 when it is now held; QLSYS_WAIT_ABANDONED when
-// it is held but the previous holder died holding it; QLSYS_WAIT_FAILED otherwise.
+// it is held but the previous holder died holding it (on POSIX: the lock file holds a holder's
+// record naming a process that no longer exists); QLSYS_WAIT_FAILED otherwise.
 uint32_t qlsys_mutex_lock(QLSYS_MUTEX *pMutex);
 // 0, or -1 when it was not held.
 int qlsys_mutex_unlock(QLSYS_MUTEX *pMutex);

@@ -8,6 +8,7 @@
 #include <sys/file.h>
 #include <limits.h>
 #include <pthread.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/time.h>
@@ -252,6 +253,29 @@ FILE *qlsys_fopen_stdio(const char *pszPath, const char *pszMode)
     return fopen(pszPath, pszMode);
 }
 
+FILE *qlsys_fopen_log(const char *pszPath, int bNamedByUser)
+{
+    int nFlags = O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC;
+    if (!bNamedByUser)
+        nFlags |= O_NOFOLLOW;
+    int fd = open(pszPath, nFlags, 0600);
+    if (fd < 0)
+        return NULL;
+    struct stat st;
+    if (!bNamedByUser && (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != geteuid())) {
+        close(fd);
+        errno = EPERM;
+        return NULL;
+    }
+    FILE *pFile = fdopen(fd, "a");
+    if (pFile == NULL) {
+        int nErrno = errno;
+        close(fd);
+        errno = nErrno;
+    }
+    return pFile;
+}
+
 char qlsys_dir_separator(const char *)
 {
     return '/';
@@ -365,31 +389,71 @@ struct QLSYS_MUTEX {
     bool bHeld;
 };
 
-QLSYS_MUTEX *qlsys_mutex_open(const char *pszName)
+namespace {
+
+// What a holder writes into the lock file while it holds the lock; it is cleared before release.
+const char szLockRecord[] = "tessel lock held by process %d\n";
+
+// True when the text is a holder's record naming a process that no longer exists.
+bool qlsysRecordOfDeadHolder(const char *pszText)
+{
+    int nPid = 0;
+    char szRecord[64];
+    if (sscanf(pszText, "tessel lock held by process %d", &nPid) != 1 || nPid <= 0)
+        return false;
+    snprintf(szRecord, sizeof(szRecord), szLockRecord, nPid);
+    if (strcmp(pszText, szRecord) != 0)
+        return false;
+    return kill((pid_t)nPid, 0) != 0 && errno == ESRCH;
+}
+
+} // namespace
+
+int qlsys_mutex_path(const char *pszName, char *pszBuffer, size_t cbBuffer)
 {
     char szTemp[PATH_MAX];
-    if (pszName == NULL || strchr(pszName, '/') != NULL || qlsys_gettemppath(szTemp, sizeof(szTemp)) == 0) {
+    if (pszName == NULL || pszName[0] == '\0' || strchr(pszName, '/') != NULL ||
+        qlsys_gettemppath(szTemp, sizeof(szTemp)) == 0) {
         errno = EINVAL;
-        return NULL;
+        return -1;
     }
-    char szPath[PATH_MAX];
-    if (snprintf(szPath, sizeof(szPath), "%s%s.lock", szTemp, pszName) >= (int)sizeof(szPath)) {
+    // The user's own directory: made with 0700, and taken only when it is a real directory of
+    // this user that no one else can write.
+    char szDir[PATH_MAX];
+    if (snprintf(szDir, sizeof(szDir), "%stessel-lock-%u", szTemp, (unsigned)geteuid()) >= (int)sizeof(szDir)) {
         errno = ENAMETOOLONG;
-        return NULL;
+        return -1;
     }
-    // Every user of the machine shares the lock, as they share a Windows mutex name; a link
-    // planted at the name is refused.
-    int fd = open(szPath, O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (mkdir(szDir, 0700) != 0 && errno != EEXIST)
+        return -1;
+    struct stat st;
+    if (lstat(szDir, &st) != 0)
+        return -1;
+    if (!S_ISDIR(st.st_mode) || st.st_uid != geteuid() || (st.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+        errno = EPERM;
+        return -1;
+    }
+    if (snprintf(pszBuffer, cbBuffer, "%s/%s.lock", szDir, pszName) >= (int)cbBuffer) {
+        errno = ENAMETOOLONG;
+        return -1;
+    }
+    return 0;
+}
+
+QLSYS_MUTEX *qlsys_mutex_open(const char *pszName)
+{
+    char szPath[PATH_MAX];
+    if (qlsys_mutex_path(pszName, szPath, sizeof(szPath)) != 0)
+        return NULL;
+    int fd = open(szPath, O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0)
         return NULL;
     struct stat st;
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != geteuid()) {
         close(fd);
         errno = EPERM;
         return NULL;
     }
-    if (st.st_uid == geteuid())
-        fchmod(fd, 0666);
     QLSYS_MUTEX *pMutex = (QLSYS_MUTEX *)calloc(1, sizeof(QLSYS_MUTEX));
     if (pMutex == NULL) {
         close(fd);
@@ -411,14 +475,16 @@ uint32_t qlsys_mutex_lock(QLSYS_MUTEX *pMutex)
             return QLSYS_WAIT_FAILED;
     }
     pMutex->bHeld = true;
-    // A holder writes its process ID while it holds the lock and clears it before releasing: a
-    // process ID still there means the holder died holding it (the system dropped its lock).
-    char rgch[32];
-    ssize_t cb = pread(pMutex->fd, rgch, sizeof(rgch), 0);
-    bool bAbandoned = cb > 0;
-    char szPid[32];
-    int cch = snprintf(szPid, sizeof(szPid), "%d\n", (int)getpid());
-    if (ftruncate(pMutex->fd, 0) != 0 || pwrite(pMutex->fd, szPid, (size_t)cch, 0) != cch) {
+    // The system drops a dead holder's lock, but not the record it wrote: a record naming a
+    // process that is gone means the holder died holding the lock. Anything else found in the
+    // file is not ours to judge and is overwritten.
+    char szText[64];
+    ssize_t cb = pread(pMutex->fd, szText, sizeof(szText) - 1, 0);
+    szText[cb > 0 ? cb : 0] = '\0';
+    bool bAbandoned = qlsysRecordOfDeadHolder(szText);
+    char szRecord[64];
+    int cch = snprintf(szRecord, sizeof(szRecord), szLockRecord, (int)getpid());
+    if (ftruncate(pMutex->fd, 0) != 0 || pwrite(pMutex->fd, szRecord, (size_t)cch, 0) != cch) {
         int nErrno = errno;
         flock(pMutex->fd, LOCK_UN);
         pMutex->bHeld = false;

@@ -398,6 +398,13 @@ FILE *qlsys_fopen_stdio(const char *pszPath, const char *pszMode)
     return fopen(pszPath, szMode);
 }
 
+// Windows files carry the creating user's default security, which keeps other users out of a
+// profile's temporary directory; the name formed by the reader is opened like any other.
+FILE *qlsys_fopen_log(const char *pszPath, int)
+{
+    return qlsys_fopen_stdio(pszPath, "a+");
+}
+
 char qlsys_dir_separator(const char *pszDir)
 {
     return strchr(pszDir, '/') != NULL ? '/' : '\\';
@@ -459,6 +466,13 @@ int qlsys_rmtree(const char *pszPath, int bPermanent)
 struct QLSYS_MUTEX {
     HANDLE hMutex;
 };
+
+// A Windows mutex has no file: its name alone, in the session's namespace, scopes it.
+int qlsys_mutex_path(const char *, char *, size_t)
+{
+    errno = ENOSYS;
+    return -1;
+}
 
 QLSYS_MUTEX *qlsys_mutex_open(const char *pszName)
 {

@@ -42,11 +42,15 @@ void nsfInitOptions(NSFCONTEXT *pContext)
             pContext->bExportDXL, pContext->bExportDXL_PureXML, pContext->bExtractAllNotes,
             pContext->bExtractAllFields);
 
-    // At most 258 characters of the value, so that the separator and the terminator fit. The
-    // separator is appended whether or not the value already ends in one.
-    char szTempDir[NSF_PATH_SIZE - 1];
+    // Read into a buffer of the field's size; at most 258 characters of the value are kept, so that
+    // the separator and the terminator fit. The separator is appended whether or not the value
+    // already ends in one.
+    char szTempDir[NSF_PATH_SIZE];
     if (nsfGetOption(pContext, "TempDir", szTempDir, sizeof(szTempDir))) {
-        snprintf(pContext->szTempDir, sizeof(pContext->szTempDir), "%s%c", szTempDir, QLSYS_PATH_SEPARATOR);
+        size_t cch = strnlen(szTempDir, NSF_PATH_SIZE - 2);
+        memcpy(pContext->szTempDir, szTempDir, cch);
+        pContext->szTempDir[cch] = QLSYS_PATH_SEPARATOR;
+        pContext->szTempDir[cch + 1] = '\0';
         pContext->bTempDirCreated = 0;
         nsfLog(pContext, NSF_LOG_INFO, szFunc, "szTempDir...");
         nsfLog(pContext, NSF_LOG_INFO, szFunc, pContext->szTempDir);

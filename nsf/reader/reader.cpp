@@ -1,5 +1,6 @@
 #include "nsf/reader/reader.h"
 
+#include <stdint.h>
 #include <string.h>
 
 #include "nsf/catalogue/images.h"
@@ -50,6 +51,12 @@ void nsfGetFileName8(const char *pszPath, char szFileName8[9])
     while (cch < 8 && pszStart[cch] != '\0' && pszStart[cch] != '.') {
         szFileName8[cch] = pszStart[cch];
         cch++;
+    }
+    // Names are UTF-8: a cut that falls inside a character drops that whole character, so that
+    // every subfile name stays valid text.
+    if (cch == 8 && ((uint8_t)pszStart[cch] & 0xC0) == 0x80) {
+        while (cch > 0 && ((uint8_t)pszStart[cch] & 0xC0) == 0x80)
+            cch--;
     }
     szFileName8[cch] = '\0';
 }

@@ -12,5 +12,5 @@ void *QLAPI nsfInit(QLIOobj *pIOobj, QLHAPI *services, uint32_t dwFlags, void *p
 void QLAPI nsfShutdown(void *pvContext);
 
 // The input file's base name as the catalogue names its subfiles: at most 8 characters after the
-// separator that precedes the path's first '.', cut at a '.'.
+// separator that precedes the path's first '.', cut at a '.' and never inside a UTF-8 character.
 void nsfGetFileName8(const char *pszPath, char szFileName8[9]);

@@ -1,9 +1,10 @@
 #include <quillon/host/Allocator.h>
-#include <quillon/host/Host.h>
+#include <tessel/kit/TestAllocator.h>
 
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
 #include <set>
 
 using quillon::Allocator;
@@ -81,122 +82,5 @@ TEST_P(AllocatorContract, ReallocationKeepsContentsAndZeroFillsGrowth) {
 
 INSTANTIATE_TEST_SUITE_P(Allocators, AllocatorContract, ::testing::Bool(),
                          [](const auto &info) { return info.param ? "TestAllocator" : "MallocAllocator"; });
-
-TEST(TestAllocator, FailsTheNthAllocationOfAnyKind) {
-    for (uint64_t n = 1; n <= 4; ++n) {
-        SCOPED_TRACE(n);
-        TestAllocator allocator;
-        QLAllocator *t = allocator.table();
-        void *x = t->fpAlloc(t, 8);
-        void *y = t->fpAlloc(t, 8);
-        allocator.resetCounts();
-        allocator.failAllocation(n);
-        void *results[4] = {
-            t->fpAlloc(t, 8),
-            t->fpRealloc(t, x, 16),
-            t->fpReallocZero(t, y, 32),
-            t->fpRealloc(t, nullptr, 4),
-        };
-        for (uint64_t i = 1; i <= 4; ++i)
-            EXPECT_EQ(results[i - 1] == nullptr, i == n) << "allocation " << i;
-        EXPECT_EQ(allocator.counts().allocations, 4u);
-        EXPECT_EQ(allocator.counts().failures, 1u);
-        // A failed reallocation leaves the old block live; a failed allocation adds none.
-        EXPECT_EQ(allocator.liveCount(), n == 1 || n == 4 ? 3u : 4u);
-        // Only the Nth fails: the next call succeeds.
-        void *after = t->fpAlloc(t, 1);
-        EXPECT_NE(after, nullptr);
-    }
-}
-
-TEST(TestAllocator, NeverFailsWithZeroAndCountsRefusals) {
-    TestAllocator allocator;
-    QLAllocator *t = allocator.table();
-    allocator.failAllocation(0);
-    std::vector<void *> blocks;
-    for (int i = 0; i < 50; ++i)
-        blocks.push_back(t->fpAlloc(t, 1));
-    for (void *p : blocks)
-        EXPECT_NE(p, nullptr);
-    EXPECT_EQ(t->fpAlloc(t, 0x80000000u), nullptr);
-    EXPECT_EQ(allocator.counts().allocations, 51u);
-    EXPECT_EQ(allocator.counts().failures, 1u);
-    for (void *p : blocks)
-        t->fpFree(t, p);
-    EXPECT_EQ(allocator.counts().frees, 50u);
-    EXPECT_EQ(allocator.liveCount(), 0u);
-}
-
-TEST(TestAllocator, ReportsLiveBlocksInAllocationOrder) {
-    TestAllocator allocator;
-    QLAllocator *t = allocator.table();
-    void *a = t->fpAlloc(t, 10);
-    void *b = t->fpAlloc(t, 20);
-    void *c = t->fpAlloc(t, 30);
-    t->fpFree(t, b);
-    c = t->fpRealloc(t, c, 35);
-    EXPECT_EQ(allocator.liveCount(), 2u);
-    EXPECT_EQ(allocator.liveBytes(), 45u);
-    std::vector<TestAllocator::Block> live = allocator.liveBlocks();
-    ASSERT_EQ(live.size(), 2u);
-    EXPECT_EQ(live[0].address, a);
-    EXPECT_EQ(live[0].size, 10u);
-    EXPECT_EQ(live[1].address, c);
-    EXPECT_EQ(live[1].size, 35u);
-    EXPECT_LT(live[0].serial, live[1].serial);
-    t->fpFree(t, a);
-    t->fpFree(t, c);
-    EXPECT_EQ(allocator.liveBytes(), 0u);
-}
-
-TEST(TestAllocator, CatchesDoubleAndForeignFrees) {
-    TestAllocator allocator;
-    QLAllocator *t = allocator.table();
-    void *p = t->fpAlloc(t, 4);
-    t->fpFree(t, p);
-    t->fpFree(t, p);
-    int local = 0;
-    t->fpFree(t, &local);
-    EXPECT_EQ(t->fpRealloc(t, &local, 8), nullptr);
-    EXPECT_EQ(allocator.counts().unknownFrees, 3u);
-    EXPECT_EQ(allocator.liveCount(), 0u);
-}
-
-TEST(TestAllocator, ServesAsARequestAllocator) {
-    TestAllocator allocator;
-    QLRequest request{nullptr, allocator.table()};
-    // What a reader does with a request: allocate from its second field; the host frees.
-    QLAllocator *pAllocator = request.pAllocator;
-    char *psz = static_cast<char *>(pAllocator->fpAlloc(pAllocator, 6));
-    ASSERT_NE(psz, nullptr);
-    std::memcpy(psz, "name!", 6);
-    EXPECT_EQ(allocator.liveCount(), 1u);
-    Allocator::fromTable(request.pAllocator).release(psz);
-    EXPECT_EQ(allocator.liveCount(), 0u);
-}
-
-TEST(TestAllocator, BacksTheServicesTable) {
-    TestAllocator allocator;
-    quillon::HostOptions options;
-    options.allocator = &allocator;
-    quillon::Host host({}, options);
-    QLHAPI *pHAPI = host.services();
-    void *p = pHAPI->allocator.fpAlloc(&pHAPI->allocator, 12);
-    char *psz = pHAPI->fpDupString(pHAPI, "duplicate me");
-    ASSERT_NE(p, nullptr);
-    ASSERT_NE(psz, nullptr);
-    EXPECT_STREQ(psz, "duplicate me");
-    EXPECT_EQ(allocator.liveCount(), 2u);
-    EXPECT_EQ(allocator.liveBytes(), 12u + 13u);
-    p = pHAPI->allocator.fpReallocZero(&pHAPI->allocator, p, 24);
-    EXPECT_EQ(allocator.liveBytes(), 24u + 13u);
-    pHAPI->allocator.fpFree(&pHAPI->allocator, p);
-    EXPECT_EQ(allocator.liveCount(), 1u); // the duplicate leaks until freed
-    allocator.failAllocation(allocator.counts().allocations + 1);
-    EXPECT_EQ(pHAPI->fpDupString(pHAPI, "fails"), nullptr);
-    EXPECT_EQ(pHAPI->fpDupString(pHAPI, nullptr), nullptr);
-    pHAPI->allocator.fpFree(&pHAPI->allocator, psz);
-    EXPECT_EQ(allocator.liveCount(), 0u);
-}
 
 } // namespace

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tessel/kit/TempDir.h>
+
 #include <cstdlib>
 #include <optional>
 #include <string>
@@ -11,28 +13,7 @@ using quillon::HostOptions;
 
 namespace {
 
-// Sets an environment variable for one test and restores it afterwards.
-class ScopedEnv {
-public:
-    ScopedEnv(const char *pszName, const char *pszValue) : name_(pszName) {
-        if (const char *pszOld = std::getenv(pszName))
-            old_ = pszOld;
-        if (pszValue != nullptr)
-            setenv(pszName, pszValue, 1);
-        else
-            unsetenv(pszName);
-    }
-    ~ScopedEnv() {
-        if (old_)
-            setenv(name_.c_str(), old_->c_str(), 1);
-        else
-            unsetenv(name_.c_str());
-    }
-
-private:
-    std::string name_;
-    std::optional<std::string> old_;
-};
+using tessel::kit::ScopedEnv;
 
 TEST(Host, FindsItsHostFromTheServicesTable) {
     Host host;
@@ -69,7 +50,7 @@ TEST(Host, HostDirectoryComesFromTesselHomeWithASeparator) {
         EXPECT_EQ(quillon::defaultHostDirectory(), "/opt/tessel/");
     }
     {
-        ScopedEnv home("TESSEL_HOME", nullptr);
+        ScopedEnv home("TESSEL_HOME", std::nullopt);
         std::string directory = quillon::defaultHostDirectory();
         ASSERT_FALSE(directory.empty());
         EXPECT_EQ(directory.back(), '/');

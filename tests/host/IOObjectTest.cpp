@@ -2,10 +2,11 @@
 
 #include <gtest/gtest.h>
 
-#include "TempDir.h"
+#include <tessel/kit/TempDir.h>
+
+using tessel::kit::TempDir;
 
 using quillon::FileIOObject;
-using quillon::MemoryIOObject;
 
 namespace {
 
@@ -78,45 +79,6 @@ TEST(FileIOObject, OwnerClosesAndMovesWithoutInvalidatingTheObject) {
     EXPECT_NE(writeText(p, "kept"), 0);
     { FileIOObject third = std::move(second); } // closes and flushes
     EXPECT_EQ(TempDir::read(path), "kept");
-}
-
-TEST(MemoryIOObject, CapturesWritesAcrossOpens) {
-    MemoryIOObject output("out.mht");
-    QLIOobj *p = output.get();
-    EXPECT_STREQ(p->pFileName, "out.mht");
-    EXPECT_EQ(p->fpClose, nullptr);
-    EXPECT_EQ(writeText(p, "closed"), 0);
-    ASSERT_NE(p->fpOpen(p), 0);
-    EXPECT_NE(p->fpClose, nullptr);
-    EXPECT_NE(writeText(p, "note;"), 0);
-    ASSERT_NE(p->fpClose(p), 0);
-    EXPECT_EQ(p->fpClose, nullptr);
-    ASSERT_NE(p->fpOpen(p), 0);
-    EXPECT_NE(writeText(p, std::string_view("att\0ch", 6)), 0);
-    ASSERT_NE(p->fpClose(p), 0);
-    EXPECT_EQ(output.data(), std::string("note;att\0ch", 11));
-    EXPECT_EQ(output.openCount(), 2);
-    EXPECT_EQ(output.closeCount(), 2);
-    output.clear();
-    EXPECT_EQ(output.data(), "");
-}
-
-TEST(MemoryIOObject, FailsWhereTold) {
-    MemoryIOObject output;
-    QLIOobj *p = output.get();
-    output.failOpen(true);
-    EXPECT_EQ(p->fpOpen(p), 0);
-    EXPECT_EQ(p->fpClose, nullptr);
-    output.failOpen(false);
-    output.failWrite(2);
-    output.failClose(true);
-    ASSERT_NE(p->fpOpen(p), 0);
-    EXPECT_NE(writeText(p, "1"), 0);
-    EXPECT_EQ(writeText(p, "2"), 0);
-    EXPECT_NE(writeText(p, "3"), 0);
-    EXPECT_EQ(p->fpClose(p), 0);
-    EXPECT_EQ(p->fpClose, nullptr); // closed even though close reported failure
-    EXPECT_EQ(output.data(), "13");
 }
 
 } // namespace

@@ -5,7 +5,10 @@
 #include <gtest/gtest.h>
 
 #include "FakeReader.h"
-#include "TempDir.h"
+#include <tessel/kit/TempDir.h>
+#include <tessel/kit/TestAllocator.h>
+
+using tessel::kit::TempDir;
 
 using quillon::Container;
 using quillon::Host;

@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
-#include "TempDir.h"
+#include <tessel/kit/TempDir.h>
+
+using tessel::kit::TempDir;
 
 #include <string>
 

@@ -6,6 +6,7 @@
 #include "nsf/catalogue/images.h"
 #include "nsf/items/buffers.h"
 #include "nsf/base/memory.h"
+#include <notes/notes.h>
 
 namespace tessel::test {
 namespace {
@@ -296,6 +297,26 @@ TEST_F(CatalogueTest, DatabasesWithoutNotes) {
         EXPECT_EQ(pOpen->numSubFiles, 0);
         EXPECT_EQ(pOpen->hIDTable, NULLHANDLE);
     }
+}
+
+// The normal end of a walk over a note's $FILE items is no failure: a clean open of the sample
+// database writes no ERROR line at the most verbose level.
+TEST_F(CatalogueTest, ACleanOpenOfTheSampleWritesNoError) {
+    std::filesystem::path path = scratch.path() / "sample mail.dxl";
+    std::filesystem::copy_file(TESSEL_SAMPLE_MAIL, path);
+    quillon::FileIOObject sample(path, quillon::FileIOObject::Direction::Input);
+    int nStatus = -1;
+    pOpen = static_cast<NSFCONTEXT *>(nsfInit(sample.get(), host->services(), 0, nullptr, nullptr, &nStatus));
+    ASSERT_NE(pOpen, nullptr);
+    ASSERT_EQ(nStatus, NSF_STATUS_OK);
+    EXPECT_GT(pOpen->numSubFiles, 3);
+    std::vector<std::string> errors;
+    for (const auto &line : log()) {
+        if (line.find("] ERROR ") != std::string::npos)
+            errors.push_back(line);
+    }
+    EXPECT_TRUE(errors.empty()) << errors.size() << " ERROR lines, the first: " << (errors.empty() ? "" : errors.front());
+    close();
 }
 
 TEST_F(CatalogueTest, HostileAttachmentsCostOnlyThemselves) {

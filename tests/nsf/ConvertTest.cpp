@@ -125,6 +125,9 @@ TEST_F(ConvertTest, ScanTimeReadsTwelveAndTwentyFourHourTexts) {
         {"10/5/2015 12:04:05 PM", 2015, 10, 5, 12}, {"10/5/2015 15:04:05", 2015, 10, 5, 15},
         {"1/31/2015 3:00:00 PM", 2015, 1, 31, 15},  {"2/29/2016 1:00:00 PM", 2016, 2, 29, 13},
         {"4/30/2015 23:00:00 PM", 2015, 5, 1, 11},  {"12/31/2015 23:30:00 PM", 2016, 1, 1, 11},
+        // February by the Gregorian rule: centuries are leap years only when divisible by 400.
+        {"2/29/2000 1:00:00 PM", 2000, 2, 29, 13},  {"2/29/2400 1:00:00 PM", 2400, 2, 29, 13},
+        {"2/29/1900 1:00:00 PM", 1900, 3, 1, 13},   {"2/28/2000 23:00:00 PM", 2000, 2, 29, 11},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.pszText);
@@ -202,6 +205,15 @@ TEST_F(ConvertTest, UTF8ToHTMLEscapesForAQuotedPrintableBody) {
     ASSERT_EQ(nsfConvertUTF8toHTML(pContext), NSF_STATUS_OK);
     EXPECT_EQ(get(pContext->BufferHTML), "a&lt;b&gt;=3Dc<BR>\r\n\xC3\xA9&\"");
     EXPECT_EQ(pContext->BufferUTF8->ucbData, 0u);
+
+    // A lead byte takes the next byte along whatever it is, so the room is reserved by what each
+    // byte really produces: a lead byte before a CR (which alone would produce nothing).
+    std::string leadBeforeCR;
+    for (int i = 0; i < 3000; i++)
+        leadBeforeCR += "\xC3\r";
+    put(pContext->BufferUTF8, leadBeforeCR);
+    ASSERT_EQ(nsfConvertUTF8toHTML(pContext), NSF_STATUS_OK);
+    EXPECT_EQ(get(pContext->BufferHTML), leadBeforeCR);
 
     // Escaping can grow a text fourfold; there must be room for all of it.
     put(pContext->BufferUTF8, std::string(5000, '<'));

@@ -6,7 +6,6 @@
 #include <tessel/kit/Dxl.h>
 #include <tessel/kit/Values.h>
 
-#include "nsf/catalogue/images.h"
 #include "nsf/items/buffers.h"
 #include "nsf/items/itemdata.h"
 #include <notes/notes.h>
@@ -101,6 +100,67 @@ TEST_F(ItemDataTest, EveryValueTypeReadsAsText) {
     std::string date = text("PostedDate", &tfmt);
     EXPECT_EQ(date.find(':'), std::string::npos) << date;
     EXPECT_NE(date.find("2015"), std::string::npos) << date;
+}
+
+// Lists read as text are longer than their values; on a fresh context (small buffers) every entry
+// must still come through, whatever earlier reads did to the buffers.
+TEST_F(ItemDataTest, LongListsComeThroughWholeOnAFreshContext) {
+    struct Case {
+        const char *pszItem;
+        size_t cEntries;
+    };
+    const Case cases[] = {{"Dates", 500}, {"Numbers", 2000}, {"Names", 3000}};
+    kit::Database db;
+    kit::Note memo = kit::Note::document("Memo");
+    std::vector<kit::DateTime> dates;
+    for (int i = 0; i < 500; i++)
+        dates.push_back(kit::DateTime::at(2001 + i % 90, 1 + i % 12, 1 + i % 28, 10, 20, 30));
+    memo.add(kit::Item::dateTimeList("Dates", dates));
+    std::vector<double> numbers;
+    for (int i = 0; i < 2000; i++)
+        numbers.push_back(1000 + i);
+    memo.add(kit::Item::numberList("Numbers", numbers));
+    std::vector<std::string> names;
+    for (int i = 0; i < 3000; i++)
+        names.push_back("n" + std::to_string(i));
+    memo.add(kit::Item::textList("Names", names));
+    uint32_t noteId = db.add(std::move(memo)).info.noteId;
+    open(db, noteId);
+
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.pszItem);
+        std::string value = text(c.pszItem);
+        size_t cLines = value.empty() ? 0 : 1;
+        for (size_t at = value.find("\r\n"); at != std::string::npos; at = value.find("\r\n", at + 2))
+            cLines++;
+        EXPECT_EQ(cLines, c.cEntries);
+    }
+    EXPECT_EQ(text("Numbers").substr(0, 12), "1000\r\n1001\r\n");
+}
+
+// A value whose text does not fit the most the API can return is cut only with a warning.
+TEST_F(ItemDataTest, AValueTooLongForAnyBufferIsReported) {
+    kit::Database db;
+    kit::Note memo = kit::Note::document("Memo");
+    std::vector<std::string> names(5000, std::string(20, 'x'));
+    memo.add(kit::Item::textList("Huge", names));
+    uint32_t noteId = db.add(std::move(memo)).info.noteId;
+    open(db, noteId);
+    std::string value = text("Huge");
+    EXPECT_GT(value.size(), 60000u);
+    EXPECT_TRUE(contains(logLines(), "[0/0] WARNING nsfGetItemData(): Value text of Huge fills the largest "
+                                     "conversion buffer (size 65535): its end is cut"));
+}
+
+// A zero-length name would match any item in the Notes API; it names no item here.
+TEST_F(ItemDataTest, AnEmptyNameNamesNoItem) {
+    kit::Database db;
+    kit::Note memo = kit::Note::document("Memo");
+    memo.add(kit::Item::text("Subject", "x"));
+    uint32_t noteId = db.add(std::move(memo)).info.noteId;
+    open(db, noteId);
+    EXPECT_EQ(text(""), "");
+    EXPECT_FALSE(nsfItemIsPresent(pContext, hNote, "", "test()"));
 }
 
 TEST_F(ItemDataTest, TimeDatesAreCopiedAndOnlyFromTimeItems) {
@@ -200,7 +260,7 @@ TEST_F(ItemDataTest, PictureBytesGoToThePictureBuffer) {
     uint32_t noteId = db.add(std::move(picture)).info.noteId;
     open(db, noteId);
 
-    NSFIMAGE image{};
+    NSFIMAGEDATA image{};
     ASSERT_EQ(nsfAddBuffer(pContext, 0, &image.pBuffer), NSF_STATUS_OK);
     ASSERT_EQ(nsfGetItemData(pContext, hNote, "$ImageData", NSF_DATA_IMAGE, &image), NSF_STATUS_OK);
     EXPECT_EQ(image.wImageType, 2);

@@ -1,7 +1,10 @@
 // Diagnostic log: configuration from the environment, file naming, line formats and dumps.
 #include "NsfFixture.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <regex>
 
 #include "nsf/os/qlsys.h"
 
@@ -65,6 +68,62 @@ TEST_F(LogTest, FileInTheDirectoryIsNamedByProcessAndThread) {
     ASSERT_NE(context->logFile, nullptr);
     nsfLog(context.get(), NSF_LOG_INFO, "nsfInit()", "hello");
     EXPECT_EQ(lines(dir.path() / expectedName()).size(), 1u);
+}
+
+// The name the reader forms is predictable: a link planted there is not followed, a file of another
+// user is not appended to, and a new file is readable by its owner only.
+TEST_F(LogTest, TheFormedLogFileIsPrivateAndNeverALink) {
+    env.set("QUILLON_TESSEL_LOG_LEVEL", "INFO");
+    env.set("QUILLON_TESSEL_LOG_DIR", dir.path().string());
+    std::filesystem::path victim = dir.path() / "victim.txt";
+    std::ofstream(victim) << "keep\n";
+    std::filesystem::create_symlink(victim, dir.path() / expectedName());
+    nsfLogOpen(context.get());
+    EXPECT_EQ(context->logFile, nullptr);
+    EXPECT_EQ(context->logLevel, NSF_LOG_NONE);
+    nsfLog(context.get(), NSF_LOG_ERROR, "f()", "planted");
+    EXPECT_EQ(readFile(victim), "keep\n");
+
+    std::filesystem::remove(dir.path() / expectedName());
+    nsfLogOpen(context.get());
+    ASSERT_NE(context->logFile, nullptr);
+    nsfLogClose(context.get());
+    struct stat st {};
+    ASSERT_EQ(stat((dir.path() / expectedName()).c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+
+    if (geteuid() != 0)
+        GTEST_SKIP() << "handing a file to another user needs root";
+    ASSERT_EQ(chown((dir.path() / expectedName()).c_str(), 65534, 65534), 0);
+    nsfLogOpen(context.get());
+    EXPECT_EQ(context->logFile, nullptr) << "another user's file at the formed name is refused";
+}
+
+// A file the user names is their choice: a link (as /dev/stderr is) is followed.
+TEST_F(LogTest, AFileTheUserNamesIsOpenedAsItIs) {
+    std::filesystem::path target = dir.path() / "target.log";
+    std::filesystem::create_symlink(target, dir.path() / "named.log");
+    env.set("QUILLON_TESSEL_LOG_LEVEL", "INFO");
+    env.set("QUILLON_TESSEL_LOG_TIMESTAMP", "FALSE");
+    env.set("QUILLON_TESSEL_LOG_FILE", (dir.path() / "named.log").string());
+    nsfLogOpen(context.get());
+    ASSERT_NE(context->logFile, nullptr);
+    nsfLog(context.get(), NSF_LOG_INFO, "f()", "through the link");
+    EXPECT_EQ(lines(target), std::vector<std::string>{"[0/0] INFO f(): through the link"});
+}
+
+// Values from the database reach the log: their control characters cannot forge a line.
+TEST_F(LogTest, ControlCharactersAreEscaped) {
+    env.set("QUILLON_TESSEL_LOG_LEVEL", "INFO");
+    env.set("QUILLON_TESSEL_LOG_TIMESTAMP", "FALSE");
+    env.set("QUILLON_TESSEL_LOG_FILE", (dir.path() / "x.log").string());
+    nsfLogOpen(context.get());
+    ASSERT_NE(context->logFile, nullptr);
+    nsfLog(context.get(), NSF_LOG_INFO, "f()", "a.txt\n[0/0] ERROR forged(): b\r\t\x7f");
+    nsfLog(context.get(), NSF_LOG_INFO, nullptr, "bare\nline");
+    EXPECT_EQ(lines(dir.path() / "x.log"),
+              (std::vector<std::string>{"[0/0] INFO f(): a.txt\\x0a[0/0] ERROR forged(): b\\x0d\\x09\\x7f",
+                                        "bare\\x0aline"}));
 }
 
 TEST_F(LogTest, TooLongADirectoryFallsBackToTheCurrentDirectory) {

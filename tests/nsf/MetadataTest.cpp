@@ -122,11 +122,99 @@ TEST_F(MetadataTest, AllItemsListsEveryItemWithDuplicates) {
     EXPECT_EQ(std::count(names.begin(), names.end(), "Subject"), 1);
     EXPECT_EQ(std::count(names.begin(), names.end(), "Body"), 1);
     EXPECT_EQ(names.size(), static_cast<size_t>(pOpen->cItemNames));
+    // The value is read over every item of its name, once, and goes with the first element of
+    // that name; the later elements of the name carry no data.
+    std::vector<Element> parts;
     for (const auto &element : e) {
-        if (element.name == "Part") {
-            EXPECT_EQ(element.value, "onetwo") << "each element reads every item of its name";
+        if (element.name == "Part")
+            parts.push_back(element);
+    }
+    ASSERT_EQ(parts.size(), 2u);
+    EXPECT_EQ(parts[0].value, "onetwo");
+    EXPECT_EQ(parts[0].isDataValid, 1);
+    EXPECT_FALSE(parts[1].value.has_value());
+    EXPECT_EQ(parts[1].isDataValid, 0);
+}
+
+// A body stored as many items of one name, and many items sharing a name: the output grows with
+// the note, not with the square of its items.
+TEST_F(MetadataTest, AllItemsOfARepeatedNameGiveTheValueOnce) {
+    kit::Database db;
+    Note m = memo("Repeated");
+    for (int i = 0; i < 300; i++)
+        m.add(Item::text("Subject", "s" + std::to_string(i)));
+    db.add(std::move(m));
+    ASSERT_NE(open(db), nullptr);
+    std::vector<Element> e;
+    ASSERT_EQ(meta(0, -1, nullptr, e), NSF_STATUS_OK);
+    size_t cSubjects = 0, cWithData = 0, cbData = 0;
+    for (const auto &element : e) {
+        if (element.name != "Subject")
+            continue;
+        cSubjects++;
+        if (element.value) {
+            cWithData++;
+            cbData += element.value->size();
         }
     }
+    EXPECT_EQ(cSubjects, 301u);
+    EXPECT_EQ(cWithData, 1u);
+    std::string joined = "Repeated";
+    for (int i = 0; i < 300; i++)
+        joined += "s" + std::to_string(i);
+    EXPECT_EQ(cbData, joined.size());
+}
+
+// A value that cannot be read gives its element without data and a warning; the elements after
+// it still come. Damaged: a composite item whose record runs past its value, a MIME part that does
+// not parse, and a PostedDate whose day lies outside any calendar the API converts.
+TEST_F(MetadataTest, ADamagedValueDoesNotHideTheOthers) {
+    kit::Database db;
+    Note m = memo("Damaged");
+    m.add(Item::richTextRaw("Broken", kit::Bytes{0x85, 0xFF, 0x40, 0x00, 0x00, 0x00}));
+    m.add(Item::raw("Mime", 25, kit::Bytes{0x01, 0x00, 0xFF, 0xFF}));
+    m.add(Item::raw("PostedDate", 0x400, kit::Bytes{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x0F}));
+    m.add(Item::text("After", "still here"));
+    db.add(std::move(m));
+    ASSERT_NE(open(db), nullptr);
+
+    std::vector<Element> e;
+    ASSERT_EQ(meta(0, -1, nullptr, e), NSF_STATUS_OK);
+    std::map<std::string, Element> byName;
+    for (const auto &element : e)
+        byName.emplace(element.name.value_or("?"), element);
+    for (const char *pszName : {"Broken", "Mime", "PostedDate"}) {
+        SCOPED_TRACE(pszName);
+        ASSERT_EQ(byName.count(pszName), 1u);
+        EXPECT_FALSE(byName[pszName].value.has_value());
+        EXPECT_EQ(byName[pszName].isDataValid, 0);
+        EXPECT_TRUE(logged(std::string("WARNING nsfGetItemMetadata(): Value of ") + pszName +
+                           " cannot be read (status 6): element without data"));
+    }
+    EXPECT_EQ(byName["After"].value, "still here");
+    EXPECT_EQ(byName["Subject"].value, "Damaged");
+    freeResult();
+
+    // The mail field set goes on after a Sent that cannot be read.
+    ASSERT_EQ(meta(0, 0, nullptr, e), NSF_STATUS_OK);
+    ASSERT_EQ(e.size(), 7u);
+    EXPECT_EQ(e[1].name, "Sent");
+    EXPECT_FALSE(e[1].value.has_value());
+    EXPECT_EQ(e[5].value, "Damaged");
+}
+
+// An empty requested name gets its element without a value, as a missing item does; a zero-length
+// name must not read the note's items.
+TEST_F(MetadataTest, AnEmptyNameGivesAnElementWithoutValue) {
+    kit::Database db;
+    db.add(memo("Named"));
+    ASSERT_NE(open(db), nullptr);
+    std::vector<Element> e = named(0, {"", "Subject"});
+    ASSERT_EQ(e.size(), 2u);
+    EXPECT_EQ(e[0].name, "");
+    EXPECT_FALSE(e[0].value.has_value());
+    EXPECT_EQ(e[0].isDataValid, 0);
+    EXPECT_EQ(e[1].value, "Named");
 }
 
 TEST_F(MetadataTest, ReservedNames) {
@@ -233,6 +321,9 @@ TEST_F(MetadataTest, IntegerNamesIndexesAndAttachments) {
     EXPECT_EQ(meta(2, 0, nullptr, e), NSF_STATUS_BAD_ARGUMENT);
     EXPECT_TRUE(logged("ERROR nsfGetSubFileMetadata(): Invalid subfile index 2 (# subfiles 2)"));
     EXPECT_EQ(meta(-1, 0, nullptr, e), NSF_STATUS_BAD_ARGUMENT);
+    EXPECT_EQ(meta(INT32_MAX, 0, nullptr, e), NSF_STATUS_BAD_ARGUMENT);
+    EXPECT_TRUE(logged("ERROR nsfGetSubFileMetadata(): Invalid subfile index 2147483647 (# subfiles 2)"));
+    EXPECT_EQ(meta(INT32_MIN, 0, nullptr, e), NSF_STATUS_BAD_ARGUMENT);
     EXPECT_EQ(meta(1, 0, nullptr, e), NSF_STATUS_OK);
     EXPECT_EQ(result.ppElem, nullptr) << "an attachment has no metadata";
     EXPECT_TRUE(logged("INFO nsfGetSubFileMetadata(): Subfile is not a note (no metadata)"));

@@ -36,12 +36,13 @@ protected:
         EXPECT_EQ(allocator.liveCount(), 0u) << "open and close must leave nothing allocated";
     }
 
-    // Writes the database as mailbox.dxl and opens it; the open's status is in openStatus.
+    // Writes the database as mailbox.dxl into the scratch folder (the current one) and opens it by
+    // that relative name; the open's status is in openStatus.
     NSFCONTEXT *open(const kit::Database &db, uint32_t dwFlags = 0, const std::string &name = "mailbox.dxl") {
         close();
         std::filesystem::path path = scratch.path() / name;
         std::ofstream(path, std::ios::binary) << db.toDxl();
-        input = std::make_unique<quillon::FileIOObject>(path, quillon::FileIOObject::Direction::Input);
+        input = std::make_unique<quillon::FileIOObject>(name, quillon::FileIOObject::Direction::Input);
         openStatus = -1;
         pOpen = static_cast<NSFCONTEXT *>(
             nsfInit(input->get(), host->services(), dwFlags, nullptr, nullptr, &openStatus));
@@ -58,13 +59,7 @@ protected:
         return splitLines(readFile(logPath()));
     }
     // True when some log line ends with the text (the line's prefix names the subfile counts).
-    bool logged(const std::string &text) {
-        for (const auto &line : log()) {
-            if (line.size() >= text.size() && line.compare(line.size() - text.size(), text.size(), text) == 0)
-                return true;
-        }
-        return false;
-    }
+    bool logged(const std::string &text) { return kit::anyLineEndsWith(log(), text); }
     const NSFSUBFILE &sub(int32_t i) const { return *pOpen->subFiles[i]; }
     std::string fileName(int32_t i) const {
         const NSFSUBFILE &s = sub(i);

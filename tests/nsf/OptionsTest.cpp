@@ -76,6 +76,32 @@ TEST_F(OptionsTest, TextValuesAreCutToTheirFields) {
     EXPECT_TRUE(contains(logLines(), "[0/0] INFO nsfInitOptions(): szAltSentField DeliveredDate"));
 }
 
+// The services entry as the host made it, and the buffer size each key was read with.
+decltype(QLHAPI::fpGetProfileString) fpHostGetProfileString = nullptr;
+std::map<std::string, uint32_t> bufferSizes;
+
+int QLAPI recordingGetProfileString(QLHAPI *pHAPI, const char *pszSection, const char *pszKey,
+                                    const char *pszDefault, char *pszBuffer, uint32_t cbBuffer, uint32_t dwFlags) {
+    bufferSizes[pszKey] = cbBuffer;
+    return fpHostGetProfileString(pHAPI, pszSection, pszKey, pszDefault, pszBuffer, cbBuffer, dwFlags);
+}
+
+TEST_F(OptionsTest, EveryKeyIsReadWithTheBufferOfItsTable) {
+    QLHAPI *pHAPI = host->services();
+    fpHostGetProfileString = pHAPI->fpGetProfileString;
+    pHAPI->fpGetProfileString = recordingGetProfileString;
+    bufferSizes.clear();
+    set("TempDir", (scratch.path() / "mine").string());
+    nsfInitOptions(pContext);
+    pHAPI->fpGetProfileString = fpHostGetProfileString;
+    const std::map<std::string, uint32_t> expected = {
+        {"ExportDXL", 32},         {"ExportDXL_PureXML", 32}, {"ExtractAllNotes", 32},
+        {"ExtractAllFields", 32},  {"TempDir", 260},          {"MailLogoFieldName", 32},
+        {"MailLogoFieldDefaultValue", 64}, {"AltSentField", 32}, {"ExtractByTemplate", 32},
+    };
+    EXPECT_EQ(bufferSizes, expected);
+}
+
 TEST_F(OptionsTest, ConfiguredTempDirGetsASeparatorAndIsNotCreated) {
     auto configured = scratch.path() / "mine";
     set("TempDir", configured.string());

@@ -37,7 +37,8 @@ std::filesystem::path writeDatabase(const std::filesystem::path &dir, const std:
     std::ofstream(dir / "notes.ini") << "[Notes]\n";
     env.set("NOTES_INI", (dir / "notes.ini").string());
     env.set("TMPDIR", dir.string());
-    return path;
+    // Opened by its name from dir, the current folder of the test.
+    return name;
 }
 
 TEST(FileName8, BaseNameRules) {
@@ -51,6 +52,11 @@ TEST(FileName8, BaseNameRules) {
         {"C:/notes/data/ab.nsf", "ab"},
         {".hidden", ""},
         {"", ""},
+        // Cut at a character boundary: 8 bytes would end inside the third character.
+        {"/data/\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E\xE3\x83\x86.dxl", "\xE6\x97\xA5\xE6\x9C\xAC"},
+        {"ab\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9.nsf", "ab\xC3\xA9\xC3\xA9\xC3\xA9"},
+        {"abcdefg\xC3\xA9.nsf", "abcdefg"},
+        {"abcdef\xC3\xA9.nsf", "abcdef\xC3\xA9"},
     };
     for (const auto &[pszPath, pszExpected] : cases) {
         char sz[9];
@@ -283,7 +289,7 @@ protected:
 };
 
 TEST_F(PluginTest, ExportsExactlyOneSymbol) {
-    std::string command = "nm -D --defined-only '" + std::string(TESSEL_NSF_PLUGIN) + "'";
+    std::string command = "nm -D --defined-only " + kit::shellQuote(TESSEL_NSF_PLUGIN);
     FILE *pipe = popen(command.c_str(), "r");
     ASSERT_NE(pipe, nullptr);
     std::vector<std::string> symbols;
@@ -306,6 +312,7 @@ TEST_F(PluginTest, HostLoadsThePluginAndOpensAContainer) {
     env.set("QUILLON_TESSEL_LOG_LEVEL", "INFO");
     env.set("QUILLON_TESSEL_LOG_TIMESTAMP", "FALSE");
     env.set("QUILLON_TESSEL_LOG_FILE", logFile.string());
+    kit::ScopedCurrentPath cwd(dir.path());
     auto db = writeDatabase(dir.path(), "sample.dxl", env);
 
     std::string error;

@@ -1,6 +1,10 @@
-// The Notes session: runtime start under the machine-wide mutex, the client's own ID file, the
+// The Notes session: runtime start under the user's mutex, the client's own ID file, the
 // identity switch and the database open and close, and the choice among several credentials.
 #include "NsfFixture.h"
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <tessel/kit/Dxl.h>
 #include <tessel/kit/IdFile.h>
@@ -131,15 +135,68 @@ TEST_F(SessionTest, TheMutexExcludesOtherHoldersUntilReleased) {
     qlsys_mutex_close(pHeld);
 }
 
-TEST_F(SessionTest, AHolderThatDiedLeavesTheMutexAbandonedOnce) {
-    // What a crashed holder leaves behind: its process ID in the lock file, the lock itself gone.
-    std::ofstream(scratch.path() / (std::string(NSF_MUTEX_NAME) + ".lock")) << "99999\n";
+// The lock belongs to the user: its file is private, in a directory only the user can write.
+TEST_F(SessionTest, TheLockFileIsTheUsersOwn) {
+    QLSYS_MUTEX *pMutex = qlsys_mutex_open(NSF_MUTEX_NAME);
+    ASSERT_NE(pMutex, nullptr);
+    qlsys_mutex_close(pMutex);
+    char szPath[4096];
+    ASSERT_EQ(qlsys_mutex_path(NSF_MUTEX_NAME, szPath, sizeof(szPath)), 0);
+    fs::path path(szPath);
+    EXPECT_EQ(path.parent_path().parent_path(), scratch.path()) << "under the temporary directory";
+    struct stat st {};
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_EQ(st.st_uid, geteuid());
+    ASSERT_EQ(stat(path.parent_path().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+
+    // A directory at that name that others can write is not taken.
+    fs::permissions(path.parent_path(), fs::perms::others_write, fs::perm_options::add);
+    EXPECT_EQ(qlsys_mutex_open(NSF_MUTEX_NAME), nullptr);
+    EXPECT_EQ(nsfInitNotes(pContext), NSF_STATUS_INIT_FAILED);
+    fs::permissions(path.parent_path(), fs::perms::others_write, fs::perm_options::remove);
+}
+
+// Only the reader's own record naming a process that is gone makes the lock abandoned; anything
+// else found in the file is overwritten and the lock taken normally.
+TEST_F(SessionTest, OnlyARecordOfADeadHolderIsAnAbandonedLock) {
+    pid_t dead = fork();
+    ASSERT_GE(dead, 0);
+    if (dead == 0)
+        _exit(0);
+    ASSERT_EQ(waitpid(dead, nullptr, 0), dead);
+    struct Case {
+        std::string content;
+        uint32_t dwExpected;
+    };
+    const Case cases[] = {
+        {"tessel lock held by process " + std::to_string(dead) + "\n", QLSYS_WAIT_ABANDONED},
+        {"tessel lock held by process " + std::to_string(getpid()) + "\n", QLSYS_WAIT_OBJECT_0},
+        {"99999\n", QLSYS_WAIT_OBJECT_0},
+        {"anything at all", QLSYS_WAIT_OBJECT_0},
+        {"", QLSYS_WAIT_OBJECT_0},
+    };
+    char szPath[4096];
+    ASSERT_EQ(qlsys_mutex_path(NSF_MUTEX_NAME, szPath, sizeof(szPath)), 0);
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.content);
+        std::ofstream(szPath, std::ios::trunc) << c.content;
+        QLSYS_MUTEX *pMutex = qlsys_mutex_open(NSF_MUTEX_NAME);
+        ASSERT_NE(pMutex, nullptr);
+        EXPECT_EQ(qlsys_mutex_lock(pMutex), c.dwExpected);
+        EXPECT_EQ(qlsys_mutex_unlock(pMutex), 0);
+        qlsys_mutex_close(pMutex);
+    }
+
+    // What open logs when it finds the lock abandoned; the next reader finds it clean.
+    std::ofstream(szPath, std::ios::trunc) << cases[0].content;
     EXPECT_EQ(nsfInitNotes(pContext), NSF_STATUS_INIT_FAILED);
     auto lines = logLines();
     EXPECT_TRUE(contains(lines, "[0/0] ERROR nsfInitNotes(): Error locking mutex (mutex NOT locked)..."));
     EXPECT_TRUE(contains(lines, "[0/0] WARNING nsfInitNotes(): ... wait abandoned"));
     EXPECT_EQ(pContext->bNotesInitialised, 0);
-    initNotes(); // the next reader finds it clean
+    initNotes();
 }
 
 TEST_F(SessionTest, SavedIdFileJoinsTheDataDirectoryAndHidesThePassword) {
@@ -177,6 +234,23 @@ TEST_F(SessionTest, SavedIdFileCases) {
         pContext->bNotesInitialised = 0;
     }
     EXPECT_TRUE(contains(logLines(), "[0/0] ERROR nsfSaveUserIdFile(): No directory found"));
+}
+
+// A Notes environment variable that could not be read into a buffer is a failure; the buffer it
+// could not fill is never taken for a value.
+TEST_F(SessionTest, AFailedEnvironmentReadIsNotTakenForAValue) {
+    useNotesIni({"KeyFileName=/ids/a.id"});
+    initNotes();
+    NSFBUFFER *pTemp = pContext->BufferTemp;
+    nsfFree(pContext, pTemp->rgbData);
+    pTemp->rgbData = nullptr;
+    pTemp->ucbDataSize = 0;
+    allocator.resetCounts();
+    allocator.failAllocation(1); // the growth fails; BufferTemp then gets a fresh, unfilled block
+    EXPECT_EQ(nsfSaveUserIdFile(pContext), NSF_STATUS_OUT_OF_MEMORY);
+    allocator.failAllocation(0);
+    EXPECT_STREQ(pContext->szUserIdFile, "");
+    EXPECT_TRUE(contains(logLines(), "[0/0] WARNING nsfSaveUserIdFile(): nsfCheckBuffer() failed"));
 }
 
 TEST_F(SessionTest, OpenStatuses) {
@@ -282,30 +356,58 @@ TEST_F(SessionTest, CredentialPairing) {
     }
 }
 
+// A record's count stops at the first note its identity cannot decrypt: "not sealed for you" is
+// read past everywhere else, but here it is what the test measures.
 TEST_F(SessionTest, TheUserWhoCanReadMostBodiesWins) {
+    struct Case {
+        int cPlain, cSealedForBob;
+        int32_t cAliceNotes, cAliceBody, cBobBody;
+    };
+    const Case cases[] = {
+        {0, 10, 1, 0, 10}, // every document encrypted for Bob: Alice stops at the first
+        {2, 3, 3, 2, 5},   // Alice counts the two plain ones and stops at the first sealed one
+    };
     std::string alice = idFile("alice.id", kAlice, "alice-pw");
     std::string bob = idFile("bob.id", kBob, "bob-pw");
-    std::string path = database(0, 4);
-    char szPath[512];
-    std::snprintf(szPath, sizeof(szPath), "%s", path.c_str());
-    QLIOobj io{};
-    io.pFileName = szPath;
-    pContext->pIOobj = &io;
     initNotes();
-    ASSERT_EQ(nsfNewCred(pContext, alice.c_str(), "alice-pw"), NSF_STATUS_OK);
-    ASSERT_EQ(nsfNewCred(pContext, bob.c_str(), "bob-pw"), NSF_STATUS_OK);
-    NSFCRED *pChosen = nsfChooseCred(pContext);
-    ASSERT_NE(pChosen, nullptr);
-    EXPECT_STREQ(pChosen->pszUserIdFile, bob.c_str());
-    EXPECT_EQ(pContext->rgCreds[0].cNotes, 4);
-    EXPECT_EQ(pContext->rgCreds[0].cBody, 0) << "sealed bodies are not there for Alice";
-    EXPECT_EQ(pContext->rgCreds[1].cBody, 4);
-    EXPECT_EQ(pContext->hIDTable, NULLHANDLE);
-    EXPECT_EQ(pContext->hDB, NULLHANDLE);
-    auto lines = logLines();
-    EXPECT_TRUE(contains(lines, "[0/0] INFO nsfInit(): Testing credential # 2 of 2"));
-    EXPECT_TRUE(contains(lines, "[0/0] INFO nsfInit(): Using credential # 2 of 2"));
-    pContext->pIOobj = nullptr;
+    long cStops = 0;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::to_string(c.cPlain) + " plain, " + std::to_string(c.cSealedForBob) + " sealed");
+        std::string path = database(c.cPlain, c.cSealedForBob);
+        char szPath[512];
+        std::snprintf(szPath, sizeof(szPath), "%s", path.c_str());
+        QLIOobj io{};
+        io.pFileName = szPath;
+        pContext->pIOobj = &io;
+        ASSERT_EQ(nsfNewCred(pContext, alice.c_str(), "alice-pw"), NSF_STATUS_OK);
+        ASSERT_EQ(nsfNewCred(pContext, bob.c_str(), "bob-pw"), NSF_STATUS_OK);
+        NSFCRED *pChosen = nsfChooseCred(pContext);
+        ASSERT_NE(pChosen, nullptr);
+        EXPECT_STREQ(pChosen->pszUserIdFile, bob.c_str());
+        EXPECT_EQ(pContext->rgCreds[0].cNotes, c.cAliceNotes);
+        EXPECT_EQ(pContext->rgCreds[0].cBody, c.cAliceBody);
+        EXPECT_EQ(pContext->rgCreds[1].cBody, c.cBobBody);
+        EXPECT_EQ(pContext->hIDTable, NULLHANDLE);
+        EXPECT_EQ(pContext->hDB, NULLHANDLE);
+        auto lines = logLines();
+        EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                                [](const std::string &line) {
+                                    return line.rfind("[0/0] WARNING nsfTestCreds(): Note cannot be decrypted, "
+                                                      "dwNoteID ",
+                                                      0) == 0;
+                                }),
+                  ++cStops)
+            << "Alice's count stops at the first sealed note; Bob's never does";
+        EXPECT_TRUE(contains(lines, "[0/0] INFO nsfInit(): Using credential # 2 of 2"));
+        for (int32_t i = 0; i < pContext->cCreds; i++) {
+            nsfFree(pContext, pContext->rgCreds[i].pszUserIdFile);
+            nsfFree(pContext, pContext->rgCreds[i].pszPassword);
+        }
+        nsfFree(pContext, pContext->rgCreds);
+        pContext->rgCreds = nullptr;
+        pContext->cCreds = 0;
+        pContext->pIOobj = nullptr;
+    }
 }
 
 TEST_F(SessionTest, EqualScoresGoToTheFirstAndASingleRecordIsNotTested) {

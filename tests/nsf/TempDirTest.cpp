@@ -1,6 +1,8 @@
 // Temporary workspace: the per-process directory, unique files in it, and what close removes.
 #include "NsfFixture.h"
 
+#include <regex>
+
 #include <sys/stat.h>
 #include <unistd.h>
 

@@ -1,5 +1,6 @@
-// I/O objects (QLIOobj) over a file and over memory, each with an owner that closes it when it
-// goes. While an object is closed its fpClose is null; opening sets it, closing clears it.
+// I/O objects (QLIOobj) over a file and over a string, each with an owner that closes it when it
+// goes. While an object is closed its fpClose is null; opening sets it, closing clears it. (The
+// memory object that can fail on demand is the test kit's: <tessel/kit/MemoryIOObject.h>.)
 #ifndef QUILLON_HOST_IOOBJECT_H
 #define QUILLON_HOST_IOOBJECT_H
 
@@ -36,28 +37,18 @@ private:
     std::unique_ptr<Impl> impl_;
 };
 
-// An I/O object that keeps in memory every byte written to it. Opening it again keeps what was
-// captured before (a reader writes several extractions into one object). For tests, the object
-// can be told to fail its open, its Nth write or its close.
-class MemoryIOObject {
+// An output I/O object that appends every byte written to it to a string. Opening it again keeps
+// what was written before: a reader writes a note and its attachments into one object that way.
+class StringIOObject {
 public:
-    // name becomes pFileName (the reader only logs the name of an output object).
-    explicit MemoryIOObject(std::string_view name = "memory");
-    ~MemoryIOObject();
-    MemoryIOObject(MemoryIOObject &&) noexcept;
-    MemoryIOObject &operator=(MemoryIOObject &&) noexcept;
+    explicit StringIOObject(std::string_view name = "memory");
+    ~StringIOObject();
+    StringIOObject(StringIOObject &&) noexcept;
+    StringIOObject &operator=(StringIOObject &&) noexcept;
 
     QLIOobj *get();
-    bool isOpen() const;
     const std::string &data() const;
-    void clear();
     int openCount() const;
-    int closeCount() const;
-
-    void failOpen(bool fail);
-    // Makes write number n (from 1, counted across opens) fail; 0 turns it off.
-    void failWrite(uint64_t n);
-    void failClose(bool fail);
 
     struct Impl;
 
