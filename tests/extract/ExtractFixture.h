@@ -7,6 +7,7 @@
 #include <quillon/host/Catalogue.h>
 #include <quillon/host/Extractor.h>
 #include <quillon/host/IOObject.h>
+#include <tessel/kit/MemoryIOObject.h>
 
 #include <algorithm>
 #include <cstdint>

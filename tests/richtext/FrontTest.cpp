@@ -2,6 +2,8 @@
 // records, the picture callback, the preparation for the templates and the dumps.
 #include "RichTextSupport.h"
 
+#include <notes/nsfdata.h>
+
 #include <NsfFixture.h>
 
 #include <cstring>

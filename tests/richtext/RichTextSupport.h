@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <quillon/host/Allocator.h>
+#include <tessel/kit/TestAllocator.h>
 #include <quillon/host/Host.h>
 #include <tessel/kit/CdWriter.h>
 

@@ -5,6 +5,10 @@
 #include <quillon/host/Extractor.h>
 #include <quillon/host/IOObject.h>
 
+#include <regex>
+#include <string>
+#include <vector>
+
 #include "nsf/reader/reader.h"
 
 namespace tessel::test {

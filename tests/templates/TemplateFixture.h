@@ -6,6 +6,7 @@
 
 #include <notes/notes.h>
 #include <quillon/host/IOObject.h>
+#include <tessel/kit/MemoryIOObject.h>
 
 #include "nsf/templates/templates.h"
 
