@@ -1,5 +1,7 @@
 #include "Options.h"
 
+#include "Session.h"
+
 #include <quillon/quillon.h>
 
 #include <cstdlib>
@@ -14,7 +16,10 @@ void addCommonOptions(CLI::App *command, CommonOptions &options, bool withFormat
     command->add_option("-c,--config", options.configFile, "INI file with the [tessel] and [sorrel] sections");
     command->add_option("-s,--set", options.settings, "Override one setting: section.key=value")
         ->type_name("SECTION.KEY=VALUE");
-    command->add_option("--plugin", options.plugin, "The plug-in library (default: $TESSEL_PLUGIN or the built one)");
+    command->add_option("--plugin", options.plugin,
+                        "The plug-in library (default: $TESSEL_PLUGIN, else the one installed beside this "
+                        "program, else the built one; here " +
+                            defaultPluginPath().string() + ")");
     command->add_flag("--root", options.root, "Start the catalogue with a root folder entry");
     command->add_flag("--all-notes", options.allNotes, "Every note becomes a subfile, not only documents");
     command->add_flag("--pure-xml", options.pureXml, "DXL export writes rich text as XML");

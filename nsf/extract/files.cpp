@@ -284,7 +284,15 @@ int nsfExtractNoteDXL(NSFCONTEXT *pContext, NOTEHANDLE hNote, QLIOobj *pIOobj)
             if (pszLog != NULL) {
                 if (pszLog[0] != '\0') {
                     nsfLog(pContext, NSF_LOG_INFO, szFunc, "DXL Export Result Log...");
-                    nsfLog(pContext, NSF_LOG_INFO, szFunc, pszLog);
+                    // One log line per line of the result log: the log escapes line breaks inside
+                    // a message, which would run the whole result log into one line.
+                    for (const char *pszLine = pszLog; *pszLine != '\0';) {
+                        size_t cbLine = strcspn(pszLine, "\r\n");
+                        if (cbLine != 0)
+                            nsfLogf(pContext, NSF_LOG_INFO, szFunc, "%.*s", (int)cbLine, pszLine);
+                        pszLine += cbLine;
+                        pszLine += strspn(pszLine, "\r\n");
+                    }
                 }
                 OSMemoryUnlock(hLog);
             }
