@@ -1,14 +1,19 @@
 #!/usr/bin/env bash
 # Installs the Debian packages tessel needs to build and test, skipping those already present.
-# Run as root (or with sudo available) on Debian 12 or later.
+# Run as root (or with sudo available) on Debian 12 or later. With --win32: only what the 32-bit
+# Windows cross build (the CMake preset win32) needs.
 set -euo pipefail
 
-packages=(
-    cmake ninja-build g++ pkg-config binutils
-    libexpat1-dev libicu-dev libssl-dev libgumbo-dev libgmime-3.0-dev
-    libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
-    libxml2-utils tzdata
-)
+if [ "${1:-}" = "--win32" ]; then
+    packages=(cmake ninja-build g++-mingw-w64-i686 binutils-mingw-w64-i686)
+else
+    packages=(
+        cmake ninja-build g++ pkg-config binutils
+        libexpat1-dev libicu-dev libssl-dev libgumbo-dev libgmime-3.0-dev
+        libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
+        libxml2-utils tzdata
+    )
+fi
 
 missing=()
 for package in "${packages[@]}"; do
