@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# CI stage for 32-bit Windows: cross-builds the CMake preset win32 with mingw-w64 and checks the
-# DLLs as a Windows host sees them:
+# CI stage for 32-bit Windows: cross-builds the third-party libraries from Debian's sources
+# (scripts/build-win32-deps.sh), then the CMake preset win32 with mingw-w64, and checks the DLLs as
+# a Windows host sees them:
 #   - tessel_nsf.dll and bmpcv.dll are 32-bit (PE32, i386) DLLs;
 #   - tessel_nsf.dll exports exactly one entry, nsfGetContainerReaderInterfaceEx, under its plain
 #     name, and the entry is stdcall (the linker saw it as _nsfGetContainerReaderInterfaceEx@4);
@@ -10,7 +11,7 @@
 #   - the export check refuses a DLL with the wrong exports (so that it can fail at all).
 #
 # Usage: scripts/ci-win32.sh [--no-install]
-#   --no-install  do not install the cross compiler (scripts/install-deps.sh --win32)
+#   --no-install  do not install the cross compiler and dpkg-dev (scripts/install-deps.sh --win32)
 #   JOBS          parallel build jobs (default 2)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -20,6 +21,7 @@ if [ "${1:-}" != "--no-install" ]; then
 fi
 
 jobs=${JOBS:-2}
+JOBS=$jobs bash scripts/build-win32-deps.sh
 cmake --preset win32
 cmake --build --preset win32 -j "$jobs"
 

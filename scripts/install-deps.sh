@@ -5,7 +5,7 @@
 set -euo pipefail
 
 if [ "${1:-}" = "--win32" ]; then
-    packages=(cmake ninja-build g++-mingw-w64-i686 binutils-mingw-w64-i686)
+    packages=(cmake ninja-build dpkg-dev g++-mingw-w64-i686 binutils-mingw-w64-i686)
 else
     packages=(
         cmake ninja-build g++ pkg-config binutils
