@@ -1,18 +1,17 @@
 #!/usr/bin/env bash
 # Installs the Debian packages tessel needs to build and test, skipping those already present.
-# Run as root (or with sudo available) on Debian 12 or later. With --win32: only what the 32-bit
-# Windows cross build (the CMake preset win32) needs.
+# Run as root (or with sudo available) on Debian 12 or later.
 set -euo pipefail
 
+packages=(
+    cmake ninja-build g++ pkg-config binutils
+    libexpat1-dev libicu-dev libssl-dev libgumbo-dev libgmime-3.0-dev
+    libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
+    libxml2-utils tzdata chromium zlib1g-dev
+)
+# With --win32: only what the 32-bit Windows cross build (the preset win32) needs.
 if [ "${1:-}" = "--win32" ]; then
     packages=(cmake ninja-build dpkg-dev g++-mingw-w64-i686 binutils-mingw-w64-i686)
-else
-    packages=(
-        cmake ninja-build g++ pkg-config binutils
-        libexpat1-dev libicu-dev libssl-dev libgumbo-dev libgmime-3.0-dev
-        libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
-        libxml2-utils tzdata
-    )
 fi
 
 missing=()
