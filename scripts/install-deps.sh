@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
     cmake ninja-build g++ pkg-config binutils
     libexpat1-dev libicu-dev libssl-dev libgumbo-dev libgmime-3.0-dev
-    libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
+    libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev nlohmann-json3-dev
     libxml2-utils tzdata chromium zlib1g-dev
 )
 # With --win32: only what the 32-bit Windows cross build (the preset win32) needs.
