@@ -11,6 +11,10 @@ packages=(
 )
 
 missing=()
+# With --win32: only what the 32-bit Windows cross build (the preset win32) needs.
+if [ "${1:-}" = "--win32" ]; then
+    packages=(cmake ninja-build dpkg-dev g++-mingw-w64-i686 binutils-mingw-w64-i686)
+fi
 for package in "${packages[@]}"; do
     if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
         missing+=("$package")

@@ -233,6 +233,10 @@ int qlsys_unlink(const char *pszPath)
 
 int qlsys_access(const char *pszPath, int nMode)
 {
+    if (pszPath == NULL) {
+        errno = EINVAL;
+        return -1;
+    }
     nMode &= ~1;
     int nResult = _access(pszPath, nMode);
     if (nResult == 0)
@@ -282,6 +286,7 @@ int qlsys_mkdir(const char *pszPath)
         psz++;
 
     int nResult = -1;
+    errno = EEXIST;
     struct _stat64 st;
     for (; *psz != '\0'; psz++) {
         if (*psz != '\\' && *psz != '/')
@@ -292,7 +297,9 @@ int qlsys_mkdir(const char *pszPath)
             nResult = _mkdir(szPath);
         *psz = chSep;
     }
-    if (_stat64(szPath, &st) != 0)
+    // A path ending in a separator was made whole by the loop (and the runtime's stat refuses a
+    // trailing separator, so asking again would report a failure).
+    if (szPath[cch - 1] != '\\' && szPath[cch - 1] != '/' && _stat64(szPath, &st) != 0)
         nResult = _mkdir(szPath);
     return nResult;
 }
@@ -437,13 +444,28 @@ int qlsys_gettempfilename(const char *pszDir, const char *pszPrefix, char *pszBu
 
 int qlsys_mkdir_private(const char *pszPath)
 {
-    if (qlsys_access(pszPath, 0) == 0)
+    if (qlsys_access(pszPath, 0) == 0) {
+        DWORD dwAttributes = GetFileAttributesA(pszPath);
+        if (dwAttributes != INVALID_FILE_ATTRIBUTES && !(dwAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+            errno = ENOTDIR;
+            return -1;
+        }
         return 0;
+    }
     return qlsys_mkdir(pszPath) == 0 ? 0 : -1;
 }
 
 int qlsys_rmtree(const char *pszPath, int bPermanent)
 {
+    if (pszPath == NULL || pszPath[0] == '\0') {
+        errno = EINVAL;
+        return -1;
+    }
+    if (GetFileAttributesA(pszPath) == INVALID_FILE_ATTRIBUTES) {
+        DWORD dwError = GetLastError();
+        if (dwError == ERROR_FILE_NOT_FOUND || dwError == ERROR_PATH_NOT_FOUND)
+            return 0;
+    }
     // The shell's file operation takes a list of paths ended by an empty one.
     size_t cch = strlen(pszPath);
     char *pszFrom = (char *)calloc(cch + 2, 1);
@@ -456,11 +478,17 @@ int qlsys_rmtree(const char *pszPath, int bPermanent)
     memset(&op, 0, sizeof(op));
     op.wFunc = FO_DELETE;
     op.pFrom = pszFrom;
-    op.fFlags = (FILEOP_FLAGS)(bPermanent ? (FOF_SILENT | FOF_NOCONFIRMATION)
-                                          : (FOF_SILENT | FOF_NOCONFIRMATION | FOF_ALLOWUNDO));
+    // FOF_NOERRORUI as well: the host may run without anyone to answer an error dialog, which
+    // would otherwise wait for ever.
+    op.fFlags = (FILEOP_FLAGS)(bPermanent ? (FOF_SILENT | FOF_NOCONFIRMATION | FOF_NOERRORUI)
+                                          : (FOF_SILENT | FOF_NOCONFIRMATION | FOF_NOERRORUI | FOF_ALLOWUNDO));
     int nResult = SHFileOperationA(&op);
     free(pszFrom);
-    return nResult == 0 ? 0 : -1;
+    if (nResult != 0 || op.fAnyOperationsAborted) {
+        errno = EIO;
+        return -1;
+    }
+    return 0;
 }
 
 struct QLSYS_MUTEX {

@@ -1,0 +1,132 @@
+#!/usr/bin/env bash
+# CI stage for 32-bit Windows: cross-builds the third-party libraries from Debian's sources
+# (scripts/build-win32-deps.sh), then the CMake preset win32 with mingw-w64, and checks the DLLs as
+# a Windows host sees them:
+#   - tessel_nsf.dll and bmpcv.dll are 32-bit (PE32, i386) DLLs;
+#   - tessel_nsf.dll exports exactly one entry, nsfGetContainerReaderInterfaceEx, under its plain
+#     name, and the entry is stdcall (the linker saw it as _nsfGetContainerReaderInterfaceEx@4);
+#   - bmpcv.dll exports IMGXconvert (stdcall, @28) and IMGXgetLastError;
+#   - neither imports a DLL beyond Windows' own and, for the plug-in, the Notes client's nnotes.dll,
+#     whose functions it imports by their plain names;
+#   - the export check refuses a DLL with the wrong exports (so that it can fail at all).
+#
+# Usage: scripts/ci-win32.sh [--no-install]
+#   --no-install  do not install the cross compiler and dpkg-dev (scripts/install-deps.sh --win32)
+#   JOBS          parallel build jobs (default 2)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+if [ "${1:-}" != "--no-install" ]; then
+    bash scripts/install-deps.sh --win32
+fi
+
+jobs=${JOBS:-2}
+JOBS=$jobs bash scripts/build-win32-deps.sh
+cmake --preset win32
+cmake --build --preset win32 -j "$jobs"
+
+build=build-win32
+objdump=i686-w64-mingw32-objdump
+nm=i686-w64-mingw32-nm
+plugin=$build/nsf/tessel_nsf.dll
+bmpcv=$build/nsf/bmpcv.dll
+failures=0
+
+fail() {
+    echo "FAIL: $*" >&2
+    failures=$((failures + 1))
+}
+
+# The names of a DLL's export table, one a line, sorted.
+exports_of() {
+    "$objdump" -p "$1" | sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' |
+        sed -n 's/^[[:space:]]*\[ *[0-9]*\] //p' | sort
+}
+
+# The DLLs a DLL imports from, one a line, in lower case, sorted.
+imports_of() {
+    "$objdump" -p "$1" | sed -n 's/^[[:space:]]*DLL Name: //p' | tr '[:upper:]' '[:lower:]' | sort
+}
+
+# The function names a DLL imports from one named DLL.
+imported_names() {
+    "$objdump" -p "$1" | awk -v dll="$2" '
+        /DLL Name:/ { inside = (tolower($3) == tolower(dll)); next }
+        inside && /^[[:space:]]*$/ { inside = 0 }
+        inside && $1 ~ /^[0-9a-f]+$/ && NF >= 3 { print $3 }'
+}
+
+# check_exports DLL NAME...: the export table holds exactly these names.
+check_exports() {
+    local dll=$1
+    shift
+    local expected actual
+    expected=$(printf '%s\n' "$@" | sort)
+    actual=$(exports_of "$dll")
+    if [ "$actual" != "$expected" ]; then
+        echo "$dll exports [$(echo $actual)], expected [$(echo $expected)]" >&2
+        return 1
+    fi
+}
+
+# check_symbol DLL SYMBOL: the DLL's symbol table defines the (decorated) symbol.
+check_symbol() {
+    "$nm" -g --defined-only "$1" | awk -v symbol="$2" '$3 == symbol { found = 1 } END { exit !found }'
+}
+
+# check_imports DLL ALLOWED...: every imported DLL is one of the allowed ones.
+check_imports() {
+    local dll=$1
+    shift
+    local allowed=" $* " imported ok=0
+    for imported in $(imports_of "$dll"); do
+        case "$allowed" in
+        *" $imported "*) ;;
+        *)
+            echo "$dll imports $imported" >&2
+            ok=1
+            ;;
+        esac
+    done
+    return $ok
+}
+
+windows_dlls="kernel32.dll msvcrt.dll shell32.dll user32.dll advapi32.dll"
+
+for dll in "$plugin" "$bmpcv"; do
+    if [ ! -f "$dll" ]; then
+        fail "$dll was not built"
+        continue
+    fi
+    "$objdump" -f "$dll" | awk '/file format/ && $NF == "pei-i386" { found = 1 } END { exit !found }' || fail "$dll is not a 32-bit Windows DLL"
+done
+if [ "$failures" -ne 0 ]; then
+    exit 1
+fi
+
+check_exports "$plugin" nsfGetContainerReaderInterfaceEx ||
+    fail "tessel_nsf.dll: the export table is not the one entry"
+check_symbol "$plugin" _nsfGetContainerReaderInterfaceEx@4 ||
+    fail "tessel_nsf.dll: the entry is not stdcall with one pointer argument"
+check_imports "$plugin" $windows_dlls nnotes.dll || fail "tessel_nsf.dll: unexpected imports"
+notes_imports=$(imported_names "$plugin" nnotes.dll)
+if [ -z "$notes_imports" ]; then
+    fail "tessel_nsf.dll: imports nothing from nnotes.dll"
+elif [[ "$notes_imports" == *@* ]]; then
+    fail "tessel_nsf.dll: decorated names imported from nnotes.dll: $(echo $notes_imports)"
+fi
+
+check_exports "$bmpcv" IMGXconvert IMGXgetLastError || fail "bmpcv.dll: wrong export table"
+check_symbol "$bmpcv" _IMGXconvert@28 || fail "bmpcv.dll: IMGXconvert is not stdcall with seven arguments"
+check_imports "$bmpcv" $windows_dlls || fail "bmpcv.dll: unexpected imports"
+
+# The export check must be able to fail: bmpcv.dll is not a plug-in.
+if check_exports "$bmpcv" nsfGetContainerReaderInterfaceEx 2>/dev/null; then
+    fail "the export check accepted bmpcv.dll as the plug-in"
+fi
+
+if [ "$failures" -ne 0 ]; then
+    echo "win32: $failures check(s) failed" >&2
+    exit 1
+fi
+echo "win32: tessel_nsf.dll (1 export, $(echo "$notes_imports" | wc -l) nnotes.dll imports) and bmpcv.dll checked"
