@@ -173,13 +173,23 @@ int nsfConvertCDRtoMHT(NSFCONTEXT *pContext, NOTEHANDLE hNote)
             dwStart = pCDR->ucbData;
         uint32_t cbText = dwStart - 2;
         if (cbText != 0) {
-            if ((nStatus = nsfCheckBuffer(pContext, pLMBCS, cbText)) != NSF_STATUS_OK) {
+            // The text goes through the raw-text step of the text chain, as item text does: Notes
+            // separates the lines of a text value with NUL bytes, which become line ends there
+            // instead of NUL bytes in the HTML.
+            NSFBUFFER *pCD = pContext->BufferCD;
+            pCD->ucbData = 0;
+            if ((nStatus = nsfCheckBuffer(pContext, pCD, cbText)) != NSF_STATUS_OK) {
                 nsfLog(pContext, NSF_LOG_WARNING, szFunc, "nsfCheckBuffer() failed");
                 return nStatus;
             }
-            memcpy(pLMBCS->rgbData, pCDR->rgbData + 2, cbText);
-            pLMBCS->ucbData = cbText;
-            pLMBCS->rgbData[cbText] = 0;
+            memcpy(pCD->rgbData, pCDR->rgbData + 2, cbText);
+            pCD->ucbData = cbText;
+            pCD->rgbData[cbText] = 0;
+            if ((nStatus = nsfConvertCDtoLMBCS(pContext)) != NSF_STATUS_OK) {
+                nsfLog(pContext, NSF_LOG_WARNING, szFunc, "nsfConvertCDtoLMBCS() failed");
+                return nStatus;
+            }
+            cbText = pLMBCS->ucbData;
             nsfLogf(pContext, NSF_LOG_DUMP, szFunc, "BufferLMBCS.ucbData %u 0x%x, rgbData...", cbText,
                     cbText);
             nsfLogDump(pContext, NSF_LOG_DUMP, pLMBCS->rgbData, cbText);

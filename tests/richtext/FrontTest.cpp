@@ -108,6 +108,16 @@ TEST_F(Front, TextWithoutRecordsGoesBeforeTheBodyEnd) {
     EXPECT_EQ(get(pContext->BufferMHT), "Hello &lt;you&gt; & 1=3D1\r\n" + kFrameEnd);
 }
 
+TEST_F(Front, LinesOfTextAreSeparatedByLineEndsNotNulBytes) {
+    const std::string text("one\0two", 7);
+    putCDR(TYPE_TEXT, Bytes(text.begin(), text.end()));
+    ASSERT_EQ(nsfConvertCDRtoMHT(pContext, NULLHANDLE), NSF_STATUS_OK);
+    const std::string mht = get(pContext->BufferMHT);
+    EXPECT_EQ(mht.find('\0'), std::string::npos);
+    EXPECT_EQ(mht.substr(0, 3), "one");
+    EXPECT_NE(mht.find("two\r\n" + kFrameEnd), std::string::npos) << mht;
+}
+
 TEST_F(Front, TextFollowedByRecords) {
     kit::PabDefinition plain;
     plain.id = 1;
