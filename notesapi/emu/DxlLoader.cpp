@@ -37,6 +37,7 @@ enum class Tag : std::uint8_t {
     DatabaseInfo,
     Acl,
     AclEntry,
+    Role,
     Note,
     NoteInfo,
     NoteTime,
@@ -329,6 +330,7 @@ private:
     std::string fileTimeName_;
     std::optional<PendingNote> note_;
     std::optional<PendingItem> item_;
+    std::optional<std::size_t> aclEntry_; // the entry whose roles are being read
     std::vector<std::uint8_t> pictureBytes_;
     std::optional<Base64Decoder> decoder_;
     std::vector<std::uint8_t> *decodeTarget_ = nullptr;
@@ -555,14 +557,28 @@ void Loader::start(const XML_Char *qualified, const XML_Char **attributes) {
             }
             if (!levelKnown)
                 noteUnknown("ACL entry without a known level ('" + entry.name + "', taken as no access)");
-            if (isDefault || entry.name == "-Default-")
+            aclEntry_.reset();
+            if (isDefault || entry.name == "-Default-") {
                 database_->acl.defaultLevel = entry.level;
-            else
+            } else {
+                aclEntry_ = database_->acl.entries.size();
                 database_->acl.entries.push_back(std::move(entry));
+            }
             push(Tag::AclEntry);
             return;
         }
-        skipElement(local, local == "role" || local == "logentry");
+        if (local == "role") {
+            startText(Tag::Role);
+            return;
+        }
+        skipElement(local, local == "logentry");
+        return;
+    case Tag::AclEntry:
+        if (local == "role") {
+            startText(Tag::Role);
+            return;
+        }
+        skipElement(local, false);
         return;
     case Tag::Note:
         startNoteChild(local, attributes);
@@ -694,9 +710,12 @@ void Loader::startDatabaseChild(std::string_view name, const XML_Char **attribut
     if (name == "acl") {
         database_->hasAcl = true;
         for (const XML_Char **a = attributes; *a != nullptr; a += 2) {
-            if (std::string_view(a[0]) == "default") {
+            const std::string_view key = a[0];
+            if (key == "default") {
                 if (const auto level = parseAccessLevel(a[1]))
                     database_->acl.defaultLevel = *level;
+            } else if (key == "consistentacl") {
+                database_->acl.consistent = isTrue(a[1]);
             }
         }
         push(Tag::Acl);
@@ -1032,6 +1051,7 @@ void Loader::characters(std::string_view text) {
     case Tag::Number:
     case Tag::DateTime:
     case Tag::UpdatedByName:
+    case Tag::Role:
         appendText(text);
         return;
     case Tag::Formula:
@@ -1168,6 +1188,17 @@ void Loader::end(const XML_Char *) {
             item_->pairs.push_back({item_->pairParts[0], item_->pairParts[1]});
         }
         return;
+    case Tag::Role: {
+        std::string role(trimmed(text_));
+        text_.clear();
+        if (textOverflow_ || role.empty())
+            return;
+        if (parent == Tag::Acl)
+            database_->acl.roles.push_back(std::move(role));
+        else if (aclEntry_)
+            database_->acl.entries[*aclEntry_].roles.push_back(std::move(role));
+        return;
+    }
     case Tag::UpdatedByName: {
         if (!textOverflow_ && note_->updatedBy.size() < kMaxListEntries)
             note_->updatedBy.push_back(textToLmbcs(trimmed(text_)));

@@ -436,7 +436,12 @@ void writeDatabaseDxl(std::ostream &out, const Database &database) {
         head += "/>\n";
     }
     if (database.hasAcl) {
-        head += "<acl>";
+        head += database.acl.consistent ? "<acl consistentacl='true'>" : "<acl>";
+        for (const std::string &role : database.acl.roles) {
+            head += "\n<role>";
+            appendEscaped(head, role, false);
+            head += "</role>";
+        }
         if (database.acl.defaultLevel) {
             head += "\n<aclentry name='-Default-' default='true'";
             attr(head, "level", accessLevelName(*database.acl.defaultLevel));
@@ -446,7 +451,17 @@ void writeDatabaseDxl(std::ostream &out, const Database &database) {
             head += "\n<aclentry";
             attr(head, "name", entry.name);
             attr(head, "level", accessLevelName(entry.level));
-            head += "/>";
+            if (entry.roles.empty()) {
+                head += "/>";
+                continue;
+            }
+            head += ">";
+            for (const std::string &role : entry.roles) {
+                head += "<role>";
+                appendEscaped(head, role, false);
+                head += "</role>";
+            }
+            head += "</aclentry>";
         }
         head += "</acl>\n";
     }
