@@ -2,7 +2,9 @@
 #include "Identity.h"
 #include "Log.h"
 #include "OpenNote.h"
+#include "Rfc822Text.h"
 #include "Runtime.h"
+#include "Translate.h"
 
 #include <notes/notes.h>
 
@@ -289,13 +291,22 @@ NOTESAPI WORD LNPUBLIC NSFItemGetText(NOTEHANDLE hNote, const char *ItemName, ch
     if (!index)
         return 0;
     const OpenNote::OpenItem &item = open->items()[*index];
-    const std::vector<std::string_view> entries =
-        notesemu::textEntries(std::span<const std::uint8_t>(item.valueBytes, item.valueLength));
-    // A text list gives its first entry.
-    if (entries.empty())
-        return 0;
-    const std::size_t length = std::min<std::size_t>(entries.front().size(), BufferLength - 1u);
-    std::memcpy(retBuffer, entries.front().data(), length);
+    const std::span<const std::uint8_t> value(item.valueBytes, item.valueLength);
+    std::string_view text;
+    std::string converted;
+    if (item.stored->type() == TYPE_RFC822_TEXT) {
+        // A header item of an itemized message reads as the text it converts to.
+        converted = notesemu::rfc822ToText(value.subspan(2), '\0', true);
+        text = converted;
+    } else {
+        // A text list gives its first entry.
+        const std::vector<std::string_view> entries = notesemu::textEntries(value);
+        if (entries.empty())
+            return 0;
+        text = entries.front();
+    }
+    const std::size_t length = notesemu::lmbcsCut(text, BufferLength - 1u);
+    std::memcpy(retBuffer, text.data(), length);
     retBuffer[length] = '\0';
     return static_cast<WORD>(length);
 }
