@@ -47,7 +47,15 @@ bool listNames(std::span<const Item> items, WORD flag, std::string_view user, bo
 }
 
 bool OpenDatabase::canRead(const Note &note) const {
+    if (note.unreadable)
+        return false;
     const std::span<const Item> items = database_->itemsOf(note);
+    for (const Item &item : items) {
+        // A readers item that holds no names list cannot say who may read: nobody may.
+        if ((item.flags & ITEM_READERS) != 0 &&
+            ((item.type() != TYPE_TEXT && item.type() != TYPE_TEXT_LIST) || item.readStatus != NOERROR))
+            return false;
+    }
     bool restricted = false;
     if (listNames(items, ITEM_READERS, user_, restricted))
         return true;

@@ -62,7 +62,7 @@ STATUS openDatabase(const char *pathName, DBHANDLE *rethDB) {
     if (const STATUS status = resolvePath(pathName, path); status != NOERROR)
         return status;
     // Every open loads the file anew, so no two handles share anything that could change.
-    notesemu::LoadResult loaded = notesemu::loadDxlFile(path);
+    notesemu::LoadResult loaded = notesemu::loadDxlFile(path, notesemu::defaultLoadOptions());
     if (loaded.status != NOERROR)
         return loaded.status;
     std::string user = notesemu::currentUser();

@@ -41,6 +41,15 @@ void clearItemInfo(BLOCKID *retbhItem, WORD *retDataType, BLOCKID *retbhValue, D
         *retValueLength = 0;
 }
 
+// An item whose value was too large to load is found like any other (its item block is filled
+// in, so that a walk can go on past it) but reading it fails with the status it carries.
+STATUS readStatusOf(const OpenNote::OpenItem &item, const char *function) {
+    if (item.stored->readStatus != NOERROR)
+        notesemu::logf("%s: the value of item '%.*s' was too large to load", function,
+                       static_cast<int>(item.name.size()), item.name.data());
+    return item.stored->readStatus;
+}
+
 std::optional<std::string_view> nameArgument(const char *name, WORD length) {
     if (name == nullptr || length == 0)
         return std::nullopt;
@@ -230,7 +239,7 @@ NOTESAPI STATUS LNPUBLIC NSFItemInfo(NOTEHANDLE hNote, const char *Name, WORD Na
     if (!index)
         return ERR_ITEM_NOT_FOUND;
     fillItemInfo(open->items()[*index], retbhItem, retDataType, retbhValue, retValueLength);
-    return NOERROR;
+    return readStatusOf(open->items()[*index], "NSFItemInfo");
 }
 
 NOTESAPI STATUS LNPUBLIC NSFItemInfoNext(NOTEHANDLE hNote, BLOCKID NextItem, const char *Name,
@@ -251,7 +260,7 @@ NOTESAPI STATUS LNPUBLIC NSFItemInfoNext(NOTEHANDLE hNote, BLOCKID NextItem, con
     if (!index)
         return ERR_ITEM_NOT_FOUND;
     fillItemInfo(open->items()[*index], retbhItem, retDataType, retbhValue, retValueLength);
-    return NOERROR;
+    return readStatusOf(open->items()[*index], "NSFItemInfoNext");
 }
 
 NOTESAPI STATUS LNPUBLIC NSFItemScan(NOTEHANDLE hNote, NSFITEMSCANPROC ActionRoutine,
