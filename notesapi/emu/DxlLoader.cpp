@@ -212,6 +212,7 @@ struct PendingItem {
     std::vector<TIMEDATE> times;
     std::vector<TIMEDATE_PAIR> pairs;
     std::vector<TIMEDATE> pairParts;
+    bool pairHasEmpty = false;
     WORD rawType = 0;
     std::vector<std::uint8_t> bytes;
     bool compiledFormula = false;
@@ -269,6 +270,7 @@ struct PendingNote {
     std::optional<WORD> imageType; // CDIMAGETYPE_xxx, or 0 for a Notes bitmap
     std::vector<std::uint8_t> imageBytes;
     std::string imageProblem;
+    std::map<std::string, std::size_t> skippedDesign; // child elements kept out of the note
     bool sealedForDamaged = false; // its $SealedFor could not be loaded
     bool readersDamaged = false;   // a readers item could not be loaded
 };
@@ -880,7 +882,25 @@ void Loader::startNoteChild(std::string_view name, const XML_Char **attributes) 
         push(Tag::Picture);
         return;
     }
-    skipElement(name, name == "wassignedby" || name == "textproperties");
+    if (name == "body" && note.element != "note" && note.element != "document" &&
+        note.element != "profiledocument") {
+        // A form's, subform's or page's rich text: its $Body item.
+        PendingItem item;
+        item.name = "$Body";
+        item.summary = false;
+        item_ = std::move(item);
+        push(Tag::Item);
+        return;
+    }
+    if (name == "wassignedby" || name == "textproperties") {
+        skipElement(name, true);
+        return;
+    }
+    // Design elements (events, action bars, view columns, outline entries, ...) hold what the
+    // runtime does not model; they are counted and named in one line at the end of the note.
+    ++note.skippedDesign[std::string(name)];
+    push(Tag::Skip);
+    skipDepth_ = 1;
 }
 
 void Loader::startItem(const XML_Char **attributes) {
@@ -1250,7 +1270,9 @@ void Loader::end(const XML_Char *) {
         endDateTime(parent);
         return;
     case Tag::DateTimePair:
-        if (item_->pairParts.size() != 2) {
+        if (item_->pairHasEmpty) {
+            item_->pairHasEmpty = false;
+        } else if (item_->pairParts.size() != 2) {
             item_->skip("a datetimepair does not hold two datetime values");
         } else if (item_->tooLarge.empty() && item_->pairs.size() >= kMaxListEntries) {
             item_->markTooLarge("its date list has more than 65535 pairs");
@@ -1327,8 +1349,11 @@ void Loader::endDateTime(Tag parent) {
     const std::optional<TIMEDATE> value =
         textOverflow_ ? std::nullopt : parseDxlDateTime(text_, isTrue(trimmed(dateDst_)));
     const std::string shown(trimmed(text_).substr(0, 40));
+    const bool empty = !textOverflow_ && trimmed(text_).empty();
     text_.clear();
     if (parent == Tag::NoteTime) {
+        if (!value && empty)
+            return; // an empty <datetime/> in noteinfo: the time stays zero
         if (!value) {
             noteUnknown("note time '" + shown + "'");
             return;
@@ -1361,6 +1386,13 @@ void Loader::endDateTime(Tag parent) {
             return;
         }
         (fileTimeName_ == "created" ? item_->fileCreated : item_->fileModified) = *value;
+        return;
+    }
+    if (!value && empty && (parent == Tag::DateTimeList || parent == Tag::DateTimePair)) {
+        // An empty <datetime/> in a list drops that entry (a pair it belongs to goes with it).
+        noteUnknown("empty <datetime/> in a date list (the entry is dropped)");
+        if (parent == Tag::DateTimePair)
+            item_->pairHasEmpty = true;
         return;
     }
     if (!value) {
@@ -1649,6 +1681,13 @@ void Loader::endItem() {
 
 void Loader::endNote() {
     PendingNote &note = *note_;
+    if (!note.skippedDesign.empty()) {
+        std::string list;
+        for (const auto &[element, count] : note.skippedDesign)
+            list += (list.empty() ? "<" : ", <") + element + ">" + (count > 1 ? " x" + std::to_string(count) : "");
+        logf("%s: <%s> %s: design elements not modelled by the runtime skipped: %s", name_.c_str(),
+             note.element.c_str(), note.title.empty() ? "(untitled)" : note.title.c_str(), list.c_str());
+    }
     PendingNote synthesized;
     const auto has = [&](std::string_view name) { return findItem(note.items, name) != nullptr; };
     const auto textValue = [](WORD type, const std::vector<std::string> &texts) {

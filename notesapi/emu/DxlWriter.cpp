@@ -306,6 +306,13 @@ std::string valueElement(const Database &database, const Item &item, bool &impli
         element = fileElement(database, data);
         break;
     case TYPE_FORMULA: {
+        if (item.formulaSource) {
+            const std::string_view source(reinterpret_cast<const char *>(data.data()), data.size());
+            if (const auto text = textElementContent(source)) {
+                element = "<formula>" + *text + "</formula>";
+                break;
+            }
+        }
         std::string formula = "<formula compiled='true'>";
         appendBase64(formula, data);
         element = formula + "</formula>";
