@@ -882,8 +882,8 @@ void Loader::startNoteChild(std::string_view name, const XML_Char **attributes) 
         push(Tag::Picture);
         return;
     }
-    if (name == "body" && note.element != "note" && note.element != "document" &&
-        note.element != "profiledocument") {
+    const bool design = note.element != "note" && note.element != "document" && note.element != "profiledocument";
+    if (name == "body" && design) {
         // A form's, subform's or page's rich text: its $Body item.
         PendingItem item;
         item.name = "$Body";
@@ -894,6 +894,10 @@ void Loader::startNoteChild(std::string_view name, const XML_Char **attributes) 
     }
     if (name == "wassignedby" || name == "textproperties") {
         skipElement(name, true);
+        return;
+    }
+    if (!design) {
+        skipElement(name, false);
         return;
     }
     // Design elements (events, action bars, view columns, outline entries, ...) hold what the
