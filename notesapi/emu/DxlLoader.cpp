@@ -4,6 +4,7 @@
 #include "DxlValues.h"
 #include "ImageResource.h"
 #include "Log.h"
+#include "Ods.h"
 #include "RichText.h"
 #include "Translate.h"
 #include "XmlNode.h"
@@ -1461,7 +1462,7 @@ std::vector<std::uint8_t> Loader::fileObjectValue(const PendingItem &item, Datab
     database_->objects[nextObjectId_] = object;
     nextObjectId_ += 4;
     putWord(value, TYPE_OBJECT);
-    putBytes(value, &file, sizeof file);
+    appendOds(value, file);
     putBytes(value, name.data(), name.size());
     return value;
 }

@@ -1,5 +1,7 @@
 #include "DxlValues.h"
 
+#include "Ods.h"
+
 #include "Composite.h"
 #include "Translate.h"
 
@@ -388,7 +390,7 @@ std::string_view rawValueProblem(WORD type, std::span<const std::uint8_t> data) 
                                                   : "the list's entry count does not match its length";
     }
     case TYPE_OBJECT:
-        return data.size() >= sizeof(OBJECT_DESCRIPTOR) ? std::string_view()
+        return data.size() >= odsSize<OBJECT_DESCRIPTOR>() ? std::string_view()
                                                         : "an object value is at least 6 bytes";
     case TYPE_USERDATA:
         return !data.empty() && 1u + data[0] <= data.size()

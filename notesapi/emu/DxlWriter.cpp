@@ -1,6 +1,7 @@
 #include "DxlWriter.h"
 
 #include "DxlValues.h"
+#include "Ods.h"
 
 #include <notes/nsfnote.h>
 
@@ -132,11 +133,10 @@ std::string rawElement(WORD type, std::span<const std::uint8_t> data) {
 }
 
 std::optional<std::string> fileElement(const Database &database, std::span<const std::uint8_t> data) {
-    FILEOBJECT file;
-    if (data.size() < sizeof file)
+    if (data.size() < odsSize<FILEOBJECT>())
         return std::nullopt;
-    std::memcpy(&file, data.data(), sizeof file);
-    if (file.Header.ObjectType != OBJECT_FILE || data.size() != sizeof file + file.FileNameLength)
+    const FILEOBJECT file = fromOds<FILEOBJECT>(data.data());
+    if (file.Header.ObjectType != OBJECT_FILE || data.size() != odsSize<FILEOBJECT>() + file.FileNameLength)
         return std::nullopt;
     const DatabaseObject *object = database.findObject(file.Header.RRV);
     if (object == nullptr)
@@ -164,7 +164,7 @@ std::optional<std::string> fileElement(const Database &database, std::span<const
         (file.FileAttributes & ~(ATTRIB_READONLY | ATTRIB_PRIVATE)) != 0 ||
         ((file.Flags & ENCODE_MASK) > ENCODE_EXTENSION))
         return std::nullopt;
-    const std::string_view lmbcsName(reinterpret_cast<const char *>(data.data() + sizeof file),
+    const std::string_view lmbcsName(reinterpret_cast<const char *>(data.data() + odsSize<FILEOBJECT>()),
                                      file.FileNameLength);
     const std::string name = lmbcsToText(lmbcsName);
     if (textToLmbcs(name) != lmbcsName || name.find('\0') != std::string::npos)

@@ -19,6 +19,7 @@
 #include "RichText.h"
 
 #include "Log.h"
+#include "Ods.h"
 #include "Translate.h"
 
 #include <notes/notes.h>
@@ -439,7 +440,7 @@ private:
                 noteSkipped(child.name, "in a paragraph definition ignored");
         }
 
-        std::vector<std::uint8_t> record = wsig(SIG_CD_PABDEFINITION, sizeof(CDPABDEFINITION));
+        std::vector<std::uint8_t> record = wsig(SIG_CD_PABDEFINITION, odsSize<CDPABDEFINITION>());
         out_.word(record, pab.PABID);
         out_.word(record, pab.JustifyMode);
         out_.word(record, pab.LineSpacing);
@@ -582,8 +583,8 @@ private:
     void startParagraph(const std::string *def) {
         endParagraph();
         const WORD id = definitionFor(def);
-        emit(bsig(SIG_CD_PARAGRAPH, sizeof(CDPARAGRAPH)));
-        std::vector<std::uint8_t> reference = bsig(SIG_CD_PABREFERENCE, sizeof(CDPABREFERENCE));
+        emit(bsig(SIG_CD_PARAGRAPH, odsSize<CDPARAGRAPH>()));
+        std::vector<std::uint8_t> reference = bsig(SIG_CD_PABREFERENCE, odsSize<CDPABREFERENCE>());
         out_.word(reference, id);
         emit(std::move(reference));
         inParagraph_ = true;
@@ -617,7 +618,7 @@ private:
             text.remove_prefix(cut);
             if (runHighlight_)
                 highlightBegin(*runHighlight_);
-            std::vector<std::uint8_t> record = wsig(SIG_CD_TEXT, sizeof(CDTEXT) + piece.size());
+            std::vector<std::uint8_t> record = wsig(SIG_CD_TEXT, odsSize<CDTEXT>() + piece.size());
             out_.dword(record, runFont_.id());
             record.insert(record.end(), piece.begin(), piece.end());
             emit(std::move(record));
@@ -628,11 +629,11 @@ private:
     }
 
     void highlightBegin(const Highlight &highlight) {
-        std::vector<std::uint8_t> begin = bsig(SIG_CD_BEGIN, sizeof(CDBEGINRECORD));
+        std::vector<std::uint8_t> begin = bsig(SIG_CD_BEGIN, odsSize<CDBEGINRECORD>());
         out_.word(begin, 0);
         out_.word(begin, SIG_CD_TEXT);
         emit(std::move(begin));
-        std::vector<std::uint8_t> color = bsig(SIG_CD_COLOR, sizeof(CDCOLOR));
+        std::vector<std::uint8_t> color = bsig(SIG_CD_COLOR, odsSize<CDCOLOR>());
         out_.word(color, static_cast<WORD>(highlight.flag | COLOR_VALUE_FLAGS_ISRGB));
         color.push_back(static_cast<std::uint8_t>(highlight.rgb >> 16));
         color.push_back(static_cast<std::uint8_t>(highlight.rgb >> 8));
@@ -642,7 +643,7 @@ private:
     }
 
     void highlightEnd() {
-        std::vector<std::uint8_t> end = bsig(SIG_CD_END, sizeof(CDENDRECORD));
+        std::vector<std::uint8_t> end = bsig(SIG_CD_END, odsSize<CDENDRECORD>());
         out_.word(end, 0);
         out_.word(end, SIG_CD_TEXT);
         emit(std::move(end));

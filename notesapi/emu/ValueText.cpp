@@ -2,6 +2,7 @@
 
 #include "Composite.h"
 #include "Log.h"
+#include "Ods.h"
 #include "Rfc822Text.h"
 #include "TimeText.h"
 
@@ -147,8 +148,8 @@ std::string compositeToText(std::span<const std::uint8_t> valueWithType) {
                 text += "\r\n";
             seenParagraph = true;
         } else if ((record.type == SIG_CD_TEXT || record.type == SIG_CD_BIDI_TEXT) &&
-                   record.length >= sizeof(CDTEXT)) {
-            for (DWORD i = sizeof(CDTEXT); i < record.length; ++i) {
+                   record.length >= odsSize<CDTEXT>()) {
+            for (DWORD i = odsSize<CDTEXT>(); i < record.length; ++i) {
                 const char c = static_cast<char>(record.data[i]);
                 if (c == '\0')
                     text += "\r\n";

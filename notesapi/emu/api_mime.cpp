@@ -1,6 +1,7 @@
 // MIME to composite conversion: the C entry point.
 #include "Attachment.h"
 #include "Log.h"
+#include "Ods.h"
 #include "MimeToCd.h"
 #include "OpenNote.h"
 #include "Runtime.h"
@@ -33,11 +34,9 @@ OpenNote::NewItem attachmentItem(OpenNote &note, const MimeAttachment &attachmen
     OpenNote::NewItem item;
     item.name = "$FILE";
     item.flags = ITEM_SUMMARY;
-    item.value.resize(2 + sizeof file + name.size());
-    item.value[0] = TYPE_OBJECT & 0xFF;
-    item.value[1] = TYPE_OBJECT >> 8;
-    std::memcpy(item.value.data() + 2, &file, sizeof file);
-    std::memcpy(item.value.data() + 2 + sizeof file, name.data(), name.size());
+    item.value = {TYPE_OBJECT & 0xFF, TYPE_OBJECT >> 8};
+    appendOds(item.value, file);
+    item.value.insert(item.value.end(), name.begin(), name.end());
     return item;
 }
 

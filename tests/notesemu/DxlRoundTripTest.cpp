@@ -1,6 +1,7 @@
 // Load, write and load again: the same notes, items and attachment bytes.
 #include "DbTestSupport.h"
 #include "DxlLoader.h"
+#include "Ods.h"
 #include "DxlWriter.h"
 #include "Log.h"
 
@@ -55,17 +56,17 @@ void expectSameNotes(const Database &a, const Database &b) {
             EXPECT_EQ(xi[i].sealedData, yi[i].sealedData);
             if (xi[i].type() == TYPE_OBJECT) {
                 // The object IDs are handed out anew; the file object and its bytes must match.
-                FILEOBJECT fx, fy;
-                std::memcpy(&fx, xi[i].data().data(), sizeof fx);
-                std::memcpy(&fy, yi[i].data().data(), sizeof fy);
+                FILEOBJECT fx = fromOds<FILEOBJECT>(xi[i].data().data());
+                FILEOBJECT fy = fromOds<FILEOBJECT>(yi[i].data().data());
                 const auto ox = a.findObject(fx.Header.RRV), oy = b.findObject(fy.Header.RRV);
                 ASSERT_TRUE(ox && oy);
                 EXPECT_TRUE(
                     std::equal(ox->bytes.begin(), ox->bytes.end(), oy->bytes.begin(), oy->bytes.end()));
                 fx.Header.RRV = fy.Header.RRV = 0;
-                EXPECT_EQ(std::memcmp(&fx, &fy, sizeof fx), 0);
-                EXPECT_TRUE(std::equal(xi[i].value.begin() + 2 + sizeof fx, xi[i].value.end(),
-                                       yi[i].value.begin() + 2 + sizeof fy, yi[i].value.end()));
+                EXPECT_EQ(toOds(fx), toOds(fy));
+                const auto skip = static_cast<std::ptrdiff_t>(2 + odsSize<FILEOBJECT>());
+                EXPECT_TRUE(std::equal(xi[i].value.begin() + skip, xi[i].value.end(),
+                                       yi[i].value.begin() + skip, yi[i].value.end()));
                 continue;
             }
             EXPECT_TRUE(
