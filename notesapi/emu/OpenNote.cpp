@@ -280,16 +280,19 @@ const DatabaseObject *OpenNote::findObject(DWORD rrv) const {
     return database_->database()->findObject(rrv);
 }
 
-std::shared_ptr<OpenNote> openNoteOf(NOTEHANDLE handle, const char *function) {
+STATUS openNoteOf(NOTEHANDLE handle, const char *function, std::shared_ptr<OpenNote> &note) {
+    note.reset();
     Runtime &runtime = Runtime::instance();
     if (!runtime.initialised()) {
         logf("%s called before NotesInitExtended", function);
-        return nullptr;
+        return ERR_NOTES_NOT_INITIALIZED;
     }
-    auto note = runtime.handles().objectAs<OpenNote>(HandleKind::Note, handle);
-    if (!note)
+    note = runtime.handles().objectAs<OpenNote>(HandleKind::Note, handle);
+    if (!note) {
         logf("%s: 0x%08X is not an open note", function, handle);
-    return note;
+        return ERR_BAD_PARAM;
+    }
+    return NOERROR;
 }
 
 } // namespace notesemu

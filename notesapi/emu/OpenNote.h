@@ -105,8 +105,9 @@ private:
     std::deque<std::vector<std::uint8_t>> ownObjectBytes_;
 };
 
-// The open note a handle names, or null (logged) when the runtime is not started or the handle
-// is not an open note. `function` names the caller in the log.
-std::shared_ptr<OpenNote> openNoteOf(NOTEHANDLE handle, const char *function);
+// The open note a handle names: NOERROR and the note, ERR_NOTES_NOT_INITIALIZED when the runtime
+// is not started, ERR_BAD_PARAM when the handle is not an open note (both logged, `function`
+// naming the caller).
+STATUS openNoteOf(NOTEHANDLE handle, const char *function, std::shared_ptr<OpenNote> &note);
 
 } // namespace notesemu

@@ -51,14 +51,9 @@ extern "C" {
 NOTESAPI STATUS LNPUBLIC MIMEConvertMIMEPartCC(NOTEHANDLE hNote, char *pItemName, WORD wItemNameLen,
                                                CCHANDLE hCC) {
     static const char kFunction[] = "MIMEConvertMIMEPartCC";
-    Runtime &runtime = Runtime::instance();
-    if (!runtime.initialised())
-        return ERR_NOTES_NOT_INITIALIZED;
-    const auto note = runtime.handles().objectAs<OpenNote>(HandleKind::Note, hNote);
-    if (!note) {
-        notesemu::logf("%s: 0x%08X is not an open note", kFunction, hNote);
-        return ERR_BAD_PARAM;
-    }
+    std::shared_ptr<OpenNote> note;
+    if (const STATUS status = notesemu::openNoteOf(hNote, kFunction, note); status != NOERROR)
+        return status;
     if (pItemName == nullptr || wItemNameLen == 0)
         return ERR_MISC_INVALID_ARGS;
     if (hCC != nullptr)
@@ -103,7 +98,7 @@ NOTESAPI STATUS LNPUBLIC MIMEConvertMIMEPartCC(NOTEHANDLE hNote, char *pItemName
         return notesemu::sameItemName(item.name, "$FILE") &&
                converted.consumedObjects.contains(std::string(notesemu::attachmentName(item)));
     };
-    return note->replaceItems(runtime.handles(), itemName, remove, std::move(body), std::move(files));
+    return note->replaceItems(Runtime::instance().handles(), itemName, remove, std::move(body), std::move(files));
 }
 
 } // extern "C"

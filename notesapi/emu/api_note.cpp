@@ -97,9 +97,9 @@ NOTESAPI STATUS LNPUBLIC NSFNoteOpen(DBHANDLE hDB, NOTEID NoteID, WORD OpenFlags
 }
 
 NOTESAPI STATUS LNPUBLIC NSFNoteClose(NOTEHANDLE hNote) {
-    const auto note = notesemu::openNoteOf(hNote, "NSFNoteClose");
-    if (!note)
-        return ERR_BAD_PARAM;
+    std::shared_ptr<OpenNote> note;
+    if (const STATUS status = notesemu::openNoteOf(hNote, "NSFNoteClose", note); status != NOERROR)
+        return status;
     Runtime &runtime = Runtime::instance();
     {
         std::lock_guard lock(note->mutex());
@@ -109,8 +109,8 @@ NOTESAPI STATUS LNPUBLIC NSFNoteClose(NOTEHANDLE hNote) {
 }
 
 NOTESAPI void LNPUBLIC NSFNoteGetInfo(NOTEHANDLE hNote, WORD Type, void *Value) {
-    const auto open = notesemu::openNoteOf(hNote, "NSFNoteGetInfo");
-    if (!open || Value == nullptr)
+    std::shared_ptr<OpenNote> open;
+    if (notesemu::openNoteOf(hNote, "NSFNoteGetInfo", open) != NOERROR || Value == nullptr)
         return;
     const notesemu::Note &note = open->note();
     const notesemu::Database &database = *open->database().database();
@@ -175,8 +175,8 @@ NOTESAPI void LNPUBLIC NSFNoteGetInfo(NOTEHANDLE hNote, WORD Type, void *Value) 
 }
 
 NOTESAPI BOOL LNPUBLIC NSFNoteHasMIMEPart(NOTEHANDLE hNote) {
-    const auto open = notesemu::openNoteOf(hNote, "NSFNoteHasMIMEPart");
-    if (!open)
+    std::shared_ptr<OpenNote> open;
+    if (notesemu::openNoteOf(hNote, "NSFNoteHasMIMEPart", open) != NOERROR)
         return FALSE;
     std::lock_guard lock(open->mutex());
     for (const OpenNote::OpenItem &item : open->items()) {
@@ -187,8 +187,8 @@ NOTESAPI BOOL LNPUBLIC NSFNoteHasMIMEPart(NOTEHANDLE hNote) {
 }
 
 NOTESAPI BOOL LNPUBLIC NSFNoteHasMIME(NOTEHANDLE hNote) {
-    const auto open = notesemu::openNoteOf(hNote, "NSFNoteHasMIME");
-    if (!open)
+    std::shared_ptr<OpenNote> open;
+    if (notesemu::openNoteOf(hNote, "NSFNoteHasMIME", open) != NOERROR)
         return FALSE;
     std::lock_guard lock(open->mutex());
     for (const OpenNote::OpenItem &item : open->items()) {
@@ -202,9 +202,9 @@ NOTESAPI BOOL LNPUBLIC NSFNoteHasMIME(NOTEHANDLE hNote) {
 NOTESAPI STATUS LNPUBLIC NSFNoteDecrypt(NOTEHANDLE hNote, WORD DecryptFlags,
                                         ENCRYPTION_KEY *retKeyForAttachments) {
     (void)DecryptFlags; // attachments are decrypted with their note in any case
-    const auto open = notesemu::openNoteOf(hNote, "NSFNoteDecrypt");
-    if (!open)
-        return ERR_BAD_PARAM;
+    std::shared_ptr<OpenNote> open;
+    if (const STATUS status = notesemu::openNoteOf(hNote, "NSFNoteDecrypt", open); status != NOERROR)
+        return status;
     std::lock_guard lock(open->mutex());
     if (!open->isSealed())
         return ERR_NOTE_NOT_SEALED;
@@ -231,9 +231,9 @@ NOTESAPI STATUS LNPUBLIC NSFNoteDecrypt(NOTEHANDLE hNote, WORD DecryptFlags,
 NOTESAPI STATUS LNPUBLIC NSFItemInfo(NOTEHANDLE hNote, const char *Name, WORD NameLength, BLOCKID *retbhItem,
                                      WORD *retDataType, BLOCKID *retbhValue, DWORD *retValueLength) {
     clearItemInfo(retbhItem, retDataType, retbhValue, retValueLength);
-    const auto open = notesemu::openNoteOf(hNote, "NSFItemInfo");
-    if (!open)
-        return ERR_BAD_PARAM;
+    std::shared_ptr<OpenNote> open;
+    if (const STATUS status = notesemu::openNoteOf(hNote, "NSFItemInfo", open); status != NOERROR)
+        return status;
     std::lock_guard lock(open->mutex());
     const auto index = open->findVisible(0, nameArgument(Name, NameLength));
     if (!index)
@@ -246,9 +246,9 @@ NOTESAPI STATUS LNPUBLIC NSFItemInfoNext(NOTEHANDLE hNote, BLOCKID NextItem, con
                                          WORD NameLength, BLOCKID *retbhItem, WORD *retDataType,
                                          BLOCKID *retbhValue, DWORD *retValueLength) {
     clearItemInfo(retbhItem, retDataType, retbhValue, retValueLength);
-    const auto open = notesemu::openNoteOf(hNote, "NSFItemInfoNext");
-    if (!open)
-        return ERR_BAD_PARAM;
+    std::shared_ptr<OpenNote> open;
+    if (const STATUS status = notesemu::openNoteOf(hNote, "NSFItemInfoNext", open); status != NOERROR)
+        return status;
     std::lock_guard lock(open->mutex());
     const auto previous = open->indexOfItemBlock(NextItem);
     if (!previous) {
@@ -267,9 +267,9 @@ NOTESAPI STATUS LNPUBLIC NSFItemScan(NOTEHANDLE hNote, NSFITEMSCANPROC ActionRou
                                      void *RoutineParameter) {
     if (ActionRoutine == nullptr)
         return ERR_BAD_PARAM;
-    const auto open = notesemu::openNoteOf(hNote, "NSFItemScan");
-    if (!open)
-        return ERR_BAD_PARAM;
+    std::shared_ptr<OpenNote> open;
+    if (const STATUS status = notesemu::openNoteOf(hNote, "NSFItemScan", open); status != NOERROR)
+        return status;
     std::vector<OpenNote::OpenItem> items;
     {
         // The routine runs without the lock: it may call back into the note.
@@ -292,8 +292,8 @@ NOTESAPI WORD LNPUBLIC NSFItemGetText(NOTEHANDLE hNote, const char *ItemName, ch
                                       WORD BufferLength) {
     if (retBuffer != nullptr && BufferLength > 0)
         retBuffer[0] = '\0';
-    const auto open = notesemu::openNoteOf(hNote, "NSFItemGetText");
-    if (!open || ItemName == nullptr || retBuffer == nullptr || BufferLength == 0)
+    std::shared_ptr<OpenNote> open;
+    if (notesemu::openNoteOf(hNote, "NSFItemGetText", open) != NOERROR || ItemName == nullptr || retBuffer == nullptr || BufferLength == 0)
         return 0;
     std::lock_guard lock(open->mutex());
     const auto index = open->findVisible(0, std::string_view(ItemName));
