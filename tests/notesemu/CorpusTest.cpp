@@ -2,7 +2,9 @@
 // published DXL facts): each loads with every item of its source present, and reads as Notes
 // reads it.
 #include "DbTestSupport.h"
+#include "Composite.h"
 #include "Database.h"
+#include "DxlLoader.h"
 #include "Log.h"
 
 #include <gtest/gtest.h>
@@ -201,6 +203,57 @@ TEST_F(Corpus, FormulaSourceRepeatedNoteIdsAndEmptyListDatesKeepEverything) {
     EXPECT_EQ(word(reminders->data() + 2), 2U) << "the empty entry is dropped";
     EXPECT_EQ(word(reminders->data() + 4), 0U) << "the pair with an empty end is dropped";
     EXPECT_TRUE(log.contains("empty <datetime/> in a date list")) << log.text();
+}
+
+// The sample's memo whose body is DXL rich-text XML (a table, a section, a picture) converts to
+// the same records as its raw twin, kind by kind, with the same text and the same picture bytes.
+TEST(SampleTwins, XmlRichTextMemoMatchesItsRawTwin) {
+    LogCapture log;
+    const LoadResult loaded = loadDxlFile(TESSEL_SAMPLE_MAIL);
+    ASSERT_EQ(loaded.status, NOERROR) << log.text();
+    const Database &db = *loaded.database;
+    std::map<std::string, std::vector<std::uint8_t>> bodies;
+    for (const Note &note : db.notes) {
+        const auto items = db.itemsOf(note);
+        const Item *subject = findItem(items, "Subject");
+        const Item *body = findItem(items, "Body");
+        if (subject == nullptr || body == nullptr)
+            continue;
+        const std::string text(subject->data().begin(), subject->data().end());
+        if (text.starts_with("Quarterly table"))
+            bodies[text] = std::vector<std::uint8_t>(body->value.begin(), body->value.end());
+    }
+    ASSERT_EQ(bodies.size(), 2U);
+    struct Record {
+        WORD type;
+        std::string text; // text of a text record, title of a bar, bytes of an image segment
+    };
+    const auto walk = [](const std::vector<std::uint8_t> &value) {
+        std::vector<Record> records;
+        EXPECT_EQ(walkComposite(value, [&](const CdRecord &record) {
+                      Record r{record.type, {}};
+                      const auto *bytes = reinterpret_cast<const char *>(record.data);
+                      if (record.type == SIG_CD_TEXT)
+                          r.text.assign(bytes + 8, record.length - 8);
+                      else if (record.type == SIG_CD_IMAGESEGMENT)
+                          r.text.assign(bytes + 10, record.length - 10);
+                      else if (record.type == SIG_CD_BAR)
+                          r.text.assign(bytes + 12, record.length - 12);
+                      if (record.type != SIG_CD_PABDEFINITION && record.type != SIG_CD_FONTTABLE)
+                          records.push_back(r);
+                      return NOERROR;
+                  }),
+                  NOERROR);
+        return records;
+    };
+    const auto xml = walk(bodies.at("Quarterly table (XML rich text)"));
+    const auto raw = walk(bodies.at("Quarterly table (raw twin)"));
+    ASSERT_EQ(xml.size(), raw.size());
+    EXPECT_GE(xml.size(), 20U) << "paragraphs, table, section and picture records";
+    for (std::size_t i = 0; i < xml.size(); ++i) {
+        EXPECT_EQ(xml[i].type, raw[i].type) << "record " << i;
+        EXPECT_EQ(xml[i].text, raw[i].text) << "record " << i;
+    }
 }
 
 } // namespace

@@ -67,6 +67,10 @@ Item Item::raw(std::string name, std::uint16_t type, Bytes data) {
 Item Item::richTextRaw(std::string name, Bytes records) {
     return raw(std::move(name), 0x0001, std::move(records));
 }
+Item Item::richTextXml(std::string name, std::string content) {
+    return Item{std::move(name), RichTextXml{std::move(content)}, {}};
+}
+
 Item Item::richText(std::string name, RichText text) {
     return {std::move(name), std::move(text), {}};
 }
@@ -423,6 +427,11 @@ struct ValueWriter {
         out += "</filedata></file></object>";
     }
     void operator()(const RichText &rt) const { appendRichText(out, rt); }
+    void operator()(const RichTextXml &x) const {
+        out += "<richtext>";
+        out += x.content;
+        out += "</richtext>";
+    }
 };
 
 void appendItem(std::string &out, const Item &item) {
