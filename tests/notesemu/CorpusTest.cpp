@@ -256,5 +256,19 @@ TEST(SampleTwins, XmlRichTextMemoMatchesItsRawTwin) {
     }
 }
 
+// Two real-shaped exports whose -Default- has no access: the one that asks for a consistent
+// access list refuses the local user, the one that does not lets it in.
+TEST_F(Corpus, OnlyTheEnforcedAccessListRefusesTheLocalUser) {
+    LogCapture log;
+    const std::string enforced = readFile(std::filesystem::path(TESSEL_TEST_DATA) / "notesemu" / "export-enforced.dxl");
+    ASSERT_FALSE(enforced.empty());
+    DBHANDLE db = NULLHANDLE;
+    EXPECT_EQ(NSFDbOpen(dir_.write("enforced.dxl", enforced).string().c_str(), &db), ERR_OPEN_FILE);
+    EXPECT_TRUE(log.contains("enforced locally (consistentacl); Anonymous has noaccess access")) << log.text();
+    const DBHANDLE unenforced = openCorpus("smtp-itemized.dxl");
+    EXPECT_NE(unenforced, NULLHANDLE);
+    EXPECT_TRUE(log.contains("not enforced on local copies")) << log.text();
+}
+
 } // namespace
 } // namespace notesemu
