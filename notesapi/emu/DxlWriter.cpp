@@ -1,6 +1,7 @@
 #include "DxlWriter.h"
 
 #include "DxlValues.h"
+#include "RichTextExport.h"
 #include "Ods.h"
 
 #include <notes/nsfnote.h>
@@ -220,7 +221,7 @@ std::optional<std::string> fileElement(const Database &database, std::span<const
 }
 
 // The value element of an item and whether DXL implies the summary flag for it.
-std::string valueElement(const Database &database, const Item &item, bool &impliedSummary) {
+std::string valueElement(const Database &database, const Item &item, bool &impliedSummary, bool richTextAsXml) {
     const WORD type = item.type();
     const std::span<const std::uint8_t> data = item.data();
     impliedSummary = false;
@@ -305,6 +306,11 @@ std::string valueElement(const Database &database, const Item &item, bool &impli
     case TYPE_OBJECT:
         element = fileElement(database, data);
         break;
+    case TYPE_COMPOSITE:
+        // As DXL rich text when every record has an XML form; otherwise as item data, whole.
+        if (richTextAsXml)
+            element = compositeToRichTextXml(item.value);
+        break;
     case TYPE_FORMULA: {
         if (item.formulaSource) {
             const std::string_view source(reinterpret_cast<const char *>(data.data()), data.size());
@@ -328,9 +334,9 @@ std::string valueElement(const Database &database, const Item &item, bool &impli
     return *element;
 }
 
-void appendItem(std::string &out, const Database &database, const Item &item) {
+void appendItem(std::string &out, const Database &database, const Item &item, bool richTextAsXml) {
     bool impliedSummary = false;
-    const std::string value = valueElement(database, item, impliedSummary);
+    const std::string value = valueElement(database, item, impliedSummary, richTextAsXml);
     if (value.starts_with("<rawitemdata"))
         impliedSummary = false;
     out += "<item";
@@ -391,7 +397,8 @@ void appendRootAttributes(std::string &out, const Database &database) {
 
 } // namespace
 
-std::string noteDxl(const Database &database, const Note &note, std::span<const Item> items, bool root) {
+std::string noteDxl(const Database &database, const Note &note, std::span<const Item> items, bool root,
+                    bool richTextAsXml) {
     std::string out = "<note";
     const std::string_view name = className(note.noteClass);
     attr(out, "class", name.empty() ? "document" : name);
@@ -423,7 +430,7 @@ std::string noteDxl(const Database &database, const Note &note, std::span<const 
     out += "</noteinfo>";
     for (const Item &item : items) {
         out += '\n';
-        appendItem(out, database, item);
+        appendItem(out, database, item, richTextAsXml);
     }
     out += "\n</note>\n";
     return out;
