@@ -19,6 +19,7 @@
 #include "RichText.h"
 
 #include "Log.h"
+#include "Composite.h"
 #include "DxlValues.h"
 #include "Ods.h"
 #include "Translate.h"
@@ -866,9 +867,10 @@ private:
                 continue;
             if (child.name == "caption")
                 caption = &child;
-            else if (!image && (child.name == "gif" || child.name == "jpeg" || child.name == "png")) {
+            else if (!image && (child.name == "gif" || child.name == "jpeg" || child.name == "png" ||
+                                child.name == "notesbitmap")) {
                 image = &child;
-                type = child.name == "gif" ? 1 : child.name == "jpeg" ? 2 : 4;
+                type = child.name == "gif" ? 1 : child.name == "jpeg" ? 2 : child.name == "png" ? 4 : 0;
             } else if (child.name != "border" && child.name != "code") {
                 noteSkipped(child.name, "picture form not converted; the picture keeps its caption only");
             }
@@ -882,6 +884,8 @@ private:
             }
             if (!decoder.finish() || bytes.empty()) {
                 noteSkipped(image->name, "with data that is not valid base64 skipped");
+            } else if (type == 0) {
+                notesBitmap(bytes);
             } else {
                 flushRun();
                 const std::uint16_t width = pixels(node.attribute("width")).value_or(0);
@@ -916,6 +920,44 @@ private:
         }
         if (caption != nullptr)
             inlineContent(*caption, font, false, std::nullopt);
+    }
+
+    // <notesbitmap> holds the bitmap's records themselves: they follow a CDGRAPHIC as they are,
+    // provided they are whole bitmap records beginning with CDBITMAPHEADER.
+    void notesBitmap(const std::vector<std::uint8_t> &records) {
+        std::vector<std::uint8_t> value{TYPE_COMPOSITE & 0xFF, TYPE_COMPOSITE >> 8};
+        value.insert(value.end(), records.begin(), records.end());
+        std::vector<std::vector<std::uint8_t>> kept;
+        const STATUS status = walkComposite(value, [&](const CdRecord &record) -> STATUS {
+            const bool bitmap = record.type == SIG_CD_BITMAPHEADER || record.type == SIG_CD_COLORTABLE ||
+                                record.type == SIG_CD_PATTERNTABLE || record.type == SIG_CD_TRANSPARENTTABLE ||
+                                record.type == SIG_CD_BITMAPSEGMENT;
+            if (!bitmap || (kept.empty() && record.type != SIG_CD_BITMAPHEADER))
+                return ERR_ODS_ENUM_COMPLETE;
+            kept.emplace_back(record.data, record.data + record.length);
+            return NOERROR;
+        });
+        if (status != NOERROR || kept.empty()) {
+            noteSkipped("notesbitmap", "whose records cannot be read skipped");
+            return;
+        }
+        std::size_t total = 0;
+        for (const auto &record : kept)
+            total += record.size() + record.size() % 2;
+        if (total + 2 != value.size() + (value.size() % 2)) {
+            noteSkipped("notesbitmap", "holding records other than a bitmap's skipped");
+            return;
+        }
+        flushRun();
+        CDGRAPHIC graphic{};
+        graphic.Header.Signature = SIG_CD_GRAPHIC;
+        graphic.Version = CDGRAPHIC_VERSION3;
+        const auto header = fromOds<CDBITMAPHEADER>(kept.front().data());
+        graphic.DestSize.width = static_cast<WORD>(std::min<std::uint32_t>(header.Dest.width * 15u, 0xFFFF));
+        graphic.DestSize.height = static_cast<WORD>(std::min<std::uint32_t>(header.Dest.height * 15u, 0xFFFF));
+        emitRecord(graphic);
+        for (auto &record : kept)
+            emit(std::move(record));
     }
 
     void horizontalRule(const XmlNode &node) {

@@ -119,8 +119,14 @@ public:
                 return false;
             picture_ = Picture{};
             return true;
+        case SIG_CD_BITMAPHEADER:
+        case SIG_CD_COLORTABLE:
+        case SIG_CD_PATTERNTABLE:
+        case SIG_CD_TRANSPARENTTABLE:
+        case SIG_CD_BITMAPSEGMENT:
+            return bitmapRecord(record);
         case SIG_CD_IMAGEHEADER: {
-            if (!picture_ || length < odsSize<CDIMAGEHEADER>())
+            if (!picture_ || picture_->bitmap || length < odsSize<CDIMAGEHEADER>())
                 return false;
             const auto header = fromOds<CDIMAGEHEADER>(data);
             if (header.ImageType != 1 && header.ImageType != 2 && header.ImageType != 4)
@@ -238,7 +244,33 @@ private:
         std::optional<CDIMAGEHEADER> header;
         DWORD remaining = 0;
         std::vector<std::uint8_t> bytes;
+        std::optional<CDBITMAPHEADER> bitmap; // a Notes bitmap: its records are kept whole
     };
+
+    // A Notes bitmap is written as <notesbitmap>, the base64 of its records (header, tables,
+    // segments), as the exporter does unless asked to convert bitmaps to GIF.
+    bool bitmapRecord(const CdRecord &record) {
+        if (!picture_ || picture_->header)
+            return false;
+        if (record.type == SIG_CD_BITMAPHEADER) {
+            if (picture_->bitmap || record.length < odsSize<CDBITMAPHEADER>())
+                return false;
+            picture_->bitmap = fromOds<CDBITMAPHEADER>(record.data);
+            picture_->remaining = picture_->bitmap->SegmentCount;
+        } else if (!picture_->bitmap || (record.type == SIG_CD_BITMAPSEGMENT && picture_->remaining == 0)) {
+            return false;
+        }
+        picture_->bytes.insert(picture_->bytes.end(), record.data, record.data + record.length);
+        if (record.length % 2 != 0)
+            picture_->bytes.push_back(0);
+        if (record.type == SIG_CD_BITMAPSEGMENT && --picture_->remaining == 0) {
+            out_ += "<picture width='" + std::to_string(picture_->bitmap->Dest.width) + "px' height='" +
+                    std::to_string(picture_->bitmap->Dest.height) + "px'><notesbitmap>" +
+                    base64Encode(picture_->bytes) + "</notesbitmap></picture>";
+            picture_.reset();
+        }
+        return true;
+    }
     struct Table {
         BYTE row = 0;
         bool rowOpen = false, cellOpen = false;

@@ -6,6 +6,7 @@
 #include "RichTextExport.h"
 
 #include <notes/notes.h>
+#include <tessel/kit/CdWriter.h>
 
 #include <gtest/gtest.h>
 
@@ -96,6 +97,44 @@ TEST(RichTextRoundTrip, RecordsWithoutAnXmlFormKeepTheItemAsItemData) {
     ASSERT_FALSE(open.empty());
     open.resize(open.size() - 6); // drop CDTABLEEND
     EXPECT_FALSE(compositeToRichTextXml(open).has_value());
+}
+
+// A Notes bitmap goes out as <notesbitmap> (its records in base64) and comes back as the same
+// records after a CDGRAPHIC.
+TEST(RichTextRoundTrip, NotesBitmapsTravelAsTheirRecords) {
+    tessel::kit::CdWriter cd;
+    cd.pabDefinition({}).paragraph().pabReference(1);
+    tessel::kit::NotesBitmap bitmap;
+    bitmap.width = 12;
+    bitmap.height = 5;
+    bitmap.palette = {{0, 0, 0}, {255, 255, 255}, {200, 30, 30}};
+    for (int i = 0; i < bitmap.width * bitmap.height; ++i)
+        bitmap.pixels.push_back(static_cast<std::uint16_t>(i % 3));
+    cd.notesBitmap(bitmap);
+    std::vector<std::uint8_t> value{TYPE_COMPOSITE & 0xFF, TYPE_COMPOSITE >> 8};
+    value.insert(value.end(), cd.bytes().begin(), cd.bytes().end());
+    const auto xml = compositeToRichTextXml(value);
+    ASSERT_TRUE(xml.has_value());
+    EXPECT_NE(xml->find("<notesbitmap>"), std::string::npos) << *xml;
+    const std::vector<std::uint8_t> back = bodyOf(*xml);
+    const auto a = recordsOf(value), b = recordsOf(back);
+    std::vector<WORD> bitmapKinds;
+    for (const Record &r : a)
+        if (r.type != SIG_CD_PABDEFINITION && r.type != SIG_CD_PARAGRAPH && r.type != SIG_CD_PABREFERENCE)
+            bitmapKinds.push_back(r.type);
+    ASSERT_FALSE(bitmapKinds.empty());
+    EXPECT_EQ(bitmapKinds.front(), SIG_CD_GRAPHIC);
+    std::vector<WORD> backKinds;
+    for (const Record &r : b)
+        if (r.type != SIG_CD_PABDEFINITION && r.type != SIG_CD_PARAGRAPH && r.type != SIG_CD_PABREFERENCE)
+            backKinds.push_back(r.type);
+    EXPECT_EQ(backKinds, bitmapKinds);
+    // The bitmap records themselves are byte for byte the ones exported.
+    const std::string tailA(reinterpret_cast<const char *>(value.data()) + value.size() - 40,
+                            reinterpret_cast<const char *>(value.data()) + value.size());
+    const std::string tailB(reinterpret_cast<const char *>(back.data()) + back.size() - 40,
+                            reinterpret_cast<const char *>(back.data()) + back.size());
+    EXPECT_EQ(tailA, tailB);
 }
 
 } // namespace
