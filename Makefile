@@ -1,5 +1,5 @@
-# The two things a newcomer runs: `make demo` opens the bundled sample database through the
-# plug-in, `make test` runs the whole test suite. Both install what is missing first.
+# The two things a newcomer runs: `make demo` extracts the bundled sample database through the
+# plug-in into out/demo, `make test` runs the whole test suite. Both install what is missing first.
 PRESET ?= default
 BUILD_DIR := build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
@@ -18,7 +18,11 @@ build: configure
 	cmake --build --preset $(PRESET) -j $(JOBS)
 
 demo: build
-	$(BUILD_DIR)/cli/tessel open samples/mail.dxl
+	rm -rf out/demo
+	mkdir -p out/demo
+	$(BUILD_DIR)/cli/tessel extract samples/mail.dxl -o out/demo
+	@echo "Written to out/demo (open the .mht files in a browser):"
+	@cd out/demo && find . -type f | sed 's|^\./||' | sort
 
 test: build
 	ctest --preset $(PRESET) -j $(JOBS)
@@ -29,4 +33,4 @@ asan: deps
 	ctest --preset asan -j $(JOBS)
 
 clean:
-	rm -rf build build-asan build-fuzz
+	rm -rf build build-asan build-fuzz out

@@ -12,6 +12,8 @@
 //
 // Targets: catalogue bytes per subfile within the record, its array slot and its names (no
 // per-note leftovers); open and list time per note about the same at both sizes (linear cost).
+#include "BenchSupport.h"
+
 #include <quillon/host/Allocator.h>
 #include <quillon/host/Catalogue.h>
 #include <quillon/host/Container.h>
@@ -41,18 +43,7 @@ double secondsSince(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-fs::path database(const fs::path &dir, unsigned notes) {
-    fs::path path = dir / ("bench-" + std::to_string(notes) + ".dxl");
-    if (!fs::exists(path)) {
-        std::string command = std::string("'") + TESSEL_NSFGEN + "' --seed 7 --notes " +
-                              std::to_string(notes) + " --out '" + path.string() + "' > /dev/null";
-        if (std::system(command.c_str()) != 0) {
-            std::fprintf(stderr, "nsfgen failed: %s\n", command.c_str());
-            std::exit(1);
-        }
-    }
-    return path;
-}
+using tessel::bench::database;
 
 // Bytes the reader keeps for an open container, counted by the allocator behind the services.
 struct Opened {
@@ -134,28 +125,5 @@ int runOne(const fs::path &dataDir, unsigned notes) {
 } // namespace
 
 int main(int argc, char **argv) {
-    fs::path dataDir = argc > 1 ? fs::path(argv[1]) : fs::temp_directory_path() / "tessel-bench";
-    fs::create_directories(dataDir);
-    std::vector<unsigned> sizes;
-    for (int i = 2; i < argc; i++)
-        sizes.push_back(static_cast<unsigned>(std::strtoul(argv[i], nullptr, 10)));
-    if (sizes.empty())
-        sizes = {10000, 100000};
-    setenv("QUILLON_TESSEL_LOG_LEVEL", "NONE", 1);
-
-    int result = 0;
-    for (unsigned notes : sizes) {
-        std::fflush(stdout);
-        pid_t child = fork();
-        if (child == 0) {
-            int code = runOne(dataDir, notes);
-            std::fflush(stdout);
-            std::_Exit(code);
-        }
-        int status = 0;
-        waitpid(child, &status, 0);
-        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
-            result = 1;
-    }
-    return result;
+    return tessel::bench::runSizes(argc, argv, {10000, 100000}, runOne);
 }

@@ -6,8 +6,8 @@ set -euo pipefail
 packages=(
     cmake ninja-build g++ pkg-config binutils
     libexpat1-dev libicu-dev libssl-dev libgumbo-dev libgmime-3.0-dev
-    libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
-    libxml2-utils tzdata
+    libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev nlohmann-json3-dev
+    libxml2-utils tzdata chromium zlib1g-dev
 )
 
 missing=()

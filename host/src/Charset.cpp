@@ -4,6 +4,7 @@
 
 #include <array>
 #include <limits>
+#include <map>
 #include <memory>
 
 namespace quillon {
@@ -30,6 +31,18 @@ ConverterPtr openConverter(int nCharset) {
     if (U_FAILURE(error))
         return nullptr;
     return converter;
+}
+
+// The converter of a charset for one role (0 source, 1 target) of this thread's conversions. Opening
+// an ICU converter costs more than converting a short text, so each thread keeps its converters;
+// ucnv_convertEx resets both before every conversion. Null when the charset has none.
+UConverter *threadConverter(int nCharset, int nRole) {
+    thread_local std::map<int, ConverterPtr> converters;
+    const int key = nCharset * 2 + nRole;
+    auto it = converters.find(key);
+    if (it == converters.end())
+        it = converters.emplace(key, openConverter(nCharset)).first;
+    return it->second.get();
 }
 
 // The bytes after which ICU's converter for the charset waits for more input: the bytes that start
@@ -72,9 +85,9 @@ const char *icuCharsetName(int nCharset) {
 }
 
 int32_t convertCharset(int nFrom, int nTo, std::span<const char> input, std::span<char> output) {
-    ConverterPtr source = openConverter(nFrom);
-    ConverterPtr target = openConverter(nTo);
-    if (!source || !target)
+    UConverter *source = threadConverter(nFrom, 0);
+    UConverter *target = threadConverter(nTo, 1);
+    if (source == nullptr || target == nullptr)
         return -1;
     // The result is an int32_t: never offer more room than it can count.
     if (output.size() > static_cast<size_t>(std::numeric_limits<int32_t>::max()))
@@ -87,7 +100,7 @@ int32_t convertCharset(int nFrom, int nTo, std::span<const char> input, std::spa
     UChar *pPivotTarget = pivot.data();
     UErrorCode error = U_ZERO_ERROR;
     if (!input.empty())
-        ucnv_convertEx(target.get(), source.get(), &pTarget, output.data() + output.size(), &pSource,
+        ucnv_convertEx(target, source, &pTarget, output.data() + output.size(), &pSource,
                        input.data() + input.size(), pivot.data(), &pPivotSource, &pPivotTarget,
                        pivot.data() + pivot.size(), true, true, &error);
     if (U_FAILURE(error))

@@ -306,6 +306,20 @@ typedef struct QLReaderInterface {
 typedef QLReaderInterface *(QLAPI *QLGetReaderInterfaceFn)(QLReaderInterface *pTable);
 #define QL_READER_ENTRY_NAME "nsfGetContainerReaderInterfaceEx"
 
+/* ---------------------------------------------------------------------------------------------
+ * Image converter: the library the host loads as "bmpcv.dll" and its export "IMGXconvert". It
+ * reads a picture of one format from the input stream (from its start) and, on success, starts the
+ * output stream over and writes the picture in the other format into it; the two may be one stream.
+ * Formats: "NBMP" (a Notes bitmap as the rich-text converter stores it) to "BMP". The flags and the
+ * reserved value are 0. Returns 0 on success; nonzero when it cannot convert, and then it has not
+ * written to the output.
+ */
+typedef int(QLAPI *QLImageConvertFn)(QLHAPI *pHAPI, const char *pszFromFormat, const char *pszToFormat,
+                                     QLStream *pInput, QLStream *pOutput, uint32_t dwFlags,
+                                     uint32_t dwReserved);
+#define QL_IMAGE_CONVERTER_LIBRARY "bmpcv.dll"
+#define QL_IMAGE_CONVERT_ENTRY_NAME "IMGXconvert"
+
 #ifdef __cplusplus
 }
 #endif

@@ -278,7 +278,8 @@ std::string DxlExporter::document(const OpenNote &note) {
         logLine("Rich text is exported as DXL rich text where every record has an XML form (paragraphs, "
                 "runs, links, pictures, rules, tables, sections), and as item data otherwise.");
     if (richText > 0 && flags_[eConvertNotesbitmapsToGIF])
-        logLine("Notes bitmaps in rich text are not converted to GIF: rich text is exported as item data.");
+        logLine("Notes bitmaps in rich text are not converted to GIF: they are written as notesbitmap, or "
+                "their item as item data.");
     if (richText > 0 && flags_[eOmitPictures])
         logLine("Pictures in rich text are kept: rich text is exported as item data.");
     if (mimeParts > 0 && mime_ == eMimeAsDxl)

@@ -102,6 +102,7 @@ public:
             writeDocument(index);
             ++index;
         }
+        writeRichTextShowcase(index);
         writer_.finish();
         summary_.bytes = writer_.bytesWritten();
         return summary_;
@@ -406,6 +407,190 @@ private:
     }
 
     ReplicaId writer_replica() const { return databaseInfo().replicaId; }
+
+    // The memo "Rich text showcase": every construct the rich-text converter reads, in composite
+    // data written record by record. Written after all other notes so that adding it changed
+    // nothing that came before it.
+    void writeRichTextShowcase(std::uint64_t index) {
+        Note memo = Note::document("Memo");
+        memo.info = info(index);
+        memo = prepared(std::move(memo));
+        addMailHeader(memo, index, "Rich text showcase");
+        CdWriter body;
+        static const Face kFaces[] = {{5, 0x22, "Arial"}, {6, 0x31, "Courier New"}, {7, 0x12, "Georgia"}};
+        body.fontTable(kFaces);
+        // Paragraph styles: plain, centred, right, justified, and every list kind.
+        struct Style {
+            std::uint16_t id, flags, flags2, justify;
+        };
+        static const Style kStyles[] = {
+            {1, 0, 0, PabDefinition::kLeft},
+            {2, 0, 0, PabDefinition::kCenter},
+            {3, 0, 0, PabDefinition::kRight},
+            {4, 0, 0, PabDefinition::kBlock},
+            {10, PabDefinition::kBullet, 0, PabDefinition::kLeft},
+            {11, PabDefinition::kBullet, PabDefinition::kCircleList2, PabDefinition::kLeft},
+            {12, PabDefinition::kBullet, PabDefinition::kSquareList2, PabDefinition::kLeft},
+            {20, PabDefinition::kNumberedList, 0, PabDefinition::kLeft},
+            {21, PabDefinition::kNumberedList, 0x0802, PabDefinition::kLeft},
+            {22, PabDefinition::kNumberedList, 0x1002, PabDefinition::kLeft},
+            {23, PabDefinition::kNumberedList, 0x1800, PabDefinition::kLeft},
+            {24, PabDefinition::kNumberedList, 0x1802, PabDefinition::kLeft},
+        };
+        for (const Style &style : kStyles) {
+            PabDefinition pab;
+            pab.id = style.id;
+            pab.flags = style.flags;
+            pab.flags2 = style.flags2;
+            pab.justify = style.justify;
+            body.pabDefinition(pab);
+        }
+
+        // Text styles.
+        paragraph(body, 2, "Rich text showcase", font(7, FontId::kBold, 10, 18));
+        body.paragraph().pabReference(1);
+        body.text(font(FontId::kSwiss, FontId::kBold), "bold ");
+        body.text(font(FontId::kRoman, FontId::kItalic), "italic ");
+        body.text(font(FontId::kTypewriter, FontId::kUnderline), "underlined ");
+        body.text(font(5, FontId::kStrikeout, 2), "struck red ");
+        body.text(font(6, FontId::kSuper, 4, 8), "super ");
+        body.text(font(FontId::kSwiss, FontId::kSub, 9, 8), "sub ");
+        body.text(font(FontId::kSwiss, 0, 100, 24), "large");
+        body.paragraph().text(font(), "a <tagged> line\twith a tab, 1 = 1 & caf\xC3\xA9\nand a second line");
+        paragraph(body, 3, "  indented and right-aligned");
+        paragraph(body, 4, "Justified text " + sentence());
+        // A highlighted run: the colour comes in a block before the text.
+        body.paragraph().pabReference(1);
+        ColorValue highlight = ColorValue::rgb(0xFF, 0xFF, 0x80);
+        highlight.flags = 0x8000 | ColorValue::kIsRgb;
+        body.beginRecord(sig::kText, 0).color(highlight).endRecord(sig::kText, 0);
+        body.text(font(), "highlighted");
+        body.text(font(), " and plain again");
+
+        // Every list kind, two items each.
+        for (std::uint16_t id : {10, 11, 12, 20, 21, 22, 23, 24}) {
+            paragraph(body, id, "item one of list " + std::to_string(id));
+            paragraph(body, id, "item two of list " + std::to_string(id));
+        }
+
+        // Links: a URL, a document link of each record kind, an attachment icon with its caption,
+        // hidden pop-up text and a button.
+        body.paragraph().pabReference(1).text(font(), "Visit ");
+        body.urlLinkBegin("http://example.net/a?b=1&c=2")
+            .text(font(FontId::kSwiss, FontId::kUnderline, 4), "the example site")
+            .urlLinkEnd();
+        body.paragraph().pabReference(1).text(font(), "Document link: ");
+        body.link2(0, "Earlier memo", "CN=Mail1/O=Acme");
+        body.text(font(), " database link: ");
+        body.linkExport2({writer_replica(), viewUnid_, {}}, "Mail of Alice Smith", "");
+        attach(memo, body, attachment("showcase.txt", 64, index));
+        body.paragraph().pabReference(1);
+        body.hotspotBegin(sig::kHotspotBegin, hotspot::kMouseOver, 0,
+                          toBytes(std::string_view("hidden pop-up\0", 14)));
+        body.text(font(), "hover here").hotspotEnd();
+        Button button;
+        button.font = font(FontId::kSwiss, FontId::kBold, 0, 10);
+        button.label = "Reply";
+        body.paragraph()
+            .pabReference(1)
+            .beginRecord(sig::kButton, 0)
+            .hotspotBegin(sig::kHotspotBegin, hotspot::kButton, 0, Bytes{});
+        body.button(button).hotspotEnd().endRecord(sig::kButton, 0);
+        Bar bar;
+        bar.font = font(FontId::kSwiss, FontId::kBold);
+        bar.color = 10;
+        bar.title = "Section: details";
+        body.paragraph().pabReference(1).bar(bar);
+        paragraph(body, 1, "Text of the section.");
+        body.horizontalRule({});
+
+        // Pictures: GIF, JPEG, BMP and PNG files, Notes bitmaps of every depth, shared pictures.
+        body.paragraph().pabReference(2);
+        const IndexedPicture gif = patternPicture(32, 16, 501);
+        body.picture(ImageType::Gif, gif.width, gif.height, makeGif(gif));
+        body.caption({"A GIF picture", 0, font(), ColorValue::rgb(0x20, 0x20, 0x20)});
+        body.paragraph().pabReference(2).picture(ImageType::Jpeg, 16, 16, sampleJpeg());
+        const IndexedPicture bmp = patternPicture(12, 6, 502);
+        body.paragraph().pabReference(2).picture(ImageType::Bmp, bmp.width, bmp.height, makeBmp(bmp));
+        const IndexedPicture png = patternPicture(10, 10, 503);
+        body.paragraph().pabReference(2).picture(ImageType::Png, png.width, png.height, makePng(png));
+        for (std::uint16_t depth : {1, 8, 16}) {
+            NotesBitmap bitmap;
+            bitmap.width = 20;
+            bitmap.height = 6;
+            bitmap.bitsPerPixel = depth;
+            if (depth == 8)
+                bitmap.palette = {{0, 0, 0}, {255, 255, 255}, {200, 30, 30}, {30, 90, 200}};
+            for (int y = 0; y < bitmap.height; ++y)
+                for (int x = 0; x < bitmap.width; ++x) {
+                    const bool band = (x / 4 + y) % 2 != 0;
+                    bitmap.pixels.push_back(depth == 1 ? (band ? 1 : 0)
+                                            : depth == 8
+                                                ? static_cast<std::uint16_t>(x < 5  ? 2
+                                                                             : band ? 1
+                                                                                    : 3)
+                                                : static_cast<std::uint16_t>(band ? 0x7C00 : 0x03FF));
+                }
+            body.paragraph().pabReference(1).notesBitmap(bitmap);
+        }
+        body.paragraph().pabReference(1).resource(Resource::namedElement("companylogo"));
+        body.paragraph().pabReference(1).resource(Resource::namedElement("photo"), sig::kTableCellHref);
+
+        // Tables: borders, colours, a gradient, alignment, a column span and a nested table.
+        PreTableBegin pre;
+        pre.rows = 3;
+        pre.columns = 3;
+        pre.styleColor1 = 0xF0F0F0;
+        BorderInfo border;
+        border.color = ColorValue::rgb(0x33, 0x66, 0x99);
+        body.beginRecord(sig::kPreTableBegin, 1)
+            .preTableBegin(pre)
+            .borderInfo(border)
+            .endRecord(sig::kPreTableBegin, 1);
+        body.tableBegin({1440, 0, 0, 0, 0, 0});
+        auto cellAt = [](int row, int column, std::uint16_t width) {
+            TableCell cell;
+            cell.row = static_cast<std::uint8_t>(row);
+            cell.column = static_cast<std::uint8_t>(column);
+            cell.leftMargin = static_cast<std::uint16_t>(column * width);
+            cell.rightMargin = static_cast<std::uint16_t>((column + 1) * width);
+            return cell;
+        };
+        for (int c = 0; c < 3; ++c) {
+            TableCell cell = cellAt(0, c, 2000);
+            cell.flags = TableCell::kUseBackgroundColor;
+            cell.backgroundColor = static_cast<std::uint16_t>(15 + c);
+            body.tableCell(cell);
+            paragraph(body, 2, "Heading " + std::to_string(c + 1), font(FontId::kSwiss, FontId::kBold));
+        }
+        TableCell gradient = cellAt(1, 0, 2000);
+        gradient.flags = TableCell::kUseBackgroundColor | TableCell::kUseGradient | TableCell::kVAlignCenter;
+        body.tableCell(gradient).color(ColorValue::rgb(255, 200, 0), sig::kTableCellColor,
+                                       ColorValue::rgb(0, 100, 255));
+        paragraph(body, 1, "gradient, middle");
+        TableCell bottom = cellAt(1, 1, 2000);
+        bottom.flags = TableCell::kVAlignBottom;
+        body.tableCell(bottom);
+        paragraph(body, 1, "bottom");
+        TableCell nestedHolder = cellAt(1, 2, 2000);
+        body.tableCell(nestedHolder);
+        paragraph(body, 1, "nested:");
+        body.preTableBegin({}).tableBegin({}, true);
+        for (int c = 0; c < 2; ++c) {
+            body.tableCell(cellAt(0, c, 1000), true);
+            paragraph(body, 1, "inner " + std::to_string(c + 1));
+        }
+        body.tableEnd(true);
+        TableCell covered1 = cellAt(2, 0, 2000), covered2 = cellAt(2, 1, 2000), spanning = cellAt(2, 2, 2000);
+        spanning.columnSpan = 3;
+        body.tableCell(covered1).tableCell(covered2).tableCell(spanning);
+        paragraph(body, 1, "spans three columns");
+        body.tableEnd();
+        paragraph(body, 1, "The end.");
+
+        memo.add(Item::richTextRaw("Body", body.bytes()));
+        emit(std::move(memo), false);
+    }
 
     void writeShowcaseMemo(std::uint64_t index) {
         Note memo = Note::document("Memo");
