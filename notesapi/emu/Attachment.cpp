@@ -1,6 +1,7 @@
 #include "Attachment.h"
 
 #include "Log.h"
+#include "Ods.h"
 #include "OutputFile.h"
 
 #include <notes/notes.h>
@@ -18,26 +19,31 @@ STATUS readAttachment(const OpenNote &note, std::span<const std::uint8_t> value,
         return ERR_ITEM_DATATYPE;
     }
     const std::span<const std::uint8_t> data = value.subspan(2);
-    if (data.size() < sizeof(FILEOBJECT)) {
+    if (data.size() < odsSize<FILEOBJECT>()) {
         logf("%s: the object item has %zu bytes, too few for a FILEOBJECT", caller, data.size());
         return ERR_INVALID_ITEMLEN;
     }
-    std::memcpy(&out.file, data.data(), sizeof out.file);
+    out.file = fromOds<FILEOBJECT>(data.data());
     if ((out.file.Header.ObjectType & ~(OBJECT_NO_COPY | OBJECT_PRESERVE | OBJECT_PUBLIC)) != OBJECT_FILE) {
         logf("%s: the object item is of object type %u, not a file", caller, out.file.Header.ObjectType);
         return ERR_ITEM_DATATYPE;
     }
-    if (data.size() - sizeof(FILEOBJECT) < out.file.FileNameLength) {
+    if (data.size() - odsSize<FILEOBJECT>() < out.file.FileNameLength) {
         logf("%s: the file name of %u bytes runs past the item", caller, out.file.FileNameLength);
         return ERR_INVALID_ITEMLEN;
     }
-    out.name.assign(reinterpret_cast<const char *>(data.data() + sizeof(FILEOBJECT)),
+    out.name.assign(reinterpret_cast<const char *>(data.data() + odsSize<FILEOBJECT>()),
                     out.file.FileNameLength);
     const DatabaseObject *object = note.findObject(out.file.Header.RRV);
     if (object == nullptr) {
         logf("%s: the attachment '%s' names object 0x%X, which the database does not hold", caller,
              out.name.c_str(), out.file.Header.RRV);
         return ERR_OBJECT_TRUNCATED;
+    }
+    if (object->status != NOERROR) {
+        logf("%s: the attachment '%s' was too large for the runtime to hold when the database was loaded",
+             caller, out.name.c_str());
+        return object->status;
     }
     if ((out.file.CompressionType & COMPRESS_MASK) != COMPRESS_NONE) {
         logf("%s: the attachment '%s' is stored compressed (type %u); this runtime reads uncompressed "
@@ -61,12 +67,12 @@ STATUS findAttachment(const OpenNote &note, std::string_view name, std::span<con
             continue;
         const std::span<const std::uint8_t> value(item.valueBytes, item.valueLength);
         Attachment candidate;
-        if (value.size() < 2 + sizeof(FILEOBJECT) || (value[0] | value[1] << 8) != TYPE_OBJECT)
+        if (value.size() < 2 + odsSize<FILEOBJECT>() || (value[0] | value[1] << 8) != TYPE_OBJECT)
             continue;
-        std::memcpy(&candidate.file, value.data() + 2, sizeof candidate.file);
-        if (value.size() - 2 - sizeof(FILEOBJECT) < candidate.file.FileNameLength)
+        candidate.file = fromOds<FILEOBJECT>(value.data() + 2);
+        if (value.size() - 2 - odsSize<FILEOBJECT>() < candidate.file.FileNameLength)
             continue;
-        const std::string_view stored(reinterpret_cast<const char *>(value.data() + 2 + sizeof(FILEOBJECT)),
+        const std::string_view stored(reinterpret_cast<const char *>(value.data() + 2 + odsSize<FILEOBJECT>()),
                                       candidate.file.FileNameLength);
         if (stored != name)
             continue;
@@ -83,14 +89,13 @@ STATUS findAttachment(const OpenNote &note, std::string_view name, std::span<con
 }
 
 std::string_view attachmentName(const OpenNote::OpenItem &item) {
-    if (item.valueLength < 2 + sizeof(FILEOBJECT) ||
+    if (item.valueLength < 2 + odsSize<FILEOBJECT>() ||
         (item.valueBytes[0] | item.valueBytes[1] << 8) != TYPE_OBJECT)
         return {};
-    FILEOBJECT file;
-    std::memcpy(&file, item.valueBytes + 2, sizeof file);
-    if (item.valueLength - 2 - sizeof file < file.FileNameLength)
+    const FILEOBJECT file = fromOds<FILEOBJECT>(item.valueBytes + 2);
+    if (item.valueLength - 2 - odsSize<FILEOBJECT>() < file.FileNameLength)
         return {};
-    return std::string_view(reinterpret_cast<const char *>(item.valueBytes + 2 + sizeof file),
+    return std::string_view(reinterpret_cast<const char *>(item.valueBytes + 2 + odsSize<FILEOBJECT>()),
                             file.FileNameLength);
 }
 

@@ -1,5 +1,7 @@
 #include "Composite.h"
 
+#include "Ods.h"
+
 #include "Log.h"
 
 #include <notes/notes.h>
@@ -21,11 +23,11 @@ DWORD readDword(const std::uint8_t *p) {
 std::size_t cdHeaderSize(WORD storedSignature) {
     switch (storedSignature & 0xFF00) {
     case WORDRECORDLENGTH:
-        return sizeof(WSIG);
+        return odsSize<WSIG>();
     case LONGRECORDLENGTH:
-        return sizeof(LSIG);
+        return odsSize<LSIG>();
     default:
-        return sizeof(BSIG);
+        return odsSize<BSIG>();
     }
 }
 
@@ -53,9 +55,9 @@ STATUS walkComposite(std::span<const std::uint8_t> value,
         }
         DWORD length = 0;
         WORD type = signature;
-        if (header == sizeof(WSIG)) {
+        if (header == odsSize<WSIG>()) {
             length = readWord(record + 2);
-        } else if (header == sizeof(LSIG)) {
+        } else if (header == odsSize<LSIG>()) {
             length = readDword(record + 2);
         } else {
             length = static_cast<DWORD>(signature >> 8);

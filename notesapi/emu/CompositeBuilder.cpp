@@ -1,5 +1,7 @@
 #include "CompositeBuilder.h"
 
+#include "Ods.h"
+
 #include "DxlValues.h"
 #include "Translate.h"
 
@@ -19,10 +21,16 @@ constexpr std::size_t kImageSegmentBytes = 10240;
 constexpr int kTableWidthTwips = 9360;
 constexpr int kTableLeftTwips = ONEINCH;
 
+// The canonical size of a record (never sizeof: host structures may carry padding).
+template <class Record> constexpr std::size_t odsSizeOf(const Record &) {
+    return odsSize<Record>();
+}
+
+// A record in canonical form, with room reserved for `extra` bytes of variable data.
 template <class Record> std::vector<std::uint8_t> bytesOf(const Record &record, std::size_t extra = 0) {
-    std::vector<std::uint8_t> out(sizeof record);
-    std::memcpy(out.data(), &record, sizeof record);
-    out.reserve(sizeof record + extra + 1);
+    std::vector<std::uint8_t> out;
+    out.reserve(odsSize<Record>() + extra + 1);
+    appendOds(out, record);
     return out;
 }
 
@@ -77,7 +85,7 @@ WORD CompositeBuilder::definitionFor(const ParagraphStyle &style) {
     definitions_.emplace(style, id);
     CDPABDEFINITION pab{};
     pab.Header.Signature = SIG_CD_PABDEFINITION;
-    pab.Header.Length = sizeof pab;
+    pab.Header.Length = odsSizeOf(pab);
     pab.PABID = id;
     pab.JustifyMode = style.justify;
     pab.LeftMargin = static_cast<WORD>(ONEINCH + style.indent * (ONEINCH / 4));
@@ -95,11 +103,11 @@ void CompositeBuilder::paragraph(const ParagraphStyle &style) {
     const WORD id = definitionFor(style);
     CDPARAGRAPH par{};
     par.Header.Signature = static_cast<BYTE>(SIG_CD_PARAGRAPH);
-    par.Header.Length = sizeof par;
+    par.Header.Length = odsSizeOf(par);
     emit(bytesOf(par));
     CDPABREFERENCE reference{};
     reference.Header.Signature = static_cast<BYTE>(SIG_CD_PABREFERENCE);
-    reference.Header.Length = sizeof reference;
+    reference.Header.Length = odsSizeOf(reference);
     reference.PABID = id;
     emit(bytesOf(reference));
     paragraphStyle_ = style;
@@ -126,7 +134,7 @@ void CompositeBuilder::flushText() {
         rest.remove_prefix(cut);
         CDTEXT record{};
         record.Header.Signature = SIG_CD_TEXT;
-        record.Header.Length = static_cast<WORD>(sizeof record + piece.size());
+        record.Header.Length = static_cast<WORD>(odsSizeOf(record) + piece.size());
         record.FontID = runStyle_.fontId();
         std::vector<std::uint8_t> bytes = bytesOf(record, piece.size());
         append(bytes, piece);
@@ -144,7 +152,7 @@ void CompositeBuilder::linkBegin(std::string_view url) {
     const std::string data = utf8ToLmbcs(url) + '\0';
     CDHOTSPOTBEGIN record{};
     record.Header.Signature = SIG_CD_V4HOTSPOTBEGIN;
-    record.Header.Length = static_cast<WORD>(sizeof record + data.size());
+    record.Header.Length = static_cast<WORD>(odsSizeOf(record) + data.size());
     record.Type = HOTSPOTREC_TYPE_HOTLINK;
     record.Flags = HOTSPOTREC_RUNFLAG_INOTES;
     record.DataLength = static_cast<WORD>(data.size());
@@ -160,7 +168,7 @@ void CompositeBuilder::linkEnd() {
     flushText();
     CDHOTSPOTEND record{};
     record.Header.Signature = static_cast<BYTE>(SIG_CD_V4HOTSPOTEND);
-    record.Header.Length = sizeof record;
+    record.Header.Length = odsSizeOf(record);
     emit(bytesOf(record));
     linkOpen_ = false;
 }
@@ -171,7 +179,7 @@ void CompositeBuilder::picture(ImageKind kind, WORD width, WORD height, std::spa
         paragraph(ParagraphStyle{});
     CDGRAPHIC graphic{};
     graphic.Header.Signature = SIG_CD_GRAPHIC;
-    graphic.Header.Length = sizeof graphic;
+    graphic.Header.Length = odsSizeOf(graphic);
     // Twips at 96 pixels per inch.
     graphic.DestSize.width = static_cast<WORD>(std::min<DWORD>(width * 15U, 0xFFFF));
     graphic.DestSize.height = static_cast<WORD>(std::min<DWORD>(height * 15U, 0xFFFF));
@@ -180,7 +188,7 @@ void CompositeBuilder::picture(ImageKind kind, WORD width, WORD height, std::spa
     const std::size_t segments = (bytes.size() + kImageSegmentBytes - 1) / kImageSegmentBytes;
     CDIMAGEHEADER header{};
     header.Header.Signature = SIG_CD_IMAGEHEADER;
-    header.Header.Length = sizeof header;
+    header.Header.Length = odsSizeOf(header);
     header.ImageType = static_cast<WORD>(kind);
     header.Width = width;
     header.Height = height;
@@ -193,11 +201,11 @@ void CompositeBuilder::picture(ImageKind kind, WORD width, WORD height, std::spa
         segment.Header.Signature = SIG_CD_IMAGESEGMENT;
         segment.DataSize = static_cast<WORD>(length);
         segment.SegSize = static_cast<WORD>(length + (length & 1U));
-        segment.Header.Length = static_cast<DWORD>(sizeof segment + segment.SegSize);
+        segment.Header.Length = static_cast<DWORD>(odsSizeOf(segment) + segment.SegSize);
         std::vector<std::uint8_t> record = bytesOf(segment, segment.SegSize);
         record.insert(record.end(), bytes.begin() + static_cast<std::ptrdiff_t>(at),
                       bytes.begin() + static_cast<std::ptrdiff_t>(at + length));
-        record.resize(sizeof segment + segment.SegSize, 0);
+        record.resize(odsSizeOf(segment) + segment.SegSize, 0);
         emit(std::move(record));
     }
 }
@@ -208,7 +216,7 @@ void CompositeBuilder::horizontalRule() {
         paragraph(ParagraphStyle{});
     CDHRULE rule{};
     rule.Header.Signature = SIG_CD_HORIZONTALRULE;
-    rule.Header.Length = sizeof rule;
+    rule.Header.Length = odsSizeOf(rule);
     rule.Flags = HRULE_FLAG_FITTOWINDOW;
     rule.Width = 7200;
     rule.Height = 105;
@@ -221,33 +229,33 @@ void CompositeBuilder::tableBegin(std::uint8_t rows, std::uint8_t columns) {
         linkEnd();
     CDBEGINRECORD begin{};
     begin.Header.Signature = static_cast<BYTE>(SIG_CD_BEGIN);
-    begin.Header.Length = sizeof begin;
+    begin.Header.Length = odsSizeOf(begin);
     begin.Version = 1;
     begin.Signature = SIG_CD_PRETABLEBEGIN;
     emit(bytesOf(begin));
     CDPRETABLEBEGIN pre{};
     pre.Header.Signature = SIG_CD_PRETABLEBEGIN;
-    pre.Header.Length = sizeof pre;
+    pre.Header.Length = odsSizeOf(pre);
     pre.Rows = rows;
     pre.Columns = columns;
     pre.InnerBorderColor.Flags = COLOR_VALUE_FLAGS_ISRGB;
     emit(bytesOf(pre));
     CDBORDERINFO border{};
     border.Header.Signature = SIG_CD_BORDERINFO;
-    border.Header.Length = sizeof border;
+    border.Header.Length = odsSizeOf(border);
     border.BorderStyle = 1;
     border.BorderWidthTop = border.BorderWidthLeft = border.BorderWidthBottom = border.BorderWidthRight = 1;
     border.Color.Flags = COLOR_VALUE_FLAGS_ISRGB;
     emit(bytesOf(border));
     CDENDRECORD end{};
     end.Header.Signature = static_cast<BYTE>(SIG_CD_END);
-    end.Header.Length = sizeof end;
+    end.Header.Length = odsSizeOf(end);
     end.Version = 1;
     end.Signature = SIG_CD_PRETABLEBEGIN;
     emit(bytesOf(end));
     CDTABLEBEGIN table{};
     table.Header.Signature = static_cast<BYTE>(SIG_CD_TABLEBEGIN);
-    table.Header.Length = sizeof table;
+    table.Header.Length = odsSizeOf(table);
     table.LeftMargin = kTableLeftTwips;
     emit(bytesOf(table));
     paragraphStyle_.reset();
@@ -260,7 +268,7 @@ void CompositeBuilder::tableCell(std::uint8_t row, std::uint8_t column, std::uin
     const int width = std::max(ONEINCH / 2, kTableWidthTwips / std::max<int>(columns, 1));
     CDTABLECELL cell{};
     cell.Header.Signature = static_cast<BYTE>(SIG_CD_TABLECELL);
-    cell.Header.Length = sizeof cell;
+    cell.Header.Length = odsSizeOf(cell);
     cell.Row = row;
     cell.Column = column;
     cell.LeftMargin = static_cast<WORD>(std::min(kTableLeftTwips + column * width, 0xFFFF));
@@ -278,7 +286,7 @@ void CompositeBuilder::tableEnd() {
         linkEnd();
     CDTABLEEND end{};
     end.Header.Signature = static_cast<BYTE>(SIG_CD_TABLEEND);
-    end.Header.Length = sizeof end;
+    end.Header.Length = odsSizeOf(end);
     emit(bytesOf(end));
     paragraphStyle_.reset();
 }
@@ -296,7 +304,7 @@ void CompositeBuilder::attachmentIcon(std::string_view objectName, std::string_v
     data.resize(std::min<std::size_t>(data.size(), 0x8000));
     CDHOTSPOTBEGIN begin{};
     begin.Header.Signature = SIG_CD_HOTSPOTBEGIN;
-    begin.Header.Length = static_cast<WORD>(sizeof begin + data.size());
+    begin.Header.Length = static_cast<WORD>(odsSizeOf(begin) + data.size());
     begin.Type = HOTSPOTREC_TYPE_FILE;
     begin.DataLength = static_cast<WORD>(data.size());
     std::vector<std::uint8_t> record = bytesOf(begin, data.size());
@@ -305,7 +313,7 @@ void CompositeBuilder::attachmentIcon(std::string_view objectName, std::string_v
     const std::string_view caption = fileName.substr(0, std::min<std::size_t>(fileName.size(), 0x8000));
     CDCAPTION title{};
     title.Header.Signature = SIG_CD_CAPTION;
-    title.Header.Length = static_cast<WORD>(sizeof title + caption.size());
+    title.Header.Length = static_cast<WORD>(odsSizeOf(title) + caption.size());
     title.wLength = static_cast<WORD>(caption.size());
     title.FontID = TextStyle{}.fontId();
     title.FontColor.Flags = COLOR_VALUE_FLAGS_ISRGB;
@@ -314,7 +322,7 @@ void CompositeBuilder::attachmentIcon(std::string_view objectName, std::string_v
     emit(std::move(record));
     CDHOTSPOTEND end{};
     end.Header.Signature = static_cast<BYTE>(SIG_CD_HOTSPOTEND);
-    end.Header.Length = sizeof end;
+    end.Header.Length = odsSizeOf(end);
     emit(bytesOf(end));
 }
 

@@ -1,5 +1,9 @@
 #include "DxlValues.h"
 
+#include "Calendar.h"
+
+#include "Ods.h"
+
 #include "Composite.h"
 #include "Translate.h"
 
@@ -13,7 +17,6 @@
 namespace notesemu {
 namespace {
 
-constexpr std::uint32_t kTicksInDay = 8640000;
 
 bool digits(std::string_view text, std::size_t pos, std::size_t count, int &value) {
     if (pos + count > text.size())
@@ -58,27 +61,6 @@ std::optional<std::uint32_t> parseClock(std::string_view text, std::size_t &pos)
 }
 
 } // namespace
-
-std::int64_t daysFromCivil(int year, int month, int day) {
-    const std::int64_t y = year - (month <= 2 ? 1 : 0);
-    const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
-    const std::int64_t yoe = y - era * 400;
-    const std::int64_t doy = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-    const std::int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + doe - 719468;
-}
-
-void civilFromDays(std::int64_t days, int &year, int &month, int &day) {
-    days += 719468;
-    const std::int64_t era = (days >= 0 ? days : days - 146096) / 146097;
-    const std::int64_t doe = days - era * 146097;
-    const std::int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const std::int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const std::int64_t mp = (5 * doy + 2) / 153;
-    day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-    month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-    year = static_cast<int>(yoe + era * 400 + (month <= 2 ? 1 : 0));
-}
 
 std::optional<TIMEDATE> parseDxlDateTime(std::string_view text, bool dst) {
     while (!text.empty() &&
@@ -174,7 +156,10 @@ std::optional<DxlDateTimeText> formatDxlDateTime(const TIMEDATE &value) {
         return std::nullopt;
     int year, month, day;
     if (time == ALLDAY) {
-        civilFromDays(julian - kJulianDayOfUnixEpoch, year, month, day);
+        const CivilDate civil = civilFromDays(julian - kJulianDayOfUnixEpoch);
+        year = civil.year;
+        month = civil.month;
+        day = civil.day;
         if (year < 1 || year > 9999 || (date >> 24) != 0)
             return std::nullopt;
         std::snprintf(buffer, sizeof buffer, "%04d%02d%02d", year, month, day);
@@ -193,7 +178,10 @@ std::optional<DxlDateTimeText> formatDxlDateTime(const TIMEDATE &value) {
         ticks += kTicksInDay;
         --localDays;
     }
-    civilFromDays(localDays, year, month, day);
+    const CivilDate civil = civilFromDays(localDays);
+    year = civil.year;
+    month = civil.month;
+    day = civil.day;
     if (year < 1 || year > 9999)
         return std::nullopt;
     const int absOffset = offset < 0 ? -offset : offset;
@@ -388,7 +376,7 @@ std::string_view rawValueProblem(WORD type, std::span<const std::uint8_t> data) 
                                                   : "the list's entry count does not match its length";
     }
     case TYPE_OBJECT:
-        return data.size() >= sizeof(OBJECT_DESCRIPTOR) ? std::string_view()
+        return data.size() >= odsSize<OBJECT_DESCRIPTOR>() ? std::string_view()
                                                         : "an object value is at least 6 bytes";
     case TYPE_USERDATA:
         return !data.empty() && 1u + data[0] <= data.size()

@@ -60,9 +60,5 @@ std::string lmbcsToText(std::string_view lmbcs);
 // type word.
 std::string_view rawValueProblem(WORD type, std::span<const std::uint8_t> data);
 
-// Days since 1970-01-01 of a proleptic Gregorian date and back.
-std::int64_t daysFromCivil(int year, int month, int day);
-void civilFromDays(std::int64_t days, int &year, int &month, int &day);
-constexpr std::int64_t kJulianDayOfUnixEpoch = 2440588;
 
 } // namespace notesemu

@@ -1,6 +1,8 @@
 #include "DxlWriter.h"
 
 #include "DxlValues.h"
+#include "RichTextExport.h"
+#include "Ods.h"
 
 #include <notes/nsfnote.h>
 
@@ -132,11 +134,10 @@ std::string rawElement(WORD type, std::span<const std::uint8_t> data) {
 }
 
 std::optional<std::string> fileElement(const Database &database, std::span<const std::uint8_t> data) {
-    FILEOBJECT file;
-    if (data.size() < sizeof file)
+    if (data.size() < odsSize<FILEOBJECT>())
         return std::nullopt;
-    std::memcpy(&file, data.data(), sizeof file);
-    if (file.Header.ObjectType != OBJECT_FILE || data.size() != sizeof file + file.FileNameLength)
+    const FILEOBJECT file = fromOds<FILEOBJECT>(data.data());
+    if (file.Header.ObjectType != OBJECT_FILE || data.size() != odsSize<FILEOBJECT>() + file.FileNameLength)
         return std::nullopt;
     const DatabaseObject *object = database.findObject(file.Header.RRV);
     if (object == nullptr)
@@ -164,7 +165,7 @@ std::optional<std::string> fileElement(const Database &database, std::span<const
         (file.FileAttributes & ~(ATTRIB_READONLY | ATTRIB_PRIVATE)) != 0 ||
         ((file.Flags & ENCODE_MASK) > ENCODE_EXTENSION))
         return std::nullopt;
-    const std::string_view lmbcsName(reinterpret_cast<const char *>(data.data() + sizeof file),
+    const std::string_view lmbcsName(reinterpret_cast<const char *>(data.data() + odsSize<FILEOBJECT>()),
                                      file.FileNameLength);
     const std::string name = lmbcsToText(lmbcsName);
     if (textToLmbcs(name) != lmbcsName || name.find('\0') != std::string::npos)
@@ -220,7 +221,7 @@ std::optional<std::string> fileElement(const Database &database, std::span<const
 }
 
 // The value element of an item and whether DXL implies the summary flag for it.
-std::string valueElement(const Database &database, const Item &item, bool &impliedSummary) {
+std::string valueElement(const Database &database, const Item &item, bool &impliedSummary, bool richTextAsXml) {
     const WORD type = item.type();
     const std::span<const std::uint8_t> data = item.data();
     impliedSummary = false;
@@ -305,7 +306,19 @@ std::string valueElement(const Database &database, const Item &item, bool &impli
     case TYPE_OBJECT:
         element = fileElement(database, data);
         break;
+    case TYPE_COMPOSITE:
+        // As DXL rich text when every record has an XML form; otherwise as item data, whole.
+        if (richTextAsXml)
+            element = compositeToRichTextXml(item.value);
+        break;
     case TYPE_FORMULA: {
+        if (item.formulaSource) {
+            const std::string_view source(reinterpret_cast<const char *>(data.data()), data.size());
+            if (const auto text = textElementContent(source)) {
+                element = "<formula>" + *text + "</formula>";
+                break;
+            }
+        }
         std::string formula = "<formula compiled='true'>";
         appendBase64(formula, data);
         element = formula + "</formula>";
@@ -321,9 +334,9 @@ std::string valueElement(const Database &database, const Item &item, bool &impli
     return *element;
 }
 
-void appendItem(std::string &out, const Database &database, const Item &item) {
+void appendItem(std::string &out, const Database &database, const Item &item, bool richTextAsXml) {
     bool impliedSummary = false;
-    const std::string value = valueElement(database, item, impliedSummary);
+    const std::string value = valueElement(database, item, impliedSummary, richTextAsXml);
     if (value.starts_with("<rawitemdata"))
         impliedSummary = false;
     out += "<item";
@@ -384,7 +397,8 @@ void appendRootAttributes(std::string &out, const Database &database) {
 
 } // namespace
 
-std::string noteDxl(const Database &database, const Note &note, std::span<const Item> items, bool root) {
+std::string noteDxl(const Database &database, const Note &note, std::span<const Item> items, bool root,
+                    bool richTextAsXml) {
     std::string out = "<note";
     const std::string_view name = className(note.noteClass);
     attr(out, "class", name.empty() ? "document" : name);
@@ -416,7 +430,7 @@ std::string noteDxl(const Database &database, const Note &note, std::span<const 
     out += "</noteinfo>";
     for (const Item &item : items) {
         out += '\n';
-        appendItem(out, database, item);
+        appendItem(out, database, item, richTextAsXml);
     }
     out += "\n</note>\n";
     return out;
@@ -436,7 +450,12 @@ void writeDatabaseDxl(std::ostream &out, const Database &database) {
         head += "/>\n";
     }
     if (database.hasAcl) {
-        head += "<acl>";
+        head += database.acl.consistent ? "<acl consistentacl='true'>" : "<acl>";
+        for (const std::string &role : database.acl.roles) {
+            head += "\n<role>";
+            appendEscaped(head, role, false);
+            head += "</role>";
+        }
         if (database.acl.defaultLevel) {
             head += "\n<aclentry name='-Default-' default='true'";
             attr(head, "level", accessLevelName(*database.acl.defaultLevel));
@@ -446,7 +465,17 @@ void writeDatabaseDxl(std::ostream &out, const Database &database) {
             head += "\n<aclentry";
             attr(head, "name", entry.name);
             attr(head, "level", accessLevelName(entry.level));
-            head += "/>";
+            if (entry.roles.empty()) {
+                head += "/>";
+                continue;
+            }
+            head += ">";
+            for (const std::string &role : entry.roles) {
+                head += "<role>";
+                appendEscaped(head, role, false);
+                head += "</role>";
+            }
+            head += "</aclentry>";
         }
         head += "</acl>\n";
     }

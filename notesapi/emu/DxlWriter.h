@@ -19,6 +19,8 @@ void writeDatabaseDxl(std::ostream &out, const Database &database);
 // One note with the given items (the stored ones, or an open note's working copy). With `root`
 // the element carries the namespace and the database's version and replica ID attributes, as a
 // document of its own; without, it is ready to go inside a `database` element.
-std::string noteDxl(const Database &database, const Note &note, std::span<const Item> items, bool root);
+// richTextAsXml: rich text items whose records all have an XML form are written as <richtext>.
+std::string noteDxl(const Database &database, const Note &note, std::span<const Item> items, bool root,
+                    bool richTextAsXml = false);
 
 } // namespace notesemu

@@ -19,6 +19,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace notesemu {
@@ -89,6 +90,10 @@ private:
     DWORD openFlags_ = 0;
     bool decrypted_ = false;
     std::vector<OpenItem> items_;
+    // Item block (pool and offset) to its index in items_, so that NSFItemInfoNext finds its
+    // place in constant time; rebuilt whenever items_ changes.
+    std::unordered_map<std::uint64_t, std::size_t> itemIndex_;
+    void reindex();
     std::vector<std::vector<std::uint8_t>> expanded_; // values changed by OPEN_EXPAND
     std::vector<DHANDLE> segments_;
     DHANDLE responses_ = NULLHANDLE;
@@ -100,8 +105,9 @@ private:
     std::deque<std::vector<std::uint8_t>> ownObjectBytes_;
 };
 
-// The open note a handle names, or null (logged) when the runtime is not started or the handle
-// is not an open note. `function` names the caller in the log.
-std::shared_ptr<OpenNote> openNoteOf(NOTEHANDLE handle, const char *function);
+// The open note a handle names: NOERROR and the note, ERR_NOTES_NOT_INITIALIZED when the runtime
+// is not started, ERR_BAD_PARAM when the handle is not an open note (both logged, `function`
+// naming the caller).
+STATUS openNoteOf(NOTEHANDLE handle, const char *function, std::shared_ptr<OpenNote> &note);
 
 } // namespace notesemu

@@ -19,6 +19,9 @@
 #include "RichText.h"
 
 #include "Log.h"
+#include "Composite.h"
+#include "DxlValues.h"
+#include "Ods.h"
 #include "Translate.h"
 
 #include <notes/notes.h>
@@ -307,11 +310,22 @@ Treatment treatmentOf(std::string_view name) {
     return Treatment::KeepText;
 }
 
+} // namespace
+
 class Converter {
 public:
+    Converter() { startValue(); }
+
     std::vector<std::vector<std::uint8_t>> convert(const XmlNode &richtext) {
-        startValue();
-        blockContent(richtext, Font{}, false);
+        for (const XmlNode &child : richtext.children)
+            topLevel(child);
+        return finish();
+    }
+
+    // One direct child of the richtext element; a `font` there applies to what follows.
+    void topLevel(const XmlNode &child) { blockChild(child, rootFont_, false); }
+
+    std::vector<std::vector<std::uint8_t>> finish() {
         endParagraph();
         values_.push_back(std::move(current_));
         return std::move(values_);
@@ -428,7 +442,7 @@ private:
                 noteSkipped(child.name, "in a paragraph definition ignored");
         }
 
-        std::vector<std::uint8_t> record = wsig(SIG_CD_PABDEFINITION, sizeof(CDPABDEFINITION));
+        std::vector<std::uint8_t> record = wsig(SIG_CD_PABDEFINITION, odsSize<CDPABDEFINITION>());
         out_.word(record, pab.PABID);
         out_.word(record, pab.JustifyMode);
         out_.word(record, pab.LineSpacing);
@@ -571,8 +585,8 @@ private:
     void startParagraph(const std::string *def) {
         endParagraph();
         const WORD id = definitionFor(def);
-        emit(bsig(SIG_CD_PARAGRAPH, sizeof(CDPARAGRAPH)));
-        std::vector<std::uint8_t> reference = bsig(SIG_CD_PABREFERENCE, sizeof(CDPABREFERENCE));
+        emit(bsig(SIG_CD_PARAGRAPH, odsSize<CDPARAGRAPH>()));
+        std::vector<std::uint8_t> reference = bsig(SIG_CD_PABREFERENCE, odsSize<CDPABREFERENCE>());
         out_.word(reference, id);
         emit(std::move(reference));
         inParagraph_ = true;
@@ -606,7 +620,7 @@ private:
             text.remove_prefix(cut);
             if (runHighlight_)
                 highlightBegin(*runHighlight_);
-            std::vector<std::uint8_t> record = wsig(SIG_CD_TEXT, sizeof(CDTEXT) + piece.size());
+            std::vector<std::uint8_t> record = wsig(SIG_CD_TEXT, odsSize<CDTEXT>() + piece.size());
             out_.dword(record, runFont_.id());
             record.insert(record.end(), piece.begin(), piece.end());
             emit(std::move(record));
@@ -617,11 +631,11 @@ private:
     }
 
     void highlightBegin(const Highlight &highlight) {
-        std::vector<std::uint8_t> begin = bsig(SIG_CD_BEGIN, sizeof(CDBEGINRECORD));
+        std::vector<std::uint8_t> begin = bsig(SIG_CD_BEGIN, odsSize<CDBEGINRECORD>());
         out_.word(begin, 0);
         out_.word(begin, SIG_CD_TEXT);
         emit(std::move(begin));
-        std::vector<std::uint8_t> color = bsig(SIG_CD_COLOR, sizeof(CDCOLOR));
+        std::vector<std::uint8_t> color = bsig(SIG_CD_COLOR, odsSize<CDCOLOR>());
         out_.word(color, static_cast<WORD>(highlight.flag | COLOR_VALUE_FLAGS_ISRGB));
         color.push_back(static_cast<std::uint8_t>(highlight.rgb >> 16));
         color.push_back(static_cast<std::uint8_t>(highlight.rgb >> 8));
@@ -631,7 +645,7 @@ private:
     }
 
     void highlightEnd() {
-        std::vector<std::uint8_t> end = bsig(SIG_CD_END, sizeof(CDENDRECORD));
+        std::vector<std::uint8_t> end = bsig(SIG_CD_END, odsSize<CDENDRECORD>());
         out_.word(end, 0);
         out_.word(end, SIG_CD_TEXT);
         emit(std::move(end));
@@ -775,6 +789,22 @@ private:
             } else if (child.name == "par" || child.name == "pardef") {
                 // A paragraph where only inline content belongs: close this one and go on block-wise.
                 blockElement(child, font, keep);
+            } else if (child.name == "picture") {
+                picture(child, font);
+            } else if (child.name == "horizrule") {
+                horizontalRule(child);
+            } else if (child.name == "urllink" && child.attribute("href") != nullptr) {
+                flushRun();
+                urlLinkBegin(*child.attribute("href"));
+                inlineContent(child, font, keep, highlight);
+                flushRun();
+                emit(bsig(SIG_CD_V4HOTSPOTEND, odsSize<BSIG>()));
+            } else if (child.name == "field") {
+                // A form's field shows as its name, the placeholder of its value.
+                const std::string *name = child.attribute("name");
+                addText(utf8ToLmbcs("[" + (name != nullptr ? *name : std::string()) + "]"), font, highlight);
+            } else if (child.name == "table" || child.name == "section") {
+                blockElement(child, font, keep);
             } else {
                 switch (treatmentOf(child.name)) {
                 case Treatment::Drop:
@@ -788,6 +818,269 @@ private:
                 }
             }
         }
+    }
+
+    // A record in canonical form with its variable part; the header's length counts both.
+    template <typename Record> void emitRecord(Record record, std::span<const std::uint8_t> tail = {}) {
+        const std::size_t length = odsSize<Record>() + tail.size();
+        record.Header.Length = static_cast<decltype(record.Header.Length)>(length);
+        std::vector<std::uint8_t> bytes;
+        bytes.reserve(length + 1);
+        appendOds(bytes, record);
+        bytes.insert(bytes.end(), tail.begin(), tail.end());
+        emit(std::move(bytes));
+    }
+
+    void urlLinkBegin(const std::string &href) {
+        CDHOTSPOTBEGIN begin{};
+        begin.Header.Signature = SIG_CD_V4HOTSPOTBEGIN;
+        begin.Type = HOTSPOTREC_TYPE_HOTLINK;
+        begin.Flags = HOTSPOTREC_RUNFLAG_INOTES;
+        std::string url = utf8ToLmbcs(href);
+        url.push_back('\0');
+        if (url.size() > 0xFF00)
+            url.resize(0xFF00);
+        begin.DataLength = static_cast<WORD>(url.size());
+        emitRecord(begin, std::span(reinterpret_cast<const std::uint8_t *>(url.data()), url.size()));
+    }
+
+    static std::optional<std::uint16_t> pixels(const std::string *text) {
+        if (text == nullptr)
+            return std::nullopt;
+        std::string_view value = trim(*text);
+        if (value.ends_with("px"))
+            value.remove_suffix(2);
+        const auto number = parseNumber(value);
+        if (!number || *number < 0 || *number > 0xFFFF)
+            return std::nullopt;
+        return static_cast<std::uint16_t>(std::lround(*number));
+    }
+
+    // gif, jpeg and png pictures become CDGRAPHIC, CDIMAGEHEADER and CDIMAGESEGMENT records;
+    // a caption follows as text of the paragraph. Other image forms keep only their caption.
+    void picture(const XmlNode &node, const Font &font) {
+        const XmlNode *image = nullptr;
+        const XmlNode *caption = nullptr;
+        WORD type = 0;
+        for (const XmlNode &child : node.children) {
+            if (child.isText)
+                continue;
+            if (child.name == "caption")
+                caption = &child;
+            else if (!image && (child.name == "gif" || child.name == "jpeg" || child.name == "png" ||
+                                child.name == "notesbitmap")) {
+                image = &child;
+                type = child.name == "gif" ? 1 : child.name == "jpeg" ? 2 : child.name == "png" ? 4 : 0;
+            } else if (child.name != "border" && child.name != "code") {
+                noteSkipped(child.name, "picture form not converted; the picture keeps its caption only");
+            }
+        }
+        if (image != nullptr) {
+            std::vector<std::uint8_t> bytes;
+            Base64Decoder decoder(bytes);
+            for (const XmlNode &text : image->children) {
+                if (text.isText)
+                    decoder.feed(text.text);
+            }
+            if (!decoder.finish() || bytes.empty()) {
+                noteSkipped(image->name, "with data that is not valid base64 skipped");
+            } else if (type == 0) {
+                notesBitmap(bytes);
+            } else {
+                flushRun();
+                const std::uint16_t width = pixels(node.attribute("width")).value_or(0);
+                const std::uint16_t height = pixels(node.attribute("height")).value_or(0);
+                CDGRAPHIC graphic{};
+                graphic.Header.Signature = SIG_CD_GRAPHIC;
+                graphic.DestSize.width = static_cast<WORD>(std::min<std::uint32_t>(width * 15u, 0xFFFF));
+                graphic.DestSize.height = static_cast<WORD>(std::min<std::uint32_t>(height * 15u, 0xFFFF));
+                graphic.Version = CDGRAPHIC_VERSION3;
+                emitRecord(graphic);
+                constexpr std::size_t kSegment = 10240;
+                CDIMAGEHEADER header{};
+                header.Header.Signature = SIG_CD_IMAGEHEADER;
+                header.ImageType = type;
+                header.Width = width;
+                header.Height = height;
+                header.ImageDataSize = static_cast<DWORD>(bytes.size());
+                header.SegCount = static_cast<DWORD>((bytes.size() + kSegment - 1) / kSegment);
+                emitRecord(header);
+                for (std::size_t at = 0; at < bytes.size(); at += kSegment) {
+                    const std::size_t size = std::min(kSegment, bytes.size() - at);
+                    CDIMAGESEGMENT segment{};
+                    segment.Header.Signature = SIG_CD_IMAGESEGMENT;
+                    segment.DataSize = static_cast<WORD>(size);
+                    segment.SegSize = static_cast<WORD>(size + size % 2);
+                    std::vector<std::uint8_t> data(bytes.begin() + static_cast<std::ptrdiff_t>(at),
+                                                   bytes.begin() + static_cast<std::ptrdiff_t>(at + size));
+                    data.resize(segment.SegSize, 0);
+                    emitRecord(segment, data);
+                }
+            }
+        }
+        if (caption != nullptr)
+            inlineContent(*caption, font, false, std::nullopt);
+    }
+
+    // <notesbitmap> holds the bitmap's records themselves: they follow a CDGRAPHIC as they are,
+    // provided they are whole bitmap records beginning with CDBITMAPHEADER.
+    void notesBitmap(const std::vector<std::uint8_t> &records) {
+        std::vector<std::uint8_t> value{TYPE_COMPOSITE & 0xFF, TYPE_COMPOSITE >> 8};
+        value.insert(value.end(), records.begin(), records.end());
+        std::vector<std::vector<std::uint8_t>> kept;
+        const STATUS status = walkComposite(value, [&](const CdRecord &record) -> STATUS {
+            const bool bitmap = record.type == SIG_CD_BITMAPHEADER || record.type == SIG_CD_COLORTABLE ||
+                                record.type == SIG_CD_PATTERNTABLE || record.type == SIG_CD_TRANSPARENTTABLE ||
+                                record.type == SIG_CD_BITMAPSEGMENT;
+            if (!bitmap || (kept.empty() && record.type != SIG_CD_BITMAPHEADER))
+                return ERR_ODS_ENUM_COMPLETE;
+            kept.emplace_back(record.data, record.data + record.length);
+            return NOERROR;
+        });
+        if (status != NOERROR || kept.empty()) {
+            noteSkipped("notesbitmap", "whose records cannot be read skipped");
+            return;
+        }
+        std::size_t total = 0;
+        for (const auto &record : kept)
+            total += record.size() + record.size() % 2;
+        if (total + 2 != value.size() + (value.size() % 2)) {
+            noteSkipped("notesbitmap", "holding records other than a bitmap's skipped");
+            return;
+        }
+        flushRun();
+        CDGRAPHIC graphic{};
+        graphic.Header.Signature = SIG_CD_GRAPHIC;
+        graphic.Version = CDGRAPHIC_VERSION3;
+        const auto header = fromOds<CDBITMAPHEADER>(kept.front().data());
+        graphic.DestSize.width = static_cast<WORD>(std::min<std::uint32_t>(header.Dest.width * 15u, 0xFFFF));
+        graphic.DestSize.height = static_cast<WORD>(std::min<std::uint32_t>(header.Dest.height * 15u, 0xFFFF));
+        emitRecord(graphic);
+        for (auto &record : kept)
+            emit(std::move(record));
+    }
+
+    void horizontalRule(const XmlNode &node) {
+        flushRun();
+        CDHRULE rule{};
+        rule.Header.Signature = SIG_CD_HORIZONTALRULE;
+        rule.Flags = HRULE_FLAG_FITTOWINDOW;
+        rule.Width = ONEINCH * 6;
+        rule.Height = static_cast<WORD>(parseTwips(node.attribute("height") ? *node.attribute("height") : "0.0729in")
+                                            .value_or(105));
+        if (const std::string *color = node.attribute("color")) {
+            if (const auto index = parseColor(*color)) {
+                rule.Flags |= HRULE_FLAG_USECOLOR;
+                rule.Color = *index;
+            }
+        }
+        emitRecord(rule);
+    }
+
+    // Tables: CDTABLEBEGIN, then per cell CDTABLECELL and its paragraphs, then CDTABLEEND; a
+    // table inside a cell uses the nested signatures. Spans and background colours are kept;
+    // cells a span covers are not written.
+    void table(const XmlNode &node, const Font &font, bool keep) {
+        endParagraph();
+        const bool nested = tableDepth_ > 0;
+        ++tableDepth_;
+        std::size_t columns = 0;
+        for (const XmlNode &child : node.children)
+            columns += !child.isText && child.name == "tablecolumn" ? 1 : 0;
+        CDTABLEBEGIN begin{};
+        begin.Header.Signature = static_cast<BYTE>(nested ? SIG_CD_NESTEDTABLEBEGIN : SIG_CD_TABLEBEGIN);
+        begin.LeftMargin = static_cast<WORD>(
+            parseTwips(node.attribute("leftmargin") ? *node.attribute("leftmargin") : "1in").value_or(ONEINCH));
+        begin.Flags = CDTABLE_AUTO_CELL_WIDTH;
+        emitRecord(begin);
+        std::size_t row = 0;
+        for (const XmlNode &rowNode : node.children) {
+            if (rowNode.isText || rowNode.name != "tablerow")
+                continue;
+            std::size_t column = 0;
+            for (const XmlNode &cellNode : rowNode.children) {
+                if (cellNode.isText || cellNode.name != "tablecell")
+                    continue;
+                const auto span = [&](const char *name) {
+                    const auto value = parseNumber(cellNode.attribute(name) ? *cellNode.attribute(name) : "1");
+                    return static_cast<BYTE>(value && *value >= 1 && *value <= 255 ? *value : 1);
+                };
+                CDTABLECELL cell{};
+                cell.Header.Signature = static_cast<BYTE>(nested ? SIG_CD_NESTEDTABLECELL : SIG_CD_TABLECELL);
+                cell.Row = static_cast<BYTE>(std::min<std::size_t>(row, 255));
+                cell.Column = static_cast<BYTE>(std::min<std::size_t>(column, 255));
+                cell.RowSpan = span("rowspan");
+                cell.ColumnSpan = span("columnspan");
+                cell.LeftMargin = 80;
+                cell.RightMargin = 80;
+                cell.FractionalWidth = static_cast<WORD>(28800 / std::max<std::size_t>(columns, 1) * cell.ColumnSpan);
+                cell.Border = 0x55;
+                if (const std::string *color = cellNode.attribute("bgcolor")) {
+                    if (const auto index = parseColor(*color)) {
+                        cell.Flags |= CDTABLECELL_USE_BKGCOLOR;
+                        cell.BackgroundColor = *index;
+                    }
+                }
+                emitRecord(cell);
+                const std::optional<WORD> outerDef = currentDef_;
+                blockContent(cellNode, font, keep);
+                endParagraph();
+                currentDef_ = outerDef;
+                column += cell.ColumnSpan;
+            }
+            ++row;
+        }
+        CDTABLEEND end{};
+        end.Header.Signature = static_cast<BYTE>(nested ? SIG_CD_NESTEDTABLEEND : SIG_CD_TABLEEND);
+        emitRecord(end);
+        --tableDepth_;
+        if (columns == 0)
+            noteSkipped("table", "without tablecolumn elements laid out with equal columns");
+    }
+
+    // Sections: the title in a CDBAR bracketed with its content by CDBEGINRECORD / CDENDRECORD.
+    void section(const XmlNode &node, const Font &font, bool keep) {
+        endParagraph();
+        std::string title;
+        for (const XmlNode &child : node.children) {
+            if (!child.isText && child.name == "sectiontitle")
+                title += textOf(child);
+        }
+        CDBEGINRECORD begin{};
+        begin.Header.Signature = static_cast<BYTE>(SIG_CD_BEGIN);
+        begin.Version = 0;
+        begin.Signature = SIG_CD_BAR;
+        emitRecord(begin);
+        CDBAR bar{};
+        bar.Header.Signature = SIG_CD_BAR;
+        bar.Flags = isTrue(node.attribute("expanded")) ? BARREC_EXPANDED : 0;
+        bar.FontID = font.id();
+        std::string tail = utf8ToLmbcs(title);
+        tail.push_back('\0');
+        emitRecord(bar, std::span(reinterpret_cast<const std::uint8_t *>(tail.data()), tail.size()));
+        for (const XmlNode &child : node.children) {
+            if (child.isText || child.name == "sectiontitle" || child.name == "code")
+                continue;
+            Font inner = font;
+            blockChild(child, inner, keep);
+        }
+        endParagraph();
+        CDENDRECORD end{};
+        end.Header.Signature = static_cast<BYTE>(SIG_CD_END);
+        end.Version = 0;
+        end.Signature = SIG_CD_BAR;
+        emitRecord(end);
+    }
+
+    static std::string textOf(const XmlNode &node) {
+        std::string text;
+        for (const XmlNode &child : node.children) {
+            if (child.isText)
+                text += child.text;
+            else if (child.name != "code" && child.name != "font")
+                text += textOf(child);
+        }
+        return std::string(trim(text));
     }
 
     void addNonXmlChar(const XmlNode &node, const Font &font, std::optional<Highlight> highlight) {
@@ -821,21 +1114,24 @@ private:
 
     // Block content: children of richtext and of the containers whose paragraphs are kept.
     void blockContent(const XmlNode &container, Font font, bool keep) {
-        for (const XmlNode &child : container.children) {
-            if (child.isText) {
-                if (!trim(child.text).empty()) {
-                    endParagraph();
-                    startParagraph(nullptr);
-                    addText(utf8ToLmbcs(normaliseWhitespace(child.text, keep)), font, std::nullopt);
-                    endParagraph();
-                }
-                continue;
+        for (const XmlNode &child : container.children)
+            blockChild(child, font, keep);
+    }
+
+    void blockChild(const XmlNode &child, Font &font, bool keep) {
+        if (child.isText) {
+            if (!trim(child.text).empty()) {
+                endParagraph();
+                startParagraph(nullptr);
+                addText(utf8ToLmbcs(normaliseWhitespace(child.text, keep)), font, std::nullopt);
+                endParagraph();
             }
-            if (child.name == "font")
-                applyFont(child, font);
-            else
-                blockElement(child, font, keep);
+            return;
         }
+        if (child.name == "font")
+            applyFont(child, font);
+        else
+            blockElement(child, font, keep);
     }
 
     void blockElement(const XmlNode &node, const Font &font, bool keep) {
@@ -849,6 +1145,16 @@ private:
         } else if (node.name == "sectiontitle") {
             startParagraph(nullptr);
             inlineContent(node, font, keep, std::nullopt);
+            endParagraph();
+        } else if (node.name == "table") {
+            table(node, font, keep);
+        } else if (node.name == "section") {
+            section(node, font, keep);
+        } else if (node.name == "picture" || node.name == "horizrule") {
+            startParagraph(nullptr);
+            XmlNode wrapper;
+            wrapper.children.push_back(node);
+            inlineContent(wrapper, font, keep, std::nullopt);
             endParagraph();
         } else if (treatmentOf(node.name) == Treatment::Drop) {
             endParagraph();
@@ -879,12 +1185,24 @@ private:
     std::optional<Highlight> runHighlight_;
     std::string runText_;
     std::set<std::string> logged_;
+    Font rootFont_;
+    std::size_t tableDepth_ = 0;
 };
-
-} // namespace
 
 std::vector<std::vector<std::uint8_t>> richTextToCompositeItems(const XmlNode &richtext) {
     return Converter().convert(richtext);
+}
+
+RichTextStream::RichTextStream() : converter_(std::make_unique<Converter>()) {}
+
+RichTextStream::~RichTextStream() = default;
+
+void RichTextStream::addBlock(const XmlNode &child) {
+    converter_->topLevel(child);
+}
+
+std::vector<std::vector<std::uint8_t>> RichTextStream::finish() {
+    return converter_->finish();
 }
 
 } // namespace notesemu

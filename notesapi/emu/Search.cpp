@@ -1,5 +1,7 @@
 #include "Search.h"
 
+#include "Calendar.h"
+
 #include "Log.h"
 
 #include <notes/nsfnote.h>
@@ -24,11 +26,7 @@ TIMEDATE now() {
     const auto seconds = std::chrono::duration_cast<std::chrono::milliseconds>(
                              std::chrono::system_clock::now().time_since_epoch())
                              .count();
-    const std::int64_t ticks = seconds / 10;
-    TIMEDATE value;
-    value.Innards[0] = static_cast<DWORD>(ticks % 8640000);
-    value.Innards[1] = static_cast<DWORD>(ticks / 8640000 + 2440588);
-    return value;
+    return timedateFromUnixTicks(seconds / 10);
 }
 
 } // namespace

@@ -225,14 +225,16 @@ std::optional<std::string> translate(WORD mode, std::string_view input) {
 std::size_t lmbcsCharLength(std::string_view lmbcs, std::size_t pos) {
     if (pos >= lmbcs.size())
         return 0;
+    // ICU's LMBCS rule: the prefixes of the single-byte groups (0x01-0x06, 0x08, 0x0B) and the
+    // control escape 0x0F take one byte after them; the double-byte groups (0x10-0x13, a doubled
+    // prefix included) and the Unicode group 0x14 take two; every other byte, the unused group
+    // numbers 0x07, 0x0C and 0x0E among them, stands alone.
     const auto byte = static_cast<unsigned char>(lmbcs[pos]);
     std::size_t length = 1;
-    if (byte >= 0x20 || byte == 0x00 || byte == 0x09 || byte == 0x0A || byte == 0x0D || byte == 0x19)
-        length = 1;
+    if ((byte >= 0x01 && byte <= 0x06) || byte == 0x08 || byte == 0x0B || byte == 0x0F)
+        length = 2;
     else if (byte >= 0x10 && byte <= 0x14)
-        length = 3; // double-byte groups and the Unicode group: prefix and two bytes
-    else
-        length = 2; // single-byte groups and the control escape 0x0F: prefix and one byte
+        length = 3;
     return std::min(length, lmbcs.size() - pos);
 }
 

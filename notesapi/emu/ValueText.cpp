@@ -2,6 +2,8 @@
 
 #include "Composite.h"
 #include "Log.h"
+#include "Ods.h"
+#include "Rfc822Text.h"
 #include "TimeText.h"
 
 #include <notes/notes.h>
@@ -146,8 +148,8 @@ std::string compositeToText(std::span<const std::uint8_t> valueWithType) {
                 text += "\r\n";
             seenParagraph = true;
         } else if ((record.type == SIG_CD_TEXT || record.type == SIG_CD_BIDI_TEXT) &&
-                   record.length >= sizeof(CDTEXT)) {
-            for (DWORD i = sizeof(CDTEXT); i < record.length; ++i) {
+                   record.length >= odsSize<CDTEXT>()) {
+            for (DWORD i = odsSize<CDTEXT>(); i < record.length; ++i) {
                 const char c = static_cast<char>(record.data[i]);
                 if (c == '\0')
                     text += "\r\n";
@@ -184,6 +186,8 @@ std::string valueToText(WORD dataType, std::span<const std::uint8_t> value, char
     case TYPE_TIME_RANGE:
         return range<TIMEDATE, TIMEDATE_PAIR>(value, separator,
                                               [](const TIMEDATE &t) { return timeText(t); });
+    case TYPE_RFC822_TEXT:
+        return rfc822ToText(value, separator);
     case TYPE_COMPOSITE: {
         std::vector<std::uint8_t> withType(value.size() + sizeof(WORD));
         withType[0] = TYPE_COMPOSITE & 0xFF;

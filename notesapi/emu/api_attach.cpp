@@ -66,9 +66,9 @@ NOTESAPI STATUS LNPUBLIC NSFNoteExtractFileExt(NOTEHANDLE hNote, BLOCKID bhItem,
         return ERR_INV_FILE_NAME;
     if (asksForMacintoshForm(wFlags, kFunction))
         return ERR_BAD_PARAM;
-    const auto note = notesemu::openNoteOf(hNote, kFunction);
-    if (!note)
-        return Runtime::instance().initialised() ? ERR_BAD_PARAM : ERR_NOTES_NOT_INITIALIZED;
+    std::shared_ptr<OpenNote> note;
+    if (const STATUS status = notesemu::openNoteOf(hNote, kFunction, note); status != NOERROR)
+        return status;
     std::lock_guard lock(note->mutex());
     Attachment attachment;
     if (const STATUS status = attachmentAt(*note, bhItem, DecryptionKey, kFunction, attachment);
@@ -90,9 +90,9 @@ NOTESAPI STATUS LNPUBLIC NSFNoteExtractWithCallback(NOTEHANDLE hNote, BLOCKID bh
         return ERR_BAD_PARAM;
     if (asksForMacintoshForm(wFlags, kFunction))
         return ERR_BAD_PARAM;
-    const auto note = notesemu::openNoteOf(hNote, kFunction);
-    if (!note)
-        return Runtime::instance().initialised() ? ERR_BAD_PARAM : ERR_NOTES_NOT_INITIALIZED;
+    std::shared_ptr<OpenNote> note;
+    if (const STATUS status = notesemu::openNoteOf(hNote, kFunction, note); status != NOERROR)
+        return status;
     Attachment attachment;
     {
         std::lock_guard lock(note->mutex());
@@ -123,9 +123,9 @@ NOTESAPI STATUS LNPUBLIC NSFNoteExtractOLE2Object(NOTEHANDLE hNote, char *pszObj
         return ERR_BAD_PARAM;
     if (pszFileName == nullptr || *pszFileName == '\0')
         return ERR_INV_FILE_NAME;
-    const auto note = notesemu::openNoteOf(hNote, kFunction);
-    if (!note)
-        return Runtime::instance().initialised() ? ERR_BAD_PARAM : ERR_NOTES_NOT_INITIALIZED;
+    std::shared_ptr<OpenNote> note;
+    if (const STATUS status = notesemu::openNoteOf(hNote, kFunction, note); status != NOERROR)
+        return status;
     std::lock_guard lock(note->mutex());
     // An OLE2 object is kept as the structured-storage file itself in a $FILE item of host type
     // HOST_BYTEARRAY_EXT named by the object's name.

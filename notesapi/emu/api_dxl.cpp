@@ -92,7 +92,8 @@ NOTESAPI STATUS LNPUBLIC DXLExportNote(DXLEXPORTHANDLE hDXLExport, XML_WRITE_FUN
     const auto exporter = exporterOf(hDXLExport, "DXLExportNote");
     if (!exporter)
         return Runtime::instance().initialised() ? ERR_BAD_PARAM : ERR_NOTES_NOT_INITIALIZED;
-    const auto note = Runtime::instance().handles().objectAs<OpenNote>(HandleKind::Note, hNote);
+    std::shared_ptr<OpenNote> note;
+    notesemu::openNoteOf(hNote, "DXLExportNote", note); // a failure is recorded in the export's result log
     std::string document;
     {
         std::lock_guard lock(exporterMutex());

@@ -30,14 +30,9 @@ NOTESAPI STATUS LNPUBLIC MailGetMessageBodyComposite(DHANDLE hMessage, char *Ite
         *OutputFileSize = 0;
     if (OutputFileName == nullptr || *OutputFileName == '\0')
         return ERR_INV_FILE_NAME;
-    Runtime &runtime = Runtime::instance();
-    if (!runtime.initialised())
-        return ERR_NOTES_NOT_INITIALIZED;
-    const auto note = runtime.handles().objectAs<OpenNote>(HandleKind::Note, hMessage);
-    if (!note) {
-        notesemu::logf("%s: 0x%08X is not an open note", kFunction, hMessage);
-        return ERR_BAD_PARAM;
-    }
+    std::shared_ptr<OpenNote> note;
+    if (const STATUS status = notesemu::openNoteOf(hMessage, kFunction, note); status != NOERROR)
+        return status;
     const std::string_view name = ItemName != nullptr && *ItemName != '\0' ? ItemName : "Body";
     std::lock_guard lock(note->mutex());
     std::vector<std::span<const std::uint8_t>> values, mimeParts;

@@ -1,6 +1,7 @@
 // MIME to composite conversion: the C entry point.
 #include "Attachment.h"
 #include "Log.h"
+#include "Ods.h"
 #include "MimeToCd.h"
 #include "OpenNote.h"
 #include "Runtime.h"
@@ -33,11 +34,9 @@ OpenNote::NewItem attachmentItem(OpenNote &note, const MimeAttachment &attachmen
     OpenNote::NewItem item;
     item.name = "$FILE";
     item.flags = ITEM_SUMMARY;
-    item.value.resize(2 + sizeof file + name.size());
-    item.value[0] = TYPE_OBJECT & 0xFF;
-    item.value[1] = TYPE_OBJECT >> 8;
-    std::memcpy(item.value.data() + 2, &file, sizeof file);
-    std::memcpy(item.value.data() + 2 + sizeof file, name.data(), name.size());
+    item.value = {TYPE_OBJECT & 0xFF, TYPE_OBJECT >> 8};
+    appendOds(item.value, file);
+    item.value.insert(item.value.end(), name.begin(), name.end());
     return item;
 }
 
@@ -52,14 +51,9 @@ extern "C" {
 NOTESAPI STATUS LNPUBLIC MIMEConvertMIMEPartCC(NOTEHANDLE hNote, char *pItemName, WORD wItemNameLen,
                                                CCHANDLE hCC) {
     static const char kFunction[] = "MIMEConvertMIMEPartCC";
-    Runtime &runtime = Runtime::instance();
-    if (!runtime.initialised())
-        return ERR_NOTES_NOT_INITIALIZED;
-    const auto note = runtime.handles().objectAs<OpenNote>(HandleKind::Note, hNote);
-    if (!note) {
-        notesemu::logf("%s: 0x%08X is not an open note", kFunction, hNote);
-        return ERR_BAD_PARAM;
-    }
+    std::shared_ptr<OpenNote> note;
+    if (const STATUS status = notesemu::openNoteOf(hNote, kFunction, note); status != NOERROR)
+        return status;
     if (pItemName == nullptr || wItemNameLen == 0)
         return ERR_MISC_INVALID_ARGS;
     if (hCC != nullptr)
@@ -104,7 +98,7 @@ NOTESAPI STATUS LNPUBLIC MIMEConvertMIMEPartCC(NOTEHANDLE hNote, char *pItemName
         return notesemu::sameItemName(item.name, "$FILE") &&
                converted.consumedObjects.contains(std::string(notesemu::attachmentName(item)));
     };
-    return note->replaceItems(runtime.handles(), itemName, remove, std::move(body), std::move(files));
+    return note->replaceItems(Runtime::instance().handles(), itemName, remove, std::move(body), std::move(files));
 }
 
 } // extern "C"

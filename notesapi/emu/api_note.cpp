@@ -2,7 +2,9 @@
 #include "Identity.h"
 #include "Log.h"
 #include "OpenNote.h"
+#include "Rfc822Text.h"
 #include "Runtime.h"
+#include "Translate.h"
 
 #include <notes/notes.h>
 
@@ -37,6 +39,15 @@ void clearItemInfo(BLOCKID *retbhItem, WORD *retDataType, BLOCKID *retbhValue, D
         *retbhValue = BLOCKID{};
     if (retValueLength != nullptr)
         *retValueLength = 0;
+}
+
+// An item whose value was too large to load is found like any other (its item block is filled
+// in, so that a walk can go on past it) but reading it fails with the status it carries.
+STATUS readStatusOf(const OpenNote::OpenItem &item, const char *function) {
+    if (item.stored->readStatus != NOERROR)
+        notesemu::logf("%s: the value of item '%.*s' was too large to load", function,
+                       static_cast<int>(item.name.size()), item.name.data());
+    return item.stored->readStatus;
 }
 
 std::optional<std::string_view> nameArgument(const char *name, WORD length) {
@@ -86,9 +97,9 @@ NOTESAPI STATUS LNPUBLIC NSFNoteOpen(DBHANDLE hDB, NOTEID NoteID, WORD OpenFlags
 }
 
 NOTESAPI STATUS LNPUBLIC NSFNoteClose(NOTEHANDLE hNote) {
-    const auto note = notesemu::openNoteOf(hNote, "NSFNoteClose");
-    if (!note)
-        return ERR_BAD_PARAM;
+    std::shared_ptr<OpenNote> note;
+    if (const STATUS status = notesemu::openNoteOf(hNote, "NSFNoteClose", note); status != NOERROR)
+        return status;
     Runtime &runtime = Runtime::instance();
     {
         std::lock_guard lock(note->mutex());
@@ -98,8 +109,8 @@ NOTESAPI STATUS LNPUBLIC NSFNoteClose(NOTEHANDLE hNote) {
 }
 
 NOTESAPI void LNPUBLIC NSFNoteGetInfo(NOTEHANDLE hNote, WORD Type, void *Value) {
-    const auto open = notesemu::openNoteOf(hNote, "NSFNoteGetInfo");
-    if (!open || Value == nullptr)
+    std::shared_ptr<OpenNote> open;
+    if (notesemu::openNoteOf(hNote, "NSFNoteGetInfo", open) != NOERROR || Value == nullptr)
         return;
     const notesemu::Note &note = open->note();
     const notesemu::Database &database = *open->database().database();
@@ -164,8 +175,8 @@ NOTESAPI void LNPUBLIC NSFNoteGetInfo(NOTEHANDLE hNote, WORD Type, void *Value) 
 }
 
 NOTESAPI BOOL LNPUBLIC NSFNoteHasMIMEPart(NOTEHANDLE hNote) {
-    const auto open = notesemu::openNoteOf(hNote, "NSFNoteHasMIMEPart");
-    if (!open)
+    std::shared_ptr<OpenNote> open;
+    if (notesemu::openNoteOf(hNote, "NSFNoteHasMIMEPart", open) != NOERROR)
         return FALSE;
     std::lock_guard lock(open->mutex());
     for (const OpenNote::OpenItem &item : open->items()) {
@@ -176,8 +187,8 @@ NOTESAPI BOOL LNPUBLIC NSFNoteHasMIMEPart(NOTEHANDLE hNote) {
 }
 
 NOTESAPI BOOL LNPUBLIC NSFNoteHasMIME(NOTEHANDLE hNote) {
-    const auto open = notesemu::openNoteOf(hNote, "NSFNoteHasMIME");
-    if (!open)
+    std::shared_ptr<OpenNote> open;
+    if (notesemu::openNoteOf(hNote, "NSFNoteHasMIME", open) != NOERROR)
         return FALSE;
     std::lock_guard lock(open->mutex());
     for (const OpenNote::OpenItem &item : open->items()) {
@@ -191,9 +202,9 @@ NOTESAPI BOOL LNPUBLIC NSFNoteHasMIME(NOTEHANDLE hNote) {
 NOTESAPI STATUS LNPUBLIC NSFNoteDecrypt(NOTEHANDLE hNote, WORD DecryptFlags,
                                         ENCRYPTION_KEY *retKeyForAttachments) {
     (void)DecryptFlags; // attachments are decrypted with their note in any case
-    const auto open = notesemu::openNoteOf(hNote, "NSFNoteDecrypt");
-    if (!open)
-        return ERR_BAD_PARAM;
+    std::shared_ptr<OpenNote> open;
+    if (const STATUS status = notesemu::openNoteOf(hNote, "NSFNoteDecrypt", open); status != NOERROR)
+        return status;
     std::lock_guard lock(open->mutex());
     if (!open->isSealed())
         return ERR_NOTE_NOT_SEALED;
@@ -220,24 +231,24 @@ NOTESAPI STATUS LNPUBLIC NSFNoteDecrypt(NOTEHANDLE hNote, WORD DecryptFlags,
 NOTESAPI STATUS LNPUBLIC NSFItemInfo(NOTEHANDLE hNote, const char *Name, WORD NameLength, BLOCKID *retbhItem,
                                      WORD *retDataType, BLOCKID *retbhValue, DWORD *retValueLength) {
     clearItemInfo(retbhItem, retDataType, retbhValue, retValueLength);
-    const auto open = notesemu::openNoteOf(hNote, "NSFItemInfo");
-    if (!open)
-        return ERR_BAD_PARAM;
+    std::shared_ptr<OpenNote> open;
+    if (const STATUS status = notesemu::openNoteOf(hNote, "NSFItemInfo", open); status != NOERROR)
+        return status;
     std::lock_guard lock(open->mutex());
     const auto index = open->findVisible(0, nameArgument(Name, NameLength));
     if (!index)
         return ERR_ITEM_NOT_FOUND;
     fillItemInfo(open->items()[*index], retbhItem, retDataType, retbhValue, retValueLength);
-    return NOERROR;
+    return readStatusOf(open->items()[*index], "NSFItemInfo");
 }
 
 NOTESAPI STATUS LNPUBLIC NSFItemInfoNext(NOTEHANDLE hNote, BLOCKID NextItem, const char *Name,
                                          WORD NameLength, BLOCKID *retbhItem, WORD *retDataType,
                                          BLOCKID *retbhValue, DWORD *retValueLength) {
     clearItemInfo(retbhItem, retDataType, retbhValue, retValueLength);
-    const auto open = notesemu::openNoteOf(hNote, "NSFItemInfoNext");
-    if (!open)
-        return ERR_BAD_PARAM;
+    std::shared_ptr<OpenNote> open;
+    if (const STATUS status = notesemu::openNoteOf(hNote, "NSFItemInfoNext", open); status != NOERROR)
+        return status;
     std::lock_guard lock(open->mutex());
     const auto previous = open->indexOfItemBlock(NextItem);
     if (!previous) {
@@ -249,16 +260,16 @@ NOTESAPI STATUS LNPUBLIC NSFItemInfoNext(NOTEHANDLE hNote, BLOCKID NextItem, con
     if (!index)
         return ERR_ITEM_NOT_FOUND;
     fillItemInfo(open->items()[*index], retbhItem, retDataType, retbhValue, retValueLength);
-    return NOERROR;
+    return readStatusOf(open->items()[*index], "NSFItemInfoNext");
 }
 
 NOTESAPI STATUS LNPUBLIC NSFItemScan(NOTEHANDLE hNote, NSFITEMSCANPROC ActionRoutine,
                                      void *RoutineParameter) {
     if (ActionRoutine == nullptr)
         return ERR_BAD_PARAM;
-    const auto open = notesemu::openNoteOf(hNote, "NSFItemScan");
-    if (!open)
-        return ERR_BAD_PARAM;
+    std::shared_ptr<OpenNote> open;
+    if (const STATUS status = notesemu::openNoteOf(hNote, "NSFItemScan", open); status != NOERROR)
+        return status;
     std::vector<OpenNote::OpenItem> items;
     {
         // The routine runs without the lock: it may call back into the note.
@@ -281,21 +292,30 @@ NOTESAPI WORD LNPUBLIC NSFItemGetText(NOTEHANDLE hNote, const char *ItemName, ch
                                       WORD BufferLength) {
     if (retBuffer != nullptr && BufferLength > 0)
         retBuffer[0] = '\0';
-    const auto open = notesemu::openNoteOf(hNote, "NSFItemGetText");
-    if (!open || ItemName == nullptr || retBuffer == nullptr || BufferLength == 0)
+    std::shared_ptr<OpenNote> open;
+    if (notesemu::openNoteOf(hNote, "NSFItemGetText", open) != NOERROR || ItemName == nullptr || retBuffer == nullptr || BufferLength == 0)
         return 0;
     std::lock_guard lock(open->mutex());
     const auto index = open->findVisible(0, std::string_view(ItemName));
     if (!index)
         return 0;
     const OpenNote::OpenItem &item = open->items()[*index];
-    const std::vector<std::string_view> entries =
-        notesemu::textEntries(std::span<const std::uint8_t>(item.valueBytes, item.valueLength));
-    // A text list gives its first entry.
-    if (entries.empty())
-        return 0;
-    const std::size_t length = std::min<std::size_t>(entries.front().size(), BufferLength - 1u);
-    std::memcpy(retBuffer, entries.front().data(), length);
+    const std::span<const std::uint8_t> value(item.valueBytes, item.valueLength);
+    std::string_view text;
+    std::string converted;
+    if (item.stored->type() == TYPE_RFC822_TEXT) {
+        // A header item of an itemized message reads as the text it converts to.
+        converted = notesemu::rfc822ToText(value.subspan(2), '\0', true);
+        text = converted;
+    } else {
+        // A text list gives its first entry.
+        const std::vector<std::string_view> entries = notesemu::textEntries(value);
+        if (entries.empty())
+            return 0;
+        text = entries.front();
+    }
+    const std::size_t length = notesemu::lmbcsCut(text, BufferLength - 1u);
+    std::memcpy(retBuffer, text.data(), length);
     retBuffer[length] = '\0';
     return static_cast<WORD>(length);
 }

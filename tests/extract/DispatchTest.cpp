@@ -322,13 +322,14 @@ TEST_P(DxlExport, PropertyByPureXmlOption) {
     EXPECT_TRUE(has(dxl, "<note class='document' xmlns='http://www.lotus.com/dxl'")) << dxl;
     EXPECT_TRUE(has(dxl, "exported"));
     EXPECT_TRUE(has(dxl, "kept.txt"));
-    // Property 35 (bitmaps as GIF) or property 6 (rich text as item data): the emulated exporter
-    // writes rich text as item data either way and says so in its result log, which is logged.
-    EXPECT_TRUE(has(dxl, "<rawitemdata type='1'>"));
+    // Property 35 (bitmaps as GIF, rich text left as DXL) or property 6 (rich text as item data):
+    // the emulated exporter writes DXL rich text or item data, and its result log, which is logged,
+    // says that bitmaps are not converted.
+    EXPECT_TRUE(has(dxl, pureXml ? "<richtext>" : "<rawitemdata type='1'>")) << dxl;
     EXPECT_TRUE(logged("INFO nsfExtractNoteDXL(): DXL Export Result Log..."));
-    EXPECT_EQ(
-        logged("Notes bitmaps in rich text are not converted to GIF: rich text is exported as item data."),
-        pureXml);
+    EXPECT_EQ(logged("Notes bitmaps in rich text are not converted to GIF: they are written as notesbitmap, or "
+                     "their item as item data."),
+              pureXml);
     EXPECT_TRUE(logged("NOTES_API nsfExtractNoteDXL(): Returned from Notes API DXLGetExporterProperty()"));
 }
 

@@ -1,6 +1,7 @@
 // The DXL loader: item values in canonical form, note metadata, attachments, image resources and
 // rich text, as a real database holds them.
 #include "DxlLoader.h"
+#include "Ods.h"
 #include "Composite.h"
 #include "DbTestSupport.h"
 #include "DxlValues.h"
@@ -202,9 +203,8 @@ TEST(DxlLoader, AttachmentsBecomeFileObjectsWithTheirBytesInTheDatabase) {
     const Item &item = *files[0];
     EXPECT_EQ(item.type(), TYPE_OBJECT);
     EXPECT_EQ(item.flags, ITEM_SUMMARY | ITEM_SIGN | ITEM_SEAL);
-    FILEOBJECT object;
-    ASSERT_GE(item.data().size(), sizeof object);
-    std::memcpy(&object, item.data().data(), sizeof object);
+    ASSERT_GE(item.data().size(), odsSize<FILEOBJECT>());
+    const FILEOBJECT object = fromOds<FILEOBJECT>(item.data().data());
     EXPECT_EQ(+object.Header.ObjectType, OBJECT_FILE);
     EXPECT_EQ(+object.HostType, HOST_MSDOS);
     EXPECT_EQ(+object.CompressionType, COMPRESS_NONE);
@@ -213,15 +213,14 @@ TEST(DxlLoader, AttachmentsBecomeFileObjectsWithTheirBytesInTheDatabase) {
     EXPECT_EQ(+object.FileSize, file.data.size());
     EXPECT_EQ(std::memcmp(&object.FileCreated, file.created->toTimeDate().innards.data(), 8), 0);
     EXPECT_EQ(std::memcmp(&object.FileModified, file.modified->toTimeDate().innards.data(), 8), 0);
-    const std::string name(reinterpret_cast<const char *>(item.data().data()) + sizeof object,
+    const std::string name(reinterpret_cast<const char *>(item.data().data()) + odsSize<FILEOBJECT>(),
                            object.FileNameLength);
-    EXPECT_EQ(item.data().size(), sizeof object + object.FileNameLength);
+    EXPECT_EQ(item.data().size(), odsSize<FILEOBJECT>() + object.FileNameLength);
     EXPECT_EQ(name.substr(0, 7), "report ");
     const DatabaseObject *bytes = db->findObject(object.Header.RRV);
     ASSERT_NE(bytes, nullptr);
     EXPECT_EQ(std::vector<std::uint8_t>(bytes->bytes.begin(), bytes->bytes.end()), file.data);
-    FILEOBJECT second;
-    std::memcpy(&second, files[1]->data().data(), sizeof second);
+    const FILEOBJECT second = fromOds<FILEOBJECT>(files[1]->data().data());
     EXPECT_EQ(+second.HostType, HOST_BYTEARRAY_EXT);
     EXPECT_NE(+second.Header.RRV, +object.Header.RRV);
 }

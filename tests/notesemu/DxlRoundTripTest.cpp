@@ -1,6 +1,7 @@
 // Load, write and load again: the same notes, items and attachment bytes.
 #include "DbTestSupport.h"
 #include "DxlLoader.h"
+#include "Ods.h"
 #include "DxlWriter.h"
 #include "Log.h"
 
@@ -23,10 +24,13 @@ void expectSameDatabase(const Database &a, const Database &b) {
     EXPECT_EQ(timedateHex(a.replicaId), timedateHex(b.replicaId));
     EXPECT_EQ(timedateHex(a.dbid), timedateHex(b.dbid));
     EXPECT_EQ(a.acl.defaultLevel, b.acl.defaultLevel);
+    EXPECT_EQ(a.acl.consistent, b.acl.consistent);
+    EXPECT_EQ(a.acl.roles, b.acl.roles);
     ASSERT_EQ(a.acl.entries.size(), b.acl.entries.size());
     for (std::size_t i = 0; i < a.acl.entries.size(); ++i) {
         EXPECT_EQ(a.acl.entries[i].name, b.acl.entries[i].name);
         EXPECT_EQ(a.acl.entries[i].level, b.acl.entries[i].level);
+        EXPECT_EQ(a.acl.entries[i].roles, b.acl.entries[i].roles);
     }
     expectSameNotes(a, b);
 }
@@ -52,17 +56,17 @@ void expectSameNotes(const Database &a, const Database &b) {
             EXPECT_EQ(xi[i].sealedData, yi[i].sealedData);
             if (xi[i].type() == TYPE_OBJECT) {
                 // The object IDs are handed out anew; the file object and its bytes must match.
-                FILEOBJECT fx, fy;
-                std::memcpy(&fx, xi[i].data().data(), sizeof fx);
-                std::memcpy(&fy, yi[i].data().data(), sizeof fy);
+                FILEOBJECT fx = fromOds<FILEOBJECT>(xi[i].data().data());
+                FILEOBJECT fy = fromOds<FILEOBJECT>(yi[i].data().data());
                 const auto ox = a.findObject(fx.Header.RRV), oy = b.findObject(fy.Header.RRV);
                 ASSERT_TRUE(ox && oy);
                 EXPECT_TRUE(
                     std::equal(ox->bytes.begin(), ox->bytes.end(), oy->bytes.begin(), oy->bytes.end()));
                 fx.Header.RRV = fy.Header.RRV = 0;
-                EXPECT_EQ(std::memcmp(&fx, &fy, sizeof fx), 0);
-                EXPECT_TRUE(std::equal(xi[i].value.begin() + 2 + sizeof fx, xi[i].value.end(),
-                                       yi[i].value.begin() + 2 + sizeof fy, yi[i].value.end()));
+                EXPECT_EQ(toOds(fx), toOds(fy));
+                const auto skip = static_cast<std::ptrdiff_t>(2 + odsSize<FILEOBJECT>());
+                EXPECT_TRUE(std::equal(xi[i].value.begin() + skip, xi[i].value.end(),
+                                       yi[i].value.begin() + skip, yi[i].value.end()));
                 continue;
             }
             EXPECT_TRUE(
@@ -85,7 +89,8 @@ TEST(DxlRoundTrip, BuilderDatabaseSurvivesWriteAndLoad) {
     source.info.title = "Round & 'trip' <db>";
     source.info.replicaId.value = 0x852585D0004D33F6;
     source.info.defaultAccess = "reader";
-    source.info.acl = {{"CN=Alice Smith/O=Acme", "manager"}, {"*/O=Other", "noaccess"}};
+    source.info.roles = {"[Admin]", "[Reviewer]"};
+    source.info.acl = {{"CN=Alice Smith/O=Acme", "manager", "person", {"[Admin]"}}, {"*/O=Other", "noaccess"}};
     kit::Note &memo = source.add(kit::Note::document("Memo"));
     memo.info.modified = kit::DateTime::at(2024, 7, 1, 8, 0, 0, 0, 120, true);
     memo.updatedBy = {"CN=Alice Smith/O=Acme"};

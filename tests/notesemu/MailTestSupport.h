@@ -232,10 +232,11 @@ inline std::vector<std::pair<std::string, DWORD>> fileItems(NOTEHANDLE note) {
     STATUS status = NSFItemInfo(note, "$FILE", 5, &item, nullptr, &value, &length);
     while (status == NOERROR) {
         const auto *bytes = OSLockBlock(std::uint8_t, value);
-        FILEOBJECT file;
-        std::memcpy(&file, bytes + 2, sizeof file);
+        FILEOBJECT file{};
+        const void *source = bytes + 2;
+        ODSReadMemory(&source, _FILEOBJECT, &file, 1);
         files.emplace_back(
-            std::string(reinterpret_cast<const char *>(bytes + 2 + sizeof file), file.FileNameLength),
+            std::string(reinterpret_cast<const char *>(bytes + 2 + ODSLength(_FILEOBJECT)), file.FileNameLength),
             file.FileSize);
         OSUnlockBlock(value);
         status = NSFItemInfoNext(note, item, "$FILE", 5, &item, nullptr, &value, &length);

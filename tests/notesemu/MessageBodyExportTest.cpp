@@ -208,7 +208,7 @@ TEST_F(DxlExport, ExportsWellFormedDxlThatLoadsBackToTheSameItems) {
     EXPECT_EQ(reloaded.id, id);
 }
 
-TEST_F(DxlExport, ResultLogIsReadableAndSaysRichTextIsItemData) {
+TEST_F(DxlExport, ResultLogIsReadableAndSaysHowRichTextIsWritten) {
     const NOTEHANDLE note = openNote(richMemo());
     DXLEXPORTHANDLE exporter = NULLMEMHANDLE;
     ASSERT_EQ(DXLCreateExporter(&exporter), NOERROR);
@@ -220,11 +220,11 @@ TEST_F(DxlExport, ResultLogIsReadableAndSaysRichTextIsItemData) {
     ASSERT_EQ(DXLExportNote(exporter, collect, note, &out), NOERROR);
     const std::string log = resultLog(exporter);
     EXPECT_TRUE(log.starts_with("export run 1\n")) << log;
-    EXPECT_NE(log.find("Rich text is exported as item data"), std::string::npos) << log;
+    EXPECT_NE(log.find("Rich text is exported as DXL rich text where every record has an XML form"), std::string::npos) << log;
     EXPECT_NE(log.find("Notes bitmaps in rich text are not converted"), std::string::npos) << log;
     EXPECT_NE(log.find("Export complete: " + std::to_string(out.text.size()) + " bytes"), std::string::npos)
         << log;
-    EXPECT_NE(out.text.find("<rawitemdata type='1'>"), std::string::npos);
+    EXPECT_NE(out.text.find("<richtext>"), std::string::npos) << "every record of the memo has an XML form";
     // The handle the exporter handed out goes with it.
     DXLDeleteExporter(exporter);
 }

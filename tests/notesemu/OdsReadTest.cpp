@@ -1,5 +1,6 @@
 // ODSLength, ODSReadMemory and ODSWriteMemory against hand-written canonical bytes.
 #include "Log.h"
+#include "Ods.h"
 
 #include <notes/notes.h>
 
@@ -222,6 +223,79 @@ TEST(OdsWriteMemory, WritesTheCanonicalBytesBack) {
     ODSWriteMemory(&dest, _FILEOBJECT, &file, 1);
     EXPECT_EQ(dest, written.data() + 36);
     EXPECT_EQ(written, original);
+}
+
+// Every ODS type: distinct canonical bytes read into the host structure and written back give
+// the same bytes, and the host structure is exactly sizeof the C type.
+TEST(OdsRoundTrip, EveryTypeSurvivesCanonicalToHostAndBack) {
+#define ROUND_TRIP_CASE(number, type, layout) {number, #type, sizeof(type)},
+    const struct {
+        WORD number;
+        const char *name;
+        std::size_t hostSize;
+    } cases[] = {NOTESEMU_ODS_TYPES(ROUND_TRIP_CASE)};
+#undef ROUND_TRIP_CASE
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        const WORD canonicalSize = ODSLength(c.number);
+        ASSERT_GT(canonicalSize, 0);
+        Bytes canonical(2u * canonicalSize);
+        for (std::size_t i = 0; i < canonical.size(); ++i)
+            canonical[i] = static_cast<std::uint8_t>(i * 7 + 1);
+        // Two structures, so that the strides of both forms are checked too.
+        std::vector<std::byte> host(2 * c.hostSize + 8, std::byte{0xEE});
+        const void *source = canonical.data();
+        ODSReadMemory(&source, c.number, host.data(), 2);
+        EXPECT_EQ(source, canonical.data() + canonical.size());
+        EXPECT_EQ(host[2 * c.hostSize], std::byte{0xEE}) << "nothing written past the host structures";
+        Bytes back(canonical.size(), 0);
+        void *dest = back.data();
+        ODSWriteMemory(&dest, c.number, host.data(), 2);
+        EXPECT_EQ(dest, back.data() + back.size());
+        EXPECT_EQ(back, canonical);
+        const OdsType *type = findOdsType(c.number);
+        ASSERT_NE(type, nullptr);
+        EXPECT_EQ(type->hostSize, c.hostSize);
+    }
+}
+
+// Fields that the platform's alignment moves are read from their canonical offsets.
+TEST(OdsRoundTrip, MimePartAndRfc822DescriptorFieldsComeFromTheirCanonicalOffsets) {
+    Bytes part;
+    le16(part, 2);
+    le32(part, 0x0F);
+    part.push_back(2);
+    part.push_back(0);
+    for (unsigned value : {100u, 10u, 78u, 0u})
+        le16(part, value);
+    le32(part, 0);
+    const void *source = part.data();
+    MIME_PART mime{};
+    ODSReadMemory(&source, _MIME_PART, &mime, 1);
+    EXPECT_EQ(+mime.wVersion, 2);
+    EXPECT_EQ(+mime.dwFlags, 0x0Fu);
+    EXPECT_EQ(+mime.cPartType, 2);
+    EXPECT_EQ(+mime.wByteCount, 100);
+    EXPECT_EQ(+mime.wBoundaryLen, 10);
+    EXPECT_EQ(+mime.wHeadersLen, 78);
+
+    Bytes desc;
+    le16(desc, 14);
+    le32(desc, 0x08);
+    for (unsigned value : {31u, 4u, 2u, 33u})
+        le16(desc, value);
+    source = desc.data();
+    RFC822ITEMDESC rfc{};
+    ODSReadMemory(&source, _RFC822ITEMDESC, &rfc, 1);
+    EXPECT_EQ(+rfc.wVersion, 14);
+    EXPECT_EQ(+rfc.dwFlags, 0x08u);
+    EXPECT_EQ(+rfc.wNotesNativeLen, 31);
+    EXPECT_EQ(+rfc.w822NameLen, 4);
+    EXPECT_EQ(+rfc.w822DelimLen, 2);
+    EXPECT_EQ(+rfc.w822BodyLen, 33);
+    EXPECT_EQ(source, desc.data() + 14);
+    EXPECT_EQ(fromOds<RFC822ITEMDESC>(desc.data()).w822BodyLen, 33) << "the runtime's own reader agrees";
+    EXPECT_EQ(toOds(rfc), desc);
 }
 
 } // namespace

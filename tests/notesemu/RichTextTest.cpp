@@ -226,32 +226,55 @@ TEST_F(RichTextItems, HighlightedRunIsBracketedWithItsColour) {
     EXPECT_EQ(all[6].type, SIG_CD_END);
 }
 
-TEST_F(RichTextItems, UnconvertedElementsAreLoggedAndTheirTextKept) {
+TEST_F(RichTextItems, LinksPicturesTablesAndSectionsBecomeTheirRecords) {
     LogCapture log;
+    // A 1x1 GIF.
+    const char *gif = "R0lGODlhAQABAIAAAP///wAAACH5BAEAAAAALAAAAAABAAEAAAICRAEAOw==";
     const XmlNode richtext =
         el("richtext", {},
            {el("par", {},
                {text("see "), el("urllink", {{"href", "http://example.org"}}, {text("the site")}),
-                el("picture", {{"width", "10px"}}, {el("gif", {}, {text("R0lGOD")})}), text(" and "),
-                el("computedtext", {}, {el("code", {}, {el("formula", {}, {text("@Now")})})}),
-                el("nonxmlchar", {{"value", "1"}})}),
+                el("picture", {{"width", "1px"}, {"height", "1px"}},
+                   {el("gif", {}, {text(gif)}), el("caption", {}, {text("logo")})}),
+                text(" and "), el("computedtext", {}, {el("code", {}, {el("formula", {}, {text("@Now")})})}),
+                el("horizrule", {})}),
             el("table", {},
-               {el("tablerow", {},
-                   {el("tablecell", {}, {el("par", {}, {text("cell 1")})}),
-                    el("tablecell", {}, {el("par", {}, {text("cell 2")})})})}),
+               {el("tablecolumn", {{"width", "50%"}}), el("tablecolumn", {{"width", "50%"}}),
+                el("tablerow", {},
+                   {el("tablecell", {{"bgcolor", "red"}}, {el("par", {}, {text("cell 1")})}),
+                    el("tablecell", {}, {el("par", {}, {text("cell 2")})})}),
+                el("tablerow", {}, {el("tablecell", {{"columnspan", "2"}}, {el("par", {}, {text("wide")})})})}),
             el("section", {}, {el("sectiontitle", {}, {text("Title")}), el("par", {}, {text("inside")})})});
     const auto all = records(richtext);
-    std::vector<std::string> paragraphs;
+    std::vector<WORD> kinds;
     for (const Record &record : all) {
-        if (record.type == SIG_CD_PARAGRAPH)
-            paragraphs.emplace_back();
-        else if (record.type == SIG_CD_TEXT)
-            paragraphs.back() += textOf(record);
+        if (record.type != SIG_CD_PARAGRAPH && record.type != SIG_CD_PABREFERENCE &&
+            record.type != SIG_CD_PABDEFINITION)
+            kinds.push_back(record.type);
     }
-    const std::vector<std::string> expected{"see the site and \x0F!", "cell 1", "cell 2", "Title", "inside"};
-    EXPECT_EQ(paragraphs, expected);
-    for (const char *name : {"<urllink>", "<picture>", "<computedtext>", "<table>", "<section>"})
-        EXPECT_TRUE(log.contains(name)) << name << "\n" << log.text();
+    const std::vector<WORD> expected{
+        SIG_CD_TEXT,  SIG_CD_V4HOTSPOTBEGIN, SIG_CD_TEXT, SIG_CD_V4HOTSPOTEND, SIG_CD_GRAPHIC,
+        SIG_CD_IMAGEHEADER, SIG_CD_IMAGESEGMENT, SIG_CD_TEXT /* logo and */, SIG_CD_HORIZONTALRULE,
+        SIG_CD_TABLEBEGIN, SIG_CD_TABLECELL, SIG_CD_TEXT, SIG_CD_TABLECELL, SIG_CD_TEXT, SIG_CD_TABLECELL,
+        SIG_CD_TEXT, SIG_CD_TABLEEND, SIG_CD_BEGIN, SIG_CD_BAR, SIG_CD_TEXT, SIG_CD_END};
+    EXPECT_EQ(kinds, expected);
+    for (const Record &record : all) {
+        if (record.type == SIG_CD_V4HOTSPOTBEGIN) {
+            EXPECT_EQ(word(record.bytes, 4), HOTSPOTREC_TYPE_HOTLINK);
+            EXPECT_EQ(std::string(record.bytes.begin() + 12, record.bytes.end()), std::string("http://example.org\0", 19));
+        } else if (record.type == SIG_CD_IMAGEHEADER) {
+            EXPECT_EQ(word(record.bytes, 6), 1) << "GIF";
+            EXPECT_EQ(dword(record.bytes, 12), 43u) << "the GIF's size";
+        } else if (record.type == SIG_CD_TABLECELL && record.bytes[2] == 0 && record.bytes[3] == 0) {
+            EXPECT_EQ(record.bytes[11] & CDTABLECELL_USE_BKGCOLOR, CDTABLECELL_USE_BKGCOLOR);
+            EXPECT_EQ(word(record.bytes, 16), NOTES_COLOR_RED);
+        } else if (record.type == SIG_CD_TABLECELL && record.bytes[2] == 1) {
+            EXPECT_EQ(record.bytes[15], 2) << "the column span";
+        } else if (record.type == SIG_CD_BAR) {
+            EXPECT_EQ(std::string(record.bytes.begin() + 12, record.bytes.end()), std::string("Title\0", 6));
+        }
+    }
+    EXPECT_TRUE(log.contains("<computedtext> skipped")) << log.text();
 }
 
 TEST_F(RichTextItems, LargeRichTextIsSplitAtRecordBoundaries) {

@@ -1,9 +1,11 @@
 // OSTranslate: LMBCS round trips through ICU, UTF-16, case and accent modes, and cutting output.
 #include "Log.h"
+#include "Translate.h"
 
 #include <notes/notes.h>
 
 #include <gtest/gtest.h>
+#include <unicode/ucnv.h>
 
 #include <string>
 
@@ -110,6 +112,31 @@ TEST(OsTranslate, UnknownModeAndBadArgumentsWriteNothing) {
     EXPECT_EQ(OSTranslate(OS_TRANSLATE_LMBCS_TO_UTF8, "abc", 3, nullptr, 8), 0);
     EXPECT_EQ(OSTranslate(OS_TRANSLATE_LMBCS_TO_UTF8, "abc", 3, out, 0), 0);
     EXPECT_EQ(std::string(out), "xxxxxxx");
+}
+
+// The runtime cuts LMBCS text where ICU's converter ends a character: for every lead byte, the
+// length the runtime gives is the number of bytes ICU consumes for that character.
+TEST(LmbcsCharacters, LengthsAreIcusForEveryLeadByte) {
+    UErrorCode error = U_ZERO_ERROR;
+    UConverter *converter = ucnv_open("LMBCS-1", &error);
+    ASSERT_TRUE(U_SUCCESS(error));
+    for (int lead = 0; lead < 0x100; ++lead) {
+        for (const unsigned char second : {static_cast<unsigned char>(0x82), static_cast<unsigned char>(lead)}) {
+            const char bytes[4] = {static_cast<char>(lead), static_cast<char>(second), static_cast<char>(0xA0),
+                                   'A'};
+            const char *source = bytes;
+            error = U_ZERO_ERROR;
+            ucnv_reset(converter);
+            ucnv_getNextUChar(converter, &source, bytes + sizeof bytes, &error);
+            EXPECT_EQ(lmbcsCharLength(std::string_view(bytes, sizeof bytes), 0),
+                      static_cast<std::size_t>(source - bytes))
+                << "lead byte 0x" << std::hex << lead << ", second byte 0x" << +second;
+        }
+    }
+    ucnv_close(converter);
+    // Never past the end of the text.
+    EXPECT_EQ(lmbcsCharLength(std::string_view("\x14\x30", 2), 0), 2U);
+    EXPECT_EQ(lmbcsCharLength(std::string_view("a"), 1), 0U);
 }
 
 } // namespace

@@ -609,6 +609,75 @@ private:
         emit(std::move(memo), false);
     }
 
+    // A memo whose body is DXL rich-text XML with a table, a section and a picture (`raw` false),
+    // and its twin with the same body as composite records in raw item data (`raw` true). The
+    // content is fixed, so the two show the same wherever they are read.
+    void writeXmlRichTextMemo(std::uint64_t index, bool raw) {
+        Note memo = Note::document("Memo");
+        memo.info = info(index);
+        const DateTime fixed = DateTime::at(2024, 3, 2, 18, 0, 0, 0, 60);
+        memo.info.modified = memo.info.created = memo.info.revised = fixed;
+        memo = prepared(std::move(memo));
+        // Fixed headers (no random draws), so that the twins differ only in their subject and body form.
+        memo.add(Item::text("From", std::string(kPeople[0])).names());
+        memo.add(Item::textList("SendTo", {std::string(kPeople[1])}).names());
+        memo.add(Item::text("Subject", raw ? "Quarterly table (raw twin)" : "Quarterly table (XML rich text)"));
+        memo.add(Item::dateTime("PostedDate", fixed));
+        memo.updatedBy = {std::string(kPeople[0])};
+        const IndexedPicture pic = patternPicture(8, 8, 4242);
+        const Bytes gif = makeGif(pic);
+        if (!raw) {
+            std::string xml = "\n<pardef id='1'/>\n<par def='1'>Figures for the quarter:</par>\n"
+                              "<table widthtype='fitmargins' leftmargin='1in'><tablecolumn width='50%'/>"
+                              "<tablecolumn width='50%'/>\n<tablerow><tablecell bgcolor='silver'><par "
+                              "def='1'>Region</par></tablecell><tablecell bgcolor='silver'><par "
+                              "def='1'>Sales</par></tablecell></tablerow>\n<tablerow><tablecell><par "
+                              "def='1'>North</par></tablecell><tablecell><par def='1'>120</par></tablecell>"
+                              "</tablerow></table>\n<section><sectiontitle>Details</sectiontitle><par "
+                              "def='1'>Inside the section.</par></section>\n<par def='1'><picture width='8px' "
+                              "height='8px'><gif>" +
+                              base64Lines(gif) + "</gif><caption>Chart</caption></picture></par>\n";
+            memo.add(Item::richTextXml("Body", std::move(xml)));
+        } else {
+            CdWriter body;
+            PabDefinition pab;
+            pab.id = 1;
+            body.pabDefinition(pab);
+            paragraph(body, 1, "Figures for the quarter:");
+            body.tableBegin({1440, 0, 0, 0, 0, 0x0001});
+            const char *cells[2][2] = {{"Region", "Sales"}, {"North", "120"}};
+            for (std::uint8_t r = 0; r < 2; ++r) {
+                for (std::uint8_t c = 0; c < 2; ++c) {
+                    TableCell cell;
+                    cell.row = r;
+                    cell.column = c;
+                    cell.leftMargin = 80;
+                    cell.rightMargin = 80;
+                    cell.fractionalWidth = 14400;
+                    if (r == 0) {
+                        cell.flags = TableCell::kUseBackgroundColor;
+                        cell.backgroundColor = 15; // silver
+                    }
+                    body.tableCell(cell);
+                    paragraph(body, 1, cells[r][c]);
+                }
+            }
+            body.tableEnd();
+            body.beginRecord(sig::kBar, 0);
+            Bar bar;
+            bar.flags = 0;
+            bar.title = "Details";
+            body.bar(bar);
+            paragraph(body, 1, "Inside the section.");
+            body.endRecord(sig::kBar, 0);
+            body.paragraph().pabReference(1);
+            body.picture(ImageType::Gif, pic.width, pic.height, gif);
+            body.text(font(), "Chart");
+            memo.add(Item::richTextRaw("Body", body.bytes()));
+        }
+        emit(std::move(memo), false);
+    }
+
     void writeAttachmentMemo(std::uint64_t index) {
         Note memo = Note::document("Memo");
         memo.info = info(index);
@@ -852,6 +921,9 @@ private:
             return writeMimeMemo(index);
         case 5:
             return writePlainDocument(index, true);
+        case 6:
+        case 7:
+            return writeXmlRichTextMemo(index, index == 7);
         default:
             break;
         }

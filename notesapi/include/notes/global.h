@@ -42,12 +42,21 @@
 #define NOTESAPI_ASSERT_SIZE(type, size) _Static_assert(sizeof(type) == (size), #type " size")
 #endif
 
-/* Structures that mirror canonical (on-disk) records are packed to 1 byte on every platform,
-   so that their in-memory layout is the canonical one and a record can be read in place.
-   Host-format structures follow the toolkit's headers: packed on 32-bit Windows, naturally
-   aligned elsewhere (BLOCKID is 6 bytes there and 8 here, for example). */
+/* Every structure here is a host structure, declared as the published toolkit declares it:
+   packed on 32-bit Windows, naturally aligned elsewhere (BLOCKID is 6 bytes there and 8 here,
+   FILEOBJECT 36 there and 40 here). The canonical (on-disk) form of the ODS structures is
+   packed and little-endian everywhere; ODSLength gives its size, and ODSReadMemory /
+   ODSWriteMemory convert between it and these structures. Never overlay one of these on
+   canonical bytes. */
+#if defined(_WIN32) && !defined(_WIN64)
 #define NOTESAPI_CANONICAL_BEGIN _Pragma("pack(push, 1)")
 #define NOTESAPI_CANONICAL_END _Pragma("pack(pop)")
+#define NOTESAPI_ASSERT_HOST_SIZE(type, packed, natural) NOTESAPI_ASSERT_SIZE(type, packed)
+#else
+#define NOTESAPI_CANONICAL_BEGIN
+#define NOTESAPI_CANONICAL_END
+#define NOTESAPI_ASSERT_HOST_SIZE(type, packed, natural) NOTESAPI_ASSERT_SIZE(type, natural)
+#endif
 #if defined(_WIN32) && !defined(_WIN64)
 #define NOTESAPI_HOST_PACK_BEGIN _Pragma("pack(push, 1)")
 #define NOTESAPI_HOST_PACK_END _Pragma("pack(pop)")

@@ -79,7 +79,7 @@ typedef struct {
 
 NOTESAPI_HOST_PACK_END
 
-NOTESAPI_ASSERT_SIZE(SEARCH_MATCH, 54);
+NOTESAPI_ASSERT_HOST_SIZE(SEARCH_MATCH, 54, 56);
 
 /* SummaryBuffer is NULL unless SEARCH_SUMMARY; a non-zero return ends the search and is
    returned by NSFSearch. */

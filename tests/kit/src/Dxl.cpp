@@ -67,6 +67,10 @@ Item Item::raw(std::string name, std::uint16_t type, Bytes data) {
 Item Item::richTextRaw(std::string name, Bytes records) {
     return raw(std::move(name), 0x0001, std::move(records));
 }
+Item Item::richTextXml(std::string name, std::string content) {
+    return Item{std::move(name), RichTextXml{std::move(content)}, {}};
+}
+
 Item Item::richText(std::string name, RichText text) {
     return {std::move(name), std::move(text), {}};
 }
@@ -423,6 +427,11 @@ struct ValueWriter {
         out += "</filedata></file></object>";
     }
     void operator()(const RichText &rt) const { appendRichText(out, rt); }
+    void operator()(const RichTextXml &x) const {
+        out += "<richtext>";
+        out += x.content;
+        out += "</richtext>";
+    }
 };
 
 void appendItem(std::string &out, const Item &item) {
@@ -568,7 +577,7 @@ DxlWriter::DxlWriter(std::ostream &out, const DatabaseInfo &info, std::uint64_t 
         attr(s, "path", info.path);
     if (!info.title.empty())
         attr(s, "title", info.title);
-    s += ">\n<acl>";
+    s += info.consistentAcl ? ">\n<acl consistentacl='true'>" : ">\n<acl>";
     for (const std::string &role : info.roles) {
         s += "\n<role>";
         xml::appendText(s, role, false);

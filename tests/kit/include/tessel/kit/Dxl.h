@@ -104,8 +104,15 @@ struct RichText {
     RichText &par(int def, std::string_view text);
 };
 
+// Rich text given as DXL rich-text XML, written as it is between <richtext> and </richtext>, for
+// the elements the RichText model does not cover (tables, sections, pictures, links, ...). The
+// caller writes well-formed XML without formatting whitespace inside mixed content.
+struct RichTextXml {
+    std::string content;
+};
+
 using ItemValue = std::variant<TextValue, TextListValue, NumberValue, NumberListValue, DateTimeValue,
-                               DateTimeListValue, RawValue, FormulaValue, FileAttachment, RichText>;
+                               DateTimeListValue, RawValue, FormulaValue, FileAttachment, RichText, RichTextXml>;
 
 struct Item {
     std::string name;
@@ -123,6 +130,7 @@ struct Item {
     // Rich text as rawitemdata type 1: a CD record stream without the type word.
     static Item richTextRaw(std::string name, Bytes records);
     static Item richText(std::string name, RichText text);
+    static Item richTextXml(std::string name, std::string content);
     static Item formula(std::string name, std::string source);
     // A $FILE item (summary, as the exporter writes it).
     static Item file(FileAttachment file, std::string name = "$FILE");
@@ -194,6 +202,9 @@ struct DatabaseInfo {
     ReplicaId replicaId;
     std::string path;
     std::string defaultAccess = "manager";
+    // Written as acl/@consistentacl: the access list is enforced on local copies too. Databases
+    // built for tests enforce it unless a test says otherwise; real exports mostly do not.
+    bool consistentAcl = true;
     std::vector<std::string> roles;
     std::vector<AclEntry> acl;
     bool doctype = true;

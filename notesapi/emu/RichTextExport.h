@@ -1,0 +1,17 @@
+// Composite records back to DXL rich-text XML (eDxlRichtextOption 0): paragraph definitions,
+// paragraphs, runs with their font, line breaks, URL links, pictures (GIF, JPEG, PNG), horizontal
+// rules, tables and sections. A value holding any record this writer does not express gives
+// nullopt, and the exporter keeps that item as raw item data, so nothing is lost.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+
+namespace notesemu {
+
+// `value` is a TYPE_COMPOSITE value with its type word; the result is a whole <richtext> element.
+std::optional<std::string> compositeToRichTextXml(std::span<const std::uint8_t> value);
+
+} // namespace notesemu
