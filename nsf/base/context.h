@@ -98,4 +98,7 @@ struct NSFCONTEXT {
     // Set when szTempDir is the directory this reader created, the only one close may remove. A
     // directory named by the TempDir option belongs to the user and is never removed.
     uint8_t bTempDirCreated;
+
+    // Set by the item scan when a name could not be kept, so that the list is not taken for whole.
+    uint8_t bItemNamesIncomplete;
 };

@@ -432,6 +432,7 @@ STATUS LNCALLBACK nsfItemScanCB(WORD, WORD, char *pszName, WORD wNameLength, voi
     nsfLogDump(pContext, NSF_LOG_DIAG, pszName, wNameLength);
     if (nsfNewItemName(pContext) != NSF_STATUS_OK) {
         nsfLog(pContext, NSF_LOG_WARNING, szFunc, "nsfNewItemName() failed");
+        pContext->bItemNamesIncomplete = 1;
     } else {
         uint32_t cch = wNameLength < cbItemName - 1 ? wNameLength : cbItemName - 1;
         char *pszSlot = pContext->rgpszItemNames[pContext->cItemNames++];
@@ -449,11 +450,17 @@ int nsfGetNoteItemNames(NSFCONTEXT *pContext, NOTEHANDLE hNote)
 {
     static const char szFunc[] = "nsfGetNoteItemNames()";
     pContext->cItemNames = 0;
+    pContext->bItemNamesIncomplete = 0;
     nsfCallAPI(pContext, szFunc, "NSFItemScan()");
     STATUS status = NSFItemScan(hNote, nsfItemScanCB, pContext);
     int nStatus = nsfRetAPI(pContext, szFunc, status);
     if (status != NOERROR)
         return nStatus != NSF_STATUS_OK ? nStatus : NSF_STATUS_INTERNAL;
+    if (pContext->bItemNamesIncomplete) {
+        // A name that was not kept would be missing from every list made from these names.
+        nsfLog(pContext, NSF_LOG_ERROR, szFunc, "Error keeping every item name");
+        return NSF_STATUS_OUT_OF_MEMORY;
+    }
     return NSF_STATUS_OK;
 }
 

@@ -118,3 +118,7 @@ int qlsys_mutex_unlock(QLSYS_MUTEX *pMutex);
 void qlsys_mutex_close(QLSYS_MUTEX *pMutex);
 // The last system error number, for log lines.
 int qlsys_last_error(void);
+
+// The name of the time zone in force now (the daylight name while daylight saving applies), in
+// the system's own form: "EST" or "CEST" on POSIX, "Eastern Standard Time" on Windows. 0 or -1.
+int qlsys_timezone_name(char *pszBuffer, size_t cbBuffer);

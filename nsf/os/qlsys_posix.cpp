@@ -455,3 +455,23 @@ int qlsys_last_error(void)
 {
     return errno;
 }
+
+int qlsys_timezone_name(char *pszBuffer, size_t cbBuffer)
+{
+    if (pszBuffer == NULL || cbBuffer == 0) {
+        errno = EINVAL;
+        return -1;
+    }
+    tzset();
+    time_t tNow = time(NULL);
+    struct tm tmNow;
+    if (localtime_r(&tNow, &tmNow) == NULL)
+        return -1;
+    const char *pszName = tmNow.tm_zone != NULL ? tmNow.tm_zone : tzname[tmNow.tm_isdst > 0 ? 1 : 0];
+    if (pszName == NULL || pszName[0] == '\0') {
+        errno = ENOENT;
+        return -1;
+    }
+    snprintf(pszBuffer, cbBuffer, "%s", pszName);
+    return 0;
+}

@@ -498,3 +498,27 @@ int qlsys_last_error(void)
 {
     return (int)GetLastError();
 }
+
+int qlsys_timezone_name(char *pszBuffer, size_t cbBuffer)
+{
+    if (pszBuffer == NULL || cbBuffer == 0) {
+        errno = EINVAL;
+        return -1;
+    }
+    TIME_ZONE_INFORMATION tzi;
+    DWORD dwZone = GetTimeZoneInformation(&tzi);
+    if (dwZone == TIME_ZONE_ID_INVALID) {
+        qlsysSetErrno(GetLastError());
+        return -1;
+    }
+    const WCHAR *pwszName = dwZone == TIME_ZONE_ID_DAYLIGHT ? tzi.DaylightName : tzi.StandardName;
+    if (pwszName[0] == L'\0') {
+        errno = ENOENT;
+        return -1;
+    }
+    if (WideCharToMultiByte(CP_UTF8, 0, pwszName, -1, pszBuffer, (int)cbBuffer, NULL, NULL) == 0) {
+        qlsysSetErrno(GetLastError());
+        return -1;
+    }
+    return 0;
+}

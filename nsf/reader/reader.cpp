@@ -7,6 +7,7 @@
 #include "nsf/catalogue/subfiles.h"
 #include "nsf/diag/log.h"
 #include "nsf/diag/trace.h"
+#include "nsf/extract/dispatch.h"
 #include "nsf/items/buffers.h"
 #include "nsf/metadata/metadata.h"
 #include "nsf/notes/creds.h"
@@ -28,10 +29,8 @@ QLReaderInterface *QLAPI nsfGetContainerReaderInterfaceEx(QLReaderInterface *pTa
     pTable->fpGetContainerInfo = nsfGetContainerInfo;
     pTable->fpGetSubFileInfo = nsfGetSubFileInfo;
     pTable->fpGetSubFileMetadata = nsfGetSubFileMetadata;
-    // The extraction operations join the table with the renderings; until then the host finds
-    // them empty.
-    pTable->fpExtractSubFileToIOobj = NULL;
-    pTable->fpExtractSubFileToIOobjEx = NULL;
+    pTable->fpExtractSubFileToIOobj = nsfExtractSubFileToIOobj;
+    pTable->fpExtractSubFileToIOobjEx = nsfExtractSubFileToIOobjEx;
     return pTable;
 }
 
@@ -170,6 +169,14 @@ void *QLAPI nsfInit(QLIOobj *pIOobj, QLHAPI *services, uint32_t dwFlags, void *p
     if (nStatus != NSF_STATUS_OK) {
         nsfLog(pContext, NSF_LOG_WARNING, szFunc, "nsfInitSubfiles() failed");
         return nsfFailInit(pContext, pStatus, nStatus);
+    }
+
+    if (pContext->bExtractByTemplate) {
+        nStatus = nsfInitXMLTemplates(pContext);
+        if (nStatus != NSF_STATUS_OK) {
+            nsfLog(pContext, NSF_LOG_WARNING, szFunc, "nsfInitXMLTemplates() failed");
+            return nsfFailInit(pContext, pStatus, nStatus);
+        }
     }
 
     *pStatus = NSF_STATUS_OK;
