@@ -1,0 +1,220 @@
+#include "Extraction.h"
+
+#include "Messages.h"
+#include "OutputObject.h"
+#include "Plan.h"
+#include "ReaderCalls.h"
+#include "Session.h"
+#include "TextOutput.h"
+
+#include <quillon/host/Catalogue.h>
+#include <quillon/host/Status.h>
+
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <set>
+
+namespace tessel::cli {
+namespace fs = std::filesystem;
+namespace {
+
+// What exists at path, without following a final symbolic link.
+bool existsNoFollow(const fs::path &path) {
+    struct stat info {};
+    return ::lstat(path.c_str(), &info) == 0;
+}
+
+bool isRealDirectory(const fs::path &path) {
+    struct stat info {};
+    return ::lstat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+// A new empty file in folder for the output in progress.
+std::optional<fs::path> makeTemporary(const fs::path &folder) {
+    std::string pattern = (folder / ".tessel-XXXXXX.part").string();
+    const int fd = ::mkstemps(pattern.data(), 5);
+    if (fd < 0)
+        return std::nullopt;
+    ::close(fd);
+    return fs::path(pattern);
+}
+
+class DatabaseRun {
+public:
+    DatabaseRun(const ExtractJob &job, ExtractEvents &events, Session &session)
+        : job_(job), events_(events), session_(session) {}
+
+    void run() {
+        quillon::Catalogue catalogue(session_.container());
+        const auto count = catalogue.count();
+        if (!count.ok()) {
+            reportError(job_.database.string() + ": cannot count the subfiles: " + statusText(count.status));
+            events_.opened(0);
+            return;
+        }
+        std::vector<CatalogueEntry> entries;
+        for (int32_t i = 0; i < count.value; i++) {
+            auto subFile = catalogue.subFile(i);
+            CatalogueEntry entry{i, std::nullopt, subFile.status};
+            if (subFile.ok())
+                entry.info = std::move(subFile.value);
+            entries.push_back(std::move(entry));
+        }
+        const auto paths = planPaths(entries, job_.options.format);
+
+        std::vector<int32_t> chosen;
+        if (job_.indexes.empty()) {
+            for (int32_t i = 0; i < count.value; i++)
+                chosen.push_back(i);
+        } else {
+            std::set<int32_t> seen;
+            for (int32_t index : job_.indexes)
+                if (seen.insert(index).second)
+                    chosen.push_back(index);
+        }
+        events_.opened(static_cast<int32_t>(chosen.size()));
+        for (int32_t index : chosen) {
+            if (index < 0 || index >= count.value) {
+                SubfileOutcome outcome;
+                outcome.index = index;
+                outcome.kind = "unknown";
+                outcome.status = QLSTATUS_BAD_ARGUMENT;
+                outcome.error = "no subfile with index " + std::to_string(index) + " (the catalogue has " +
+                                std::to_string(count.value) + ")";
+                events_.subfile(failed(outcome));
+                continue;
+            }
+            const auto position = static_cast<size_t>(index);
+            events_.subfile(write(entries[position], paths[position]));
+        }
+    }
+
+private:
+    SubfileOutcome write(const CatalogueEntry &entry, const std::optional<fs::path> &relative) {
+        SubfileOutcome outcome;
+        outcome.index = entry.index;
+        if (!entry.info) {
+            outcome.kind = "unknown";
+            outcome.status = entry.status;
+            outcome.error = "the reader cannot describe this subfile";
+            return failed(outcome);
+        }
+        outcome.kind = quillon::Catalogue::kindName(entry.info->kind);
+        outcome.name = entry.info->name;
+        if (!relative)
+            return outcome; // the root entry writes nothing
+
+        const fs::path target = job_.outputDir / *relative;
+        const fs::path folder = target.parent_path();
+        if (relative->has_parent_path() && !isRealDirectory(folder)) {
+            std::error_code ec;
+            if (existsNoFollow(folder) || !fs::create_directory(folder, ec)) {
+                outcome.status = QLSTATUS_OUTPUT_FAILED;
+                outcome.error = "cannot make the folder " + folder.string() +
+                                (existsNoFollow(folder) ? ": something else has that name" : ": " + ec.message());
+                return failed(outcome);
+            }
+        }
+        if (existsNoFollow(target) && (!job_.overwrite || isRealDirectory(target))) {
+            outcome.status = QLSTATUS_OUTPUT_FAILED;
+            outcome.error = target.string() + " exists" +
+                            (job_.overwrite ? " and is a folder" : "; --overwrite replaces it");
+            return failed(outcome);
+        }
+        const auto temporary = makeTemporary(folder);
+        if (!temporary) {
+            outcome.status = QLSTATUS_OUTPUT_FAILED;
+            outcome.error = "cannot create a file in " + folder.string() + ": " + std::strerror(errno);
+            return failed(outcome);
+        }
+
+        OutputObject output(*temporary);
+        session_.log().skip();
+        outcome.status = extractSubfile(session_.container(), entry.index, output.get(), extractFlags(job_.options));
+        outcome.bytes = output.bytes();
+        if (outcome.status == QLSTATUS_OK && !output.error().empty())
+            outcome.status = QLSTATUS_OUTPUT_FAILED;
+        if (outcome.status == QLSTATUS_OK) {
+            if (moveIntoPlace(*temporary, target, job_.overwrite)) {
+                outcome.path = target.string();
+                outcome.written = true;
+                return outcome;
+            }
+            outcome.status = QLSTATUS_OUTPUT_FAILED;
+            outcome.error = "cannot move the output to " + target.string() + ": " + std::strerror(errno);
+            ::unlink(temporary->c_str());
+            return failed(outcome);
+        }
+
+        std::string reason = session_.lastReaderError();
+        if (!output.error().empty())
+            reason = output.error() + (reason.empty() ? "" : "; " + reason);
+        // What the reader wrote before it failed is kept beside the name, never passed off as whole.
+        if (outcome.bytes > 0) {
+            const fs::path partial = target.string() + ".partial";
+            if (moveIntoPlace(*temporary, partial, job_.overwrite)) {
+                outcome.path = partial.string();
+                reason += std::string(reason.empty() ? "" : "; ") + "the partial output is in " + partial.string();
+            } else {
+                ::unlink(temporary->c_str());
+            }
+        } else {
+            ::unlink(temporary->c_str());
+        }
+        if (reason.empty())
+            reason = outcome.status == quillon::kStatusUnavailable ? "the plug-in offers no extraction"
+                                                                  : "extraction failed";
+        outcome.error = reason;
+        return failed(outcome);
+    }
+
+    SubfileOutcome failed(SubfileOutcome &outcome) {
+        std::string line = job_.database.string() + ": subfile " + std::to_string(outcome.index);
+        if (outcome.name)
+            line += " (" + escapeText(*outcome.name) + ")";
+        line += ": " + statusText(outcome.status);
+        if (outcome.error)
+            line += ": " + escapeText(*outcome.error);
+        reportError(line);
+        return outcome;
+    }
+
+    const ExtractJob &job_;
+    ExtractEvents &events_;
+    Session &session_;
+};
+
+} // namespace
+
+bool moveIntoPlace(const fs::path &from, const fs::path &to, bool overwrite) {
+    if (overwrite)
+        return ::rename(from.c_str(), to.c_str()) == 0;
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
+        return true;
+    if (errno != EINVAL && errno != ENOSYS)
+        return false;
+    // A file system without the no-replace rename: a hard link fails when the name is taken.
+    if (::link(from.c_str(), to.c_str()) != 0)
+        return false;
+    ::unlink(from.c_str());
+    return true;
+}
+
+void runExtraction(const ExtractJob &job, ExtractEvents &events) {
+    Session::Failure failure;
+    auto session = Session::open(job.database, job.options, true, failure);
+    if (!session) {
+        reportError(failure.message);
+        events.finished({false, failure.message});
+        return;
+    }
+    DatabaseRun(job, events, *session).run();
+    events.finished({true, ""});
+}
+
+} // namespace tessel::cli

@@ -1,0 +1,111 @@
+#include "Session.h"
+
+#include "Messages.h"
+
+#include <quillon/host/Status.h>
+
+#include <cstdlib>
+
+namespace tessel::cli {
+namespace fs = std::filesystem;
+
+std::string statusText(int status) { return quillon::statusName(status) + " (" + std::to_string(status) + ")"; }
+
+fs::path defaultPluginPath() {
+    if (const char *pszPlugin = std::getenv("TESSEL_PLUGIN"); pszPlugin != nullptr && *pszPlugin != '\0')
+        return pszPlugin;
+    std::error_code ec;
+    fs::path built = TESSEL_PLUGIN_BUILD_PATH;
+    if (fs::exists(built, ec))
+        return built;
+    return TESSEL_PLUGIN_INSTALL_PATH;
+}
+
+std::unique_ptr<Session> Session::open(const fs::path &database, const CommonOptions &options, bool withTemplates,
+                                       Failure &failure) {
+    const std::string name = database.string();
+    const auto fail = [&](ExitCode exit, std::string message) {
+        failure = {exit, std::move(message)};
+        return nullptr;
+    };
+
+    std::string error;
+    quillon::Config config;
+    if (!buildConfig(options, withTemplates, config, error))
+        return fail(ExitCode::Usage, error);
+    if (!checkFolders(options, error))
+        return fail(ExitCode::Usage, error);
+    std::vector<quillon::Credential> credentials;
+    std::vector<std::string> warnings;
+    if (!buildCredentials(options, credentials, warnings, error))
+        return fail(ExitCode::Usage, error);
+    for (const std::string &warning : warnings)
+        reportWarning(warning);
+    auto plan = planLog(options.log, error);
+    if (!plan)
+        return fail(ExitCode::Usage, error);
+
+    if (auto problem = checkInputFile(database))
+        return fail(ExitCode::OpenFailed, "cannot open " + name + ": " + problemName(problem->problem) +
+                                              (problem->detail.empty() ? "" : " (" + problem->detail + ")"));
+
+    std::unique_ptr<Session> session(new Session);
+    session->database_ = database;
+    session->log_ = std::make_unique<ReaderLog>(*plan);
+
+    const fs::path pluginPath = options.plugin.empty() ? defaultPluginPath() : fs::path(options.plugin);
+    session->library_ = quillon::ReaderLibrary::load(pluginPath, error);
+    if (session->library_ == nullptr)
+        return fail(ExitCode::Usage, "cannot load the plug-in: " + error);
+
+    session->host_ = std::make_unique<quillon::Host>(std::move(config));
+    if (!options.templatesDir.empty()) {
+        std::string dir = options.templatesDir;
+        if (dir.back() != '/')
+            dir += '/';
+        session->host_->setHostDirectory(dir);
+    }
+    // "./mail.dxl" and "mail.dxl" name the same file; the reader derives subfile names from the
+    // path's first dot, so the shorter spelling is the one it gets.
+    session->container_ = std::make_unique<quillon::Container>(*session->host_, *session->library_,
+                                                               database.lexically_normal(),
+                                                               openFlags(options), credentials);
+    const int status = session->container_->status();
+    if (status != QLSTATUS_OK || !session->container_->isOpen()) {
+        const std::string text = session->log_->takeNew();
+        const auto failures = parseApiFailures(text);
+        OpenFailure why = session->container_->error().empty()
+                              ? diagnoseOpen(status, failures)
+                              : OpenFailure{OpenProblem::Unreadable, session->container_->error()};
+        std::string message = "cannot open " + name + ": " + problemName(why.problem);
+        if (!why.detail.empty())
+            message += " (" + why.detail + ")";
+        message += "; reader status " + statusText(status);
+        if (auto file = session->log_->userFile())
+            message += "; log: " + file->string();
+        return fail(ExitCode::OpenFailed, message);
+    }
+    session->log_->opened();
+    session->log_->skip();
+    return session;
+}
+
+Session::~Session() {
+    // The container is closed before the plug-in is unloaded and the host goes.
+    container_.reset();
+    host_.reset();
+    library_.reset();
+}
+
+std::string Session::lastReaderError() {
+    const auto messages = parseErrorMessages(log_->takeNew());
+    std::string joined;
+    for (const std::string &message : messages) {
+        if (!joined.empty())
+            joined += "; ";
+        joined += message;
+    }
+    return joined;
+}
+
+} // namespace tessel::cli
