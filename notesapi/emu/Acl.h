@@ -27,11 +27,16 @@ bool nameMatches(std::string_view entry, std::string_view user);
 struct AclEntry {
     std::string name;
     AccessLevel level = AccessLevel::NoAccess;
+    std::vector<std::string> roles; // "[Admin]", as the entry's role elements give them
 };
 
 struct Acl {
     std::optional<AccessLevel> defaultLevel; // -Default- entry or acl/@default
     std::vector<AclEntry> entries;
+    std::vector<std::string> roles; // the roles the database defines
+    // acl/@consistentacl: the list is enforced on a local copy too. Without it Notes gives the
+    // local user full access to a local database, whatever the list says.
+    bool consistent = false;
 
     // The level of a user: an entry naming the user (exact names before wildcards), else an
     // "Anonymous" entry for the anonymous user, else the default, else no access.

@@ -39,6 +39,11 @@ STATUS readAttachment(const OpenNote &note, std::span<const std::uint8_t> value,
              out.name.c_str(), out.file.Header.RRV);
         return ERR_OBJECT_TRUNCATED;
     }
+    if (object->status != NOERROR) {
+        logf("%s: the attachment '%s' was too large for the runtime to hold when the database was loaded",
+             caller, out.name.c_str());
+        return object->status;
+    }
     if ((out.file.CompressionType & COMPRESS_MASK) != COMPRESS_NONE) {
         logf("%s: the attachment '%s' is stored compressed (type %u); this runtime reads uncompressed "
              "attachments only",

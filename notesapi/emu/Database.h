@@ -46,6 +46,10 @@ struct Item {
     std::string_view name;
     WORD flags = 0;          // ITEM_xxx
     bool sealedData = false; // DXL sealed='true': the stored bytes are ciphertext of Notes
+    bool formulaSource = false; // a TYPE_FORMULA value holding formula source text, not compiled code
+    // Not NOERROR: the value was too large to hold; `value` is its type word only and reading
+    // the item fails with this status.
+    STATUS readStatus = NOERROR;
     std::span<const std::uint8_t> value;
 
     WORD type() const { return value.size() >= 2 ? static_cast<WORD>(value[0] | value[1] << 8) : 0; }
@@ -62,12 +66,14 @@ struct Note {
     TIMEDATE addedToFile{};        // _NOTE_ADDED_TO_FILE
     std::uint32_t firstItem = 0;   // index into Database::items
     std::uint32_t itemCount = 0;
-    bool sealed = false; // has $SealedFor: the ITEM_SEAL items are encrypted
+    bool sealed = false;     // has $SealedFor: the ITEM_SEAL items are encrypted
+    bool unreadable = false; // a readers item could not be loaded: nobody may read the note
 };
 
 // An attachment's bytes, as an object of the database (FILEOBJECT.Header.RRV names it).
 struct DatabaseObject {
     std::span<const std::uint8_t> bytes;
+    STATUS status = NOERROR; // not NOERROR: the object was too large to hold and reading it fails
 };
 
 struct Database {

@@ -5,12 +5,16 @@
 #include "ImageResource.h"
 #include "Log.h"
 #include "RichText.h"
+#include "Translate.h"
 #include "XmlNode.h"
 
 #include <notes/nsfdata.h>
 #include <notes/nsfnote.h>
 
 #include <expat.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -37,6 +41,7 @@ enum class Tag : std::uint8_t {
     DatabaseInfo,
     Acl,
     AclEntry,
+    Role,
     Note,
     NoteInfo,
     NoteTime,
@@ -207,6 +212,7 @@ struct PendingItem {
     std::vector<TIMEDATE> times;
     std::vector<TIMEDATE_PAIR> pairs;
     std::vector<TIMEDATE> pairParts;
+    bool pairHasEmpty = false;
     WORD rawType = 0;
     std::vector<std::uint8_t> bytes;
     bool compiledFormula = false;
@@ -220,7 +226,9 @@ struct PendingItem {
     // richtext
     XmlNode richText;
     std::vector<XmlNode *> richStack;
-    std::size_t richBytes = 0;
+    std::unique_ptr<RichTextStream> richStream; // takes each top-level block once it has passed
+    std::size_t richBytes = 0;     // characters of the whole rich text, for the value limit
+    std::size_t richTreeBytes = 0; // memory of the blocks not yet converted
     std::size_t skippedRichDepth = 0;
     bool richFull = false; // over the size limit: nothing more is collected
 
@@ -228,6 +236,20 @@ struct PendingItem {
         if (skipReason.empty())
             skipReason = std::move(reason);
     }
+    // The value cannot be held: the item stays in the note, without its value, and reading it
+    // fails. What was collected goes at once.
+    void markTooLarge(std::string reason) {
+        if (tooLarge.empty())
+            tooLarge = std::move(reason);
+        texts = {};
+        numbers = {};
+        times = {};
+        pairs = {};
+        bytes = {};
+        richText.children = {};
+        richFull = true;
+    }
+    std::string tooLarge; // non-empty: the value is over a limit of the runtime
 };
 
 struct PendingNote {
@@ -248,6 +270,9 @@ struct PendingNote {
     std::optional<WORD> imageType; // CDIMAGETYPE_xxx, or 0 for a Notes bitmap
     std::vector<std::uint8_t> imageBytes;
     std::string imageProblem;
+    std::map<std::string, std::size_t> skippedDesign; // child elements kept out of the note
+    bool sealedForDamaged = false; // its $SealedFor could not be loaded
+    bool readersDamaged = false;   // a readers item could not be loaded
 };
 
 class Loader {
@@ -281,6 +306,9 @@ private:
     XML_Parser createParser();
     LoadResult finish(XML_Parser parser, bool parsed);
     void fail(STATUS status, std::string reason);
+    // Refuses a token that has not ended within maxTokenBytes of input: expat scans an
+    // unfinished token again with every buffer, so waiting for it would take quadratic time.
+    bool tokenTooLong();
 
     void start(const XML_Char *qualified, const XML_Char **attributes);
     void end(const XML_Char *qualified);
@@ -294,7 +322,13 @@ private:
     void startRichTextChild(std::string_view name, const XML_Char **attributes);
     void startFile(const XML_Char **attributes);
     void endDateTime(Tag parent);
+    void flushRichText(PendingItem &item);
     void endItem();
+    void endOversizedItem();
+    std::vector<std::uint8_t> fileObjectValue(const PendingItem &item, DatabaseObject object);
+    static WORD typeOfValue(const PendingItem &item);
+    static bool impliedSummary(ValueKind kind);
+    void noteProtectionLoss(const PendingItem &item);
     void endNote();
     void finishDatabase();
 
@@ -329,6 +363,7 @@ private:
     std::string fileTimeName_;
     std::optional<PendingNote> note_;
     std::optional<PendingItem> item_;
+    std::optional<std::size_t> aclEntry_; // the entry whose roles are being read
     std::vector<std::uint8_t> pictureBytes_;
     std::optional<Base64Decoder> decoder_;
     std::vector<std::uint8_t> *decodeTarget_ = nullptr;
@@ -337,6 +372,11 @@ private:
     DWORD nextObjectId_ = kFirstObjectId;
     std::map<std::string, std::size_t> unknown_;
     std::size_t skippedItems_ = 0;
+    XML_Index lastEvent_ = 0; // where the last element, end tag or piece of text ended
+    void noteEvent() { lastEvent_ = XML_GetCurrentByteIndex(parser_) + XML_GetCurrentByteCount(parser_); }
+    std::uint64_t fed_ = 0;   // bytes handed to the parser
+    std::size_t oversizedItems_ = 0;
+    std::size_t sourceFormulas_ = 0;
     std::set<NOTEID> seenIds_;
     std::vector<std::size_t> notesWithoutId_;
 };
@@ -357,7 +397,11 @@ void Loader::noteUnknown(const std::string &what) {
 }
 
 std::string Loader::itemContext() const {
-    std::string context = "item '" + (item_ ? item_->name : std::string()) + "'";
+    // Names can be tens of kilobytes long; the log shows their start.
+    std::string name = item_ ? item_->name : std::string();
+    if (name.size() > 80)
+        name = name.substr(0, utf8Cut(name, 64)) + "...(" + std::to_string(name.size()) + " bytes)";
+    std::string context = "item '" + name + "'";
     if (note_ && note_->id) {
         char id[16];
         std::snprintf(id, sizeof id, "%X", *note_->id);
@@ -400,6 +444,15 @@ XML_Parser Loader::createParser() {
     return parser;
 }
 
+bool Loader::tokenTooLong() {
+    if (fed_ <= static_cast<std::uint64_t>(lastEvent_) + options_.maxTokenBytes)
+        return false;
+    fail(ERR_STRUCT, "a tag, comment or declaration runs on for more than " +
+                         std::to_string(options_.maxTokenBytes) + " bytes from offset " +
+                         std::to_string(lastEvent_) + "; no DXL construct needs one this long");
+    return true;
+}
+
 LoadResult Loader::parseFile(std::FILE *file) {
     XML_Parser parser = createParser();
     if (parser == nullptr)
@@ -422,7 +475,8 @@ LoadResult Loader::parseFile(std::FILE *file) {
             parsed = false;
             break;
         }
-        if (last)
+        fed_ += count;
+        if (last || tokenTooLong())
             break;
     }
     return finish(parser, parsed);
@@ -444,6 +498,9 @@ LoadResult Loader::parseText(std::string_view text) {
             break;
         }
         pos += slice;
+        fed_ += slice;
+        if (tokenTooLong())
+            break;
     } while (pos < text.size() && failure_ == NOERROR);
     return finish(parser, parsed);
 }
@@ -478,6 +535,7 @@ LoadResult Loader::finish(XML_Parser parser, bool parsed) {
 }
 
 void Loader::start(const XML_Char *qualified, const XML_Char **attributes) {
+    noteEvent();
     if (failure_ != NOERROR)
         return;
     if (skipDepth_ != 0) {
@@ -555,14 +613,28 @@ void Loader::start(const XML_Char *qualified, const XML_Char **attributes) {
             }
             if (!levelKnown)
                 noteUnknown("ACL entry without a known level ('" + entry.name + "', taken as no access)");
-            if (isDefault || entry.name == "-Default-")
+            aclEntry_.reset();
+            if (isDefault || entry.name == "-Default-") {
                 database_->acl.defaultLevel = entry.level;
-            else
+            } else {
+                aclEntry_ = database_->acl.entries.size();
                 database_->acl.entries.push_back(std::move(entry));
+            }
             push(Tag::AclEntry);
             return;
         }
-        skipElement(local, local == "role" || local == "logentry");
+        if (local == "role") {
+            startText(Tag::Role);
+            return;
+        }
+        skipElement(local, local == "logentry");
+        return;
+    case Tag::AclEntry:
+        if (local == "role") {
+            startText(Tag::Role);
+            return;
+        }
+        skipElement(local, false);
         return;
     case Tag::Note:
         startNoteChild(local, attributes);
@@ -694,9 +766,12 @@ void Loader::startDatabaseChild(std::string_view name, const XML_Char **attribut
     if (name == "acl") {
         database_->hasAcl = true;
         for (const XML_Char **a = attributes; *a != nullptr; a += 2) {
-            if (std::string_view(a[0]) == "default") {
+            const std::string_view key = a[0];
+            if (key == "default") {
                 if (const auto level = parseAccessLevel(a[1]))
                     database_->acl.defaultLevel = *level;
+            } else if (key == "consistentacl") {
+                database_->acl.consistent = isTrue(a[1]);
             }
         }
         push(Tag::Acl);
@@ -807,7 +882,29 @@ void Loader::startNoteChild(std::string_view name, const XML_Char **attributes) 
         push(Tag::Picture);
         return;
     }
-    skipElement(name, name == "wassignedby" || name == "textproperties");
+    const bool design = note.element != "note" && note.element != "document" && note.element != "profiledocument";
+    if (name == "body" && design) {
+        // A form's, subform's or page's rich text: its $Body item.
+        PendingItem item;
+        item.name = "$Body";
+        item.summary = false;
+        item_ = std::move(item);
+        push(Tag::Item);
+        return;
+    }
+    if (name == "wassignedby" || name == "textproperties") {
+        skipElement(name, true);
+        return;
+    }
+    if (!design) {
+        skipElement(name, false);
+        return;
+    }
+    // Design elements (events, action bars, view columns, outline entries, ...) hold what the
+    // runtime does not model; they are counted and named in one line at the end of the note.
+    ++note.skippedDesign[std::string(name)];
+    push(Tag::Skip);
+    skipDepth_ = 1;
 }
 
 void Loader::startItem(const XML_Char **attributes) {
@@ -842,8 +939,9 @@ void Loader::startItem(const XML_Char **attributes) {
     }
     if (item.name.empty())
         item.skip("it has no name");
-    else if (item.name.size() > 0xFFFF)
-        item.skip("its name is too long");
+    else if (item.name.size() > kMaxItemNameBytes)
+        item.skip("its name of " + std::to_string(item.name.size()) + " bytes is longer than the " +
+                  std::to_string(kMaxItemNameBytes) + " an item name may have");
     item_ = std::move(item);
     push(Tag::Item);
 }
@@ -923,6 +1021,7 @@ void Loader::startValue(std::string_view name, const XML_Char **attributes) {
         item.richText = XmlNode{};
         item.richText.name = "richtext";
         item.richStack = {&item.richText};
+        item.richStream = std::make_unique<RichTextStream>();
         push(Tag::RichText);
     } else {
         item.kind = ValueKind::Raw;
@@ -944,16 +1043,19 @@ void Loader::startRichTextChild(std::string_view name, const XML_Char **attribut
     }
     XmlNode node;
     node.name = name;
+    // What the node costs in memory, not what it took in the file: an empty element is a few
+    // bytes of XML and a whole node here.
+    std::size_t cost = sizeof(XmlNode) + name.size();
     for (const XML_Char **a = attributes; *a != nullptr; a += 2) {
         node.attributes.emplace_back(a[0], a[1]);
+        cost += sizeof(std::pair<std::string, std::string>) + std::strlen(a[0]) + std::strlen(a[1]);
         item.richBytes += std::strlen(a[0]) + std::strlen(a[1]);
     }
-    item.richBytes += name.size() + 16;
-    if (item.richBytes > options_.maxValueBytes) {
-        item.skip("its rich text is larger than the limit of " + std::to_string(options_.maxValueBytes) +
-                  " bytes");
-        item.richFull = true;
-        item.richText.children.clear();
+    item.richBytes += name.size() + 2;
+    item.richTreeBytes += cost;
+    if (item.richBytes > options_.maxValueBytes || item.richTreeBytes > options_.maxValueBytes) {
+        item.markTooLarge("its rich text is larger than the limit of " +
+                          std::to_string(options_.maxValueBytes) + " bytes");
         ++item.skippedRichDepth;
         return;
     }
@@ -1025,6 +1127,7 @@ void Loader::startFile(const XML_Char **attributes) {
 }
 
 void Loader::characters(std::string_view text) {
+    noteEvent();
     if (failure_ != NOERROR || skipDepth_ != 0 || stack_.empty())
         return;
     switch (stack_.back()) {
@@ -1032,6 +1135,7 @@ void Loader::characters(std::string_view text) {
     case Tag::Number:
     case Tag::DateTime:
     case Tag::UpdatedByName:
+    case Tag::Role:
         appendText(text);
         return;
     case Tag::Formula:
@@ -1047,18 +1151,18 @@ void Loader::characters(std::string_view text) {
         PendingItem &item = *item_;
         if (item.skippedRichDepth != 0 || item.richFull)
             return;
+        XmlNode *parent = item.richStack.back();
+        const bool joins = !parent->children.empty() && parent->children.back().isText;
         item.richBytes += text.size();
-        if (item.richBytes > options_.maxValueBytes) {
-            item.skip("its rich text is larger than the limit of " + std::to_string(options_.maxValueBytes) +
-                      " bytes");
+        item.richTreeBytes += text.size() + (joins ? 0 : sizeof(XmlNode));
+        if (item.richBytes > options_.maxValueBytes || item.richTreeBytes > options_.maxValueBytes) {
             // The collected tree goes; the element stack stays (never read again) so that the
             // ends still pair up.
-            item.richText.children.clear();
-            item.richFull = true;
+            item.markTooLarge("its rich text is larger than the limit of " +
+                              std::to_string(options_.maxValueBytes) + " bytes");
             return;
         }
-        XmlNode *parent = item.richStack.back();
-        if (!parent->children.empty() && parent->children.back().isText) {
+        if (joins) {
             parent->children.back().text.append(text);
         } else {
             XmlNode node;
@@ -1086,6 +1190,7 @@ void Loader::characters(std::string_view text) {
 }
 
 void Loader::end(const XML_Char *) {
+    noteEvent();
     if (failure_ != NOERROR)
         return;
     if (skipDepth_ != 0) {
@@ -1097,18 +1202,23 @@ void Loader::end(const XML_Char *) {
         return;
     const Tag tag = stack_.back();
     if (tag == Tag::RichText && item_ && (item_->skippedRichDepth != 0 || item_->richStack.size() > 1)) {
-        if (item_->skippedRichDepth != 0)
+        if (item_->skippedRichDepth != 0) {
             --item_->skippedRichDepth;
-        else
-            item_->richStack.pop_back();
+            return;
+        }
+        item_->richStack.pop_back();
+        if (item_->richStack.size() == 1)
+            flushRichText(*item_);
         return;
     }
+    if (tag == Tag::RichText && item_)
+        flushRichText(*item_);
     stack_.pop_back();
     const Tag parent = stack_.empty() ? Tag::Skip : stack_.back();
     const auto checkBase64 = [&](std::string_view what) {
         if (base64Overflow_) {
-            item_->skip("its " + std::string(what) + " is larger than the limit of " +
-                        std::to_string(options_.maxValueBytes) + " bytes");
+            item_->markTooLarge("its " + std::string(what) + " is larger than the limit of " +
+                                std::to_string(options_.maxValueBytes) + " bytes");
         } else if (base64Bad_ || !decoder_ || !decoder_->finish()) {
             item_->skip("its " + std::string(what) + " is not valid base64");
         }
@@ -1118,8 +1228,12 @@ void Loader::end(const XML_Char *) {
     switch (tag) {
     case Tag::Text: {
         if (textOverflow_) {
-            item_->skip("its text is larger than the limit of " + std::to_string(options_.maxValueBytes) +
-                        " bytes");
+            item_->markTooLarge("its text is larger than the limit of " +
+                                std::to_string(options_.maxValueBytes) + " bytes");
+            return;
+        }
+        if (!item_->tooLarge.empty()) {
+            text_.clear();
             return;
         }
         // A literal line break in DXL text is a line break of the value, stored as NUL like <break/>.
@@ -1128,13 +1242,13 @@ void Loader::end(const XML_Char *) {
         text_.clear();
         if (parent == Tag::TextList) {
             if (lmbcs.size() > 0xFFFF || item_->texts.size() >= kMaxListEntries) {
-                item_->skip("its text list has an entry or a count beyond 65535");
+                item_->markTooLarge("its text list has an entry or a count beyond 65535");
                 return;
             }
             item_->listBytes += lmbcs.size() + 2;
             if (item_->listBytes > options_.maxValueBytes) {
-                item_->skip("its text list is larger than the limit of " +
-                            std::to_string(options_.maxValueBytes) + " bytes");
+                item_->markTooLarge("its text list is larger than the limit of " +
+                                    std::to_string(options_.maxValueBytes) + " bytes");
                 return;
             }
         }
@@ -1149,9 +1263,9 @@ void Loader::end(const XML_Char *) {
         if (textOverflow_ || number.empty() || result.ec != std::errc() ||
             result.ptr != digits.data() + digits.size())
             item_->skip("'" + std::string(number.substr(0, 40)) + "' is not a number");
-        else if (item_->numbers.size() >= kMaxListEntries)
-            item_->skip("its number list has more than 65535 entries");
-        else
+        else if (item_->tooLarge.empty() && item_->numbers.size() >= kMaxListEntries)
+            item_->markTooLarge("its number list has more than 65535 entries");
+        else if (item_->tooLarge.empty())
             item_->numbers.push_back(value);
         text_.clear();
         return;
@@ -1160,14 +1274,27 @@ void Loader::end(const XML_Char *) {
         endDateTime(parent);
         return;
     case Tag::DateTimePair:
-        if (item_->pairParts.size() != 2) {
+        if (item_->pairHasEmpty) {
+            item_->pairHasEmpty = false;
+        } else if (item_->pairParts.size() != 2) {
             item_->skip("a datetimepair does not hold two datetime values");
-        } else if (item_->pairs.size() >= kMaxListEntries) {
-            item_->skip("its date list has more than 65535 pairs");
-        } else {
+        } else if (item_->tooLarge.empty() && item_->pairs.size() >= kMaxListEntries) {
+            item_->markTooLarge("its date list has more than 65535 pairs");
+        } else if (item_->tooLarge.empty()) {
             item_->pairs.push_back({item_->pairParts[0], item_->pairParts[1]});
         }
         return;
+    case Tag::Role: {
+        std::string role(trimmed(text_));
+        text_.clear();
+        if (textOverflow_ || role.empty())
+            return;
+        if (parent == Tag::Acl)
+            database_->acl.roles.push_back(std::move(role));
+        else if (aclEntry_)
+            database_->acl.entries[*aclEntry_].roles.push_back(std::move(role));
+        return;
+    }
     case Tag::UpdatedByName: {
         if (!textOverflow_ && note_->updatedBy.size() < kMaxListEntries)
             note_->updatedBy.push_back(textToLmbcs(trimmed(text_)));
@@ -1181,8 +1308,15 @@ void Loader::end(const XML_Char *) {
         checkBase64("file data");
         return;
     case Tag::Formula:
-        if (item_->compiledFormula)
+        if (item_->compiledFormula) {
             checkBase64("compiled formula");
+        } else if (textOverflow_) {
+            item_->markTooLarge("its formula is larger than the limit of " +
+                                std::to_string(options_.maxValueBytes) + " bytes");
+        } else {
+            item_->texts = {textToLmbcs(text_)};
+            text_.clear();
+        }
         return;
     case Tag::Picture: {
         PendingNote &note = *note_;
@@ -1219,8 +1353,11 @@ void Loader::endDateTime(Tag parent) {
     const std::optional<TIMEDATE> value =
         textOverflow_ ? std::nullopt : parseDxlDateTime(text_, isTrue(trimmed(dateDst_)));
     const std::string shown(trimmed(text_).substr(0, 40));
+    const bool empty = !textOverflow_ && trimmed(text_).empty();
     text_.clear();
     if (parent == Tag::NoteTime) {
+        if (!value && empty)
+            return; // an empty <datetime/> in noteinfo: the time stays zero
         if (!value) {
             noteUnknown("note time '" + shown + "'");
             return;
@@ -1255,6 +1392,13 @@ void Loader::endDateTime(Tag parent) {
         (fileTimeName_ == "created" ? item_->fileCreated : item_->fileModified) = *value;
         return;
     }
+    if (!value && empty && (parent == Tag::DateTimeList || parent == Tag::DateTimePair)) {
+        // An empty <datetime/> in a list drops that entry (a pair it belongs to goes with it).
+        noteUnknown("empty <datetime/> in a date list (the entry is dropped)");
+        if (parent == Tag::DateTimePair)
+            item_->pairHasEmpty = true;
+        return;
+    }
     if (!value) {
         item_->skip("'" + shown + "' is not a DXL date/time");
         return;
@@ -1263,8 +1407,10 @@ void Loader::endDateTime(Tag parent) {
         item_->pairParts.push_back(*value);
         return;
     }
+    if (!item_->tooLarge.empty())
+        return;
     if (item_->times.size() >= kMaxListEntries) {
-        item_->skip("its date list has more than 65535 entries");
+        item_->markTooLarge("its date list has more than 65535 entries");
         return;
     }
     item_->times.push_back(*value);
@@ -1280,10 +1426,134 @@ void Loader::addItem(PendingNote &note, std::string_view name, WORD flags, std::
     note.items.push_back(item);
 }
 
+// Converts the top-level blocks collected so far and lets their tree go.
+void Loader::flushRichText(PendingItem &item) {
+    if (!item.richStream || !item.tooLarge.empty()) {
+        item.richText.children.clear();
+        item.richTreeBytes = 0;
+        return;
+    }
+    for (const XmlNode &child : item.richText.children)
+        item.richStream->addBlock(child);
+    item.richText.children.clear();
+    item.richTreeBytes = 0;
+}
+
+std::vector<std::uint8_t> Loader::fileObjectValue(const PendingItem &item, DatabaseObject object) {
+    std::vector<std::uint8_t> value;
+    std::string name = textToLmbcs(item.fileName);
+    if (name.size() > 0xFFFF) {
+        logf("%s: %s names a file of %zu bytes; the name is cut to 65535 bytes", name_.c_str(),
+             itemContext().c_str(), name.size());
+        name.resize(lmbcsCut(name, 0xFFFF));
+    }
+    FILEOBJECT file{};
+    file.Header.ObjectType = OBJECT_FILE;
+    file.Header.RRV = nextObjectId_;
+    file.FileNameLength = static_cast<WORD>(name.size());
+    file.HostType = item.hostType;
+    file.CompressionType = item.compression;
+    file.FileAttributes = item.attributes;
+    file.Flags = item.fileFlags;
+    file.FileSize = item.declaredSize.value_or(static_cast<DWORD>(object.bytes.size()));
+    file.FileCreated = item.fileCreated;
+    file.FileModified = item.fileModified;
+    database_->objects[nextObjectId_] = object;
+    nextObjectId_ += 4;
+    putWord(value, TYPE_OBJECT);
+    putBytes(value, &file, sizeof file);
+    putBytes(value, name.data(), name.size());
+    return value;
+}
+
+// The type word of the value an element stands for.
+WORD Loader::typeOfValue(const PendingItem &item) {
+    switch (item.kind) {
+    case ValueKind::Text:
+        return TYPE_TEXT;
+    case ValueKind::TextList:
+        return TYPE_TEXT_LIST;
+    case ValueKind::Number:
+        return TYPE_NUMBER;
+    case ValueKind::NumberList:
+        return TYPE_NUMBER_RANGE;
+    case ValueKind::DateTime:
+        return TYPE_TIME;
+    case ValueKind::DateTimeList:
+        return TYPE_TIME_RANGE;
+    case ValueKind::Raw:
+        return item.rawType;
+    case ValueKind::Object:
+        return TYPE_OBJECT;
+    case ValueKind::Formula:
+        return TYPE_FORMULA;
+    case ValueKind::RichText:
+        return TYPE_COMPOSITE;
+    case ValueKind::None:
+        break;
+    }
+    return TYPE_INVALID_OR_UNKNOWN;
+}
+
+// A value over a limit stays visible: a file keeps its file object and only extracting it fails;
+// any other item keeps its name, flags and type, and reading its value fails with ERR_MEMORY.
+void Loader::endOversizedItem() {
+    PendingItem &item = *item_;
+    ++oversizedItems_;
+    std::vector<std::uint8_t> value;
+    STATUS readStatus = ERR_MEMORY;
+    if (item.kind == ValueKind::Object && item.hasFile) {
+        logf("%s: %s is too large to hold (%s); the attachment stays in the note and extracting it fails",
+             name_.c_str(), itemContext().c_str(), item.tooLarge.c_str());
+        DatabaseObject object;
+        object.status = ERR_MEMORY;
+        value = fileObjectValue(item, object);
+        readStatus = NOERROR;
+    } else {
+        logf("%s: %s is too large to hold (%s); it stays in the note without its value and reading it fails",
+             name_.c_str(), itemContext().c_str(), item.tooLarge.c_str());
+        putWord(value, typeOfValue(item));
+    }
+    WORD flags = item.flags;
+    if (item.summary.value_or(impliedSummary(item.kind)))
+        flags |= ITEM_SUMMARY;
+    addItem(*note_, item.name, flags, std::move(value), item.sealedData);
+    note_->items.back().readStatus = readStatus;
+    noteProtectionLoss(item);
+    item_.reset();
+}
+
+bool Loader::impliedSummary(ValueKind kind) {
+    return kind == ValueKind::Text || kind == ValueKind::TextList || kind == ValueKind::Number ||
+           kind == ValueKind::NumberList || kind == ValueKind::DateTime || kind == ValueKind::DateTimeList;
+}
+
+// An item that protects its note (its encryption list, a readers item) and that could not be
+// loaded whole must not leave the note less protected than it was: the note stays sealed for
+// nobody, or readable by nobody.
+void Loader::noteProtectionLoss(const PendingItem &item) {
+    PendingNote &note = *note_;
+    if (sameItemName(item.name, "$SealedFor") && !note.sealedForDamaged) {
+        note.sealedForDamaged = true;
+        logf("%s: the encryption list $SealedFor of %s cannot be read; the note stays encrypted, for nobody",
+             name_.c_str(), itemContext().c_str());
+    }
+    if ((item.flags & ITEM_READERS) != 0 && !note.readersDamaged) {
+        note.readersDamaged = true;
+        logf("%s: the readers item '%s' cannot be read; the note is readable by nobody", name_.c_str(),
+             item.name.c_str());
+    }
+}
+
 void Loader::endItem() {
     PendingItem &item = *item_;
     std::vector<std::vector<std::uint8_t>> values;
-    bool impliedSummary = false;
+    const bool impliedSummary = Loader::impliedSummary(item.kind);
+    bool formulaSource = false;
+    if (item.skipReason.empty() && !item.tooLarge.empty()) {
+        endOversizedItem();
+        return;
+    }
     if (item.skipReason.empty()) {
         std::vector<std::uint8_t> value;
         switch (item.kind) {
@@ -1291,13 +1561,11 @@ void Loader::endItem() {
             item.skip("it has no value element");
             break;
         case ValueKind::Text:
-            impliedSummary = true;
             putWord(value, TYPE_TEXT);
             if (!item.texts.empty())
                 putBytes(value, item.texts.front().data(), item.texts.front().size());
             break;
         case ValueKind::TextList:
-            impliedSummary = true;
             putWord(value, TYPE_TEXT_LIST);
             putWord(value, item.texts.size());
             for (const std::string &text : item.texts)
@@ -1306,7 +1574,6 @@ void Loader::endItem() {
                 putBytes(value, text.data(), text.size());
             break;
         case ValueKind::Number:
-            impliedSummary = true;
             if (item.numbers.size() != 1) {
                 item.skip("it holds no number");
                 break;
@@ -1315,14 +1582,12 @@ void Loader::endItem() {
             putBytes(value, item.numbers.data(), sizeof(double));
             break;
         case ValueKind::NumberList:
-            impliedSummary = true;
             putWord(value, TYPE_NUMBER_RANGE);
             putWord(value, item.numbers.size());
             putWord(value, 0);
             putBytes(value, item.numbers.data(), item.numbers.size() * sizeof(double));
             break;
         case ValueKind::DateTime:
-            impliedSummary = true;
             if (item.times.size() != 1) {
                 item.skip("it holds no date/time");
                 break;
@@ -1331,7 +1596,6 @@ void Loader::endItem() {
             putBytes(value, item.times.data(), sizeof(TIMEDATE));
             break;
         case ValueKind::DateTimeList:
-            impliedSummary = true;
             putWord(value, TYPE_TIME_RANGE);
             putWord(value, item.times.size());
             putWord(value, item.pairs.size());
@@ -1358,11 +1622,20 @@ void Loader::endItem() {
             break;
         }
         case ValueKind::Formula:
+            putWord(value, TYPE_FORMULA);
             if (!item.compiledFormula) {
-                item.skip("its formula is given as source text, which the emulated runtime does not compile");
+                // Kept as its source text so that no item of the source goes missing; the runtime
+                // compiles no formulas, so readers of compiled code find text here.
+                const std::string source = item.texts.empty() ? std::string() : item.texts.front();
+                ++sourceFormulas_;
+                if (sourceFormulas_ == 1)
+                    logf("%s: %s is a formula given as source text; kept as a formula item holding that "
+                         "text (not compiled)",
+                         name_.c_str(), itemContext().c_str());
+                putBytes(value, source.data(), source.size());
+                formulaSource = true;
                 break;
             }
-            putWord(value, TYPE_FORMULA);
             putBytes(value, item.bytes.data(), item.bytes.size());
             break;
         case ValueKind::Object: {
@@ -1370,39 +1643,19 @@ void Loader::endItem() {
                 item.skip("its object holds no file");
                 break;
             }
-            const std::string name = textToLmbcs(item.fileName);
-            if (name.size() > 0xFFFF) {
-                item.skip("its file name is too long");
-                break;
-            }
             if (!item.hasFileData)
                 logf("%s: %s names the file '%s' but carries no file data; its object is empty",
                      name_.c_str(), itemContext().c_str(), item.fileName.c_str());
-            FILEOBJECT file{};
-            file.Header.ObjectType = OBJECT_FILE;
-            file.Header.RRV = nextObjectId_;
-            file.FileNameLength = static_cast<WORD>(name.size());
-            file.HostType = item.hostType;
-            file.CompressionType = item.compression;
-            file.FileAttributes = item.attributes;
-            file.Flags = item.fileFlags;
-            file.FileSize = item.declaredSize.value_or(static_cast<DWORD>(item.bytes.size()));
-            file.FileCreated = item.fileCreated;
-            file.FileModified = item.fileModified;
             if (item.compression == COMPRESS_NONE && item.hasFileData && item.declaredSize &&
                 *item.declaredSize != item.bytes.size())
                 logf("%s: %s declares %u bytes but its file data has %zu", name_.c_str(),
                      itemContext().c_str(), *item.declaredSize, item.bytes.size());
-            database_->objects[nextObjectId_] =
-                DatabaseObject{database_->arena.store(std::span<const std::uint8_t>(item.bytes))};
-            nextObjectId_ += 4;
-            putWord(value, TYPE_OBJECT);
-            putBytes(value, &file, sizeof file);
-            putBytes(value, name.data(), name.size());
+            value = fileObjectValue(
+                item, DatabaseObject{database_->arena.store(std::span<const std::uint8_t>(item.bytes))});
             break;
         }
         case ValueKind::RichText: {
-            values = richTextToCompositeItems(item.richText);
+            values = item.richStream->finish();
             if (values.empty()) {
                 putWord(value, TYPE_COMPOSITE);
                 values.push_back(std::move(value));
@@ -1416,19 +1669,29 @@ void Loader::endItem() {
     if (!item.skipReason.empty()) {
         ++skippedItems_;
         logf("%s: %s skipped: %s", name_.c_str(), itemContext().c_str(), item.skipReason.c_str());
+        noteProtectionLoss(item);
         item_.reset();
         return;
     }
     WORD flags = item.flags;
     if (item.summary.value_or(impliedSummary))
         flags |= ITEM_SUMMARY;
-    for (std::vector<std::uint8_t> &value : values)
+    for (std::vector<std::uint8_t> &value : values) {
         addItem(*note_, item.name, flags, std::move(value), item.sealedData);
+        note_->items.back().formulaSource = formulaSource;
+    }
     item_.reset();
 }
 
 void Loader::endNote() {
     PendingNote &note = *note_;
+    if (!note.skippedDesign.empty()) {
+        std::string list;
+        for (const auto &[element, count] : note.skippedDesign)
+            list += (list.empty() ? "<" : ", <") + element + ">" + (count > 1 ? " x" + std::to_string(count) : "");
+        logf("%s: <%s> %s: design elements not modelled by the runtime skipped: %s", name_.c_str(),
+             note.element.c_str(), note.title.empty() ? "(untitled)" : note.title.c_str(), list.c_str());
+    }
     PendingNote synthesized;
     const auto has = [&](std::string_view name) { return findItem(note.items, name) != nullptr; };
     const auto textValue = [](WORD type, const std::vector<std::string> &texts) {
@@ -1503,16 +1766,15 @@ void Loader::endNote() {
     record.itemCount = static_cast<std::uint32_t>(synthesized.items.size() + note.items.size());
     database_->items.insert(database_->items.end(), synthesized.items.begin(), synthesized.items.end());
     database_->items.insert(database_->items.end(), note.items.begin(), note.items.end());
-    record.sealed = findItem(database_->itemsOf(record), "$SealedFor") != nullptr;
-    if (note.id) {
-        if (!seenIds_.insert(*note.id).second) {
-            char id[16];
-            std::snprintf(id, sizeof id, "%X", *note.id);
-            fail(ERR_STRUCT, std::string("two notes have the note ID 0x") + id);
-            return;
-        }
+    record.sealed = note.sealedForDamaged || findItem(database_->itemsOf(record), "$SealedFor") != nullptr;
+    record.unreadable = note.readersDamaged;
+    if (note.id && seenIds_.insert(*note.id).second) {
         record.id = *note.id;
     } else {
+        // DXL import ignores note IDs: a note without one, or with one an earlier note has, gets
+        // a fresh ID once every given ID is known.
+        if (note.id)
+            logf("%s: a second note has the note ID 0x%X; it gets a fresh ID", name_.c_str(), *note.id);
         notesWithoutId_.push_back(database_->notes.size());
     }
     database_->notes.push_back(record);
@@ -1522,16 +1784,19 @@ void Loader::endNote() {
 void Loader::finishDatabase() {
     Database &database = *database_;
     if (!notesWithoutId_.empty()) {
-        // Notes without a note ID get fresh ones above every ID the file gave.
+        // Fresh IDs follow the highest ID the file gave, wrap around below the reserved high bit
+        // and never take an ID the file gave.
+        constexpr NOTEID kLastId = 0x7FFFFFFC;
         NOTEID next = seenIds_.empty() ? 0 : *seenIds_.rbegin();
-        next = (next + 4) & ~NOTEID{3};
-        if (next < 4)
-            next = 4;
+        next = next >= kLastId ? 4 : (next + 4) & ~NOTEID{3};
         for (const std::size_t index : notesWithoutId_) {
+            while (next < 4 || seenIds_.count(next) != 0)
+                next = next >= kLastId ? 4 : next + 4;
+            seenIds_.insert(next);
             database.notes[index].id = next;
-            next += 4;
         }
-        logf("%s: %zu note(s) without a note ID were given new ones", name_.c_str(), notesWithoutId_.size());
+        logf("%s: %zu note(s) without a note ID of their own were given new ones", name_.c_str(),
+             notesWithoutId_.size());
     }
     std::sort(database.notes.begin(), database.notes.end(),
               [](const Note &a, const Note &b) { return a.id < b.id; });
@@ -1542,6 +1807,11 @@ void Loader::finishDatabase() {
 }
 
 } // namespace
+
+LoadOptions &defaultLoadOptions() {
+    static LoadOptions options;
+    return options;
+}
 
 LoadResult loadDxlFile(const std::filesystem::path &path, const LoadOptions &options) {
     const std::string name = path.string();
@@ -1555,11 +1825,27 @@ LoadResult loadDxlFile(const std::filesystem::path &path, const LoadOptions &opt
         logf("%s: is a directory, not a DXL database", name.c_str());
         return {ERR_NOT_NSF, nullptr};
     }
-    std::FILE *file = std::fopen(name.c_str(), "rb");
-    if (file == nullptr) {
+    // Opened without blocking and checked on the open descriptor, so that a FIFO or a device
+    // (or a file swapped for one after the check above) is refused at once instead of blocking.
+    const int fd = ::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
         const int code = errno;
         logf("%s: cannot be opened: %s", name.c_str(), std::strerror(code));
         return {code == ENOENT ? static_cast<STATUS>(ERR_NOEXIST) : static_cast<STATUS>(ERR_ACCESS), nullptr};
+    }
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        logf("%s: is not a regular file; only files hold DXL databases", name.c_str());
+        ::close(fd);
+        return {ERR_NOT_NSF, nullptr};
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    std::FILE *file = ::fdopen(fd, "rb");
+    if (file == nullptr) {
+        const int code = errno;
+        ::close(fd);
+        logf("%s: cannot be read: %s", name.c_str(), std::strerror(code));
+        return {ERR_ACCESS, nullptr};
     }
     Loader loader(name, options);
     LoadResult result = loader.parseFile(file);

@@ -306,6 +306,13 @@ std::string valueElement(const Database &database, const Item &item, bool &impli
         element = fileElement(database, data);
         break;
     case TYPE_FORMULA: {
+        if (item.formulaSource) {
+            const std::string_view source(reinterpret_cast<const char *>(data.data()), data.size());
+            if (const auto text = textElementContent(source)) {
+                element = "<formula>" + *text + "</formula>";
+                break;
+            }
+        }
         std::string formula = "<formula compiled='true'>";
         appendBase64(formula, data);
         element = formula + "</formula>";
@@ -436,7 +443,12 @@ void writeDatabaseDxl(std::ostream &out, const Database &database) {
         head += "/>\n";
     }
     if (database.hasAcl) {
-        head += "<acl>";
+        head += database.acl.consistent ? "<acl consistentacl='true'>" : "<acl>";
+        for (const std::string &role : database.acl.roles) {
+            head += "\n<role>";
+            appendEscaped(head, role, false);
+            head += "</role>";
+        }
         if (database.acl.defaultLevel) {
             head += "\n<aclentry name='-Default-' default='true'";
             attr(head, "level", accessLevelName(*database.acl.defaultLevel));
@@ -446,7 +458,17 @@ void writeDatabaseDxl(std::ostream &out, const Database &database) {
             head += "\n<aclentry";
             attr(head, "name", entry.name);
             attr(head, "level", accessLevelName(entry.level));
-            head += "/>";
+            if (entry.roles.empty()) {
+                head += "/>";
+                continue;
+            }
+            head += ">";
+            for (const std::string &role : entry.roles) {
+                head += "<role>";
+                appendEscaped(head, role, false);
+                head += "</role>";
+            }
+            head += "</aclentry>";
         }
         head += "</acl>\n";
     }

@@ -1,12 +1,31 @@
 #include "OpenDatabase.h"
 
 #include "DxlValues.h"
+#include "Log.h"
 
 #include <notes/nsfnote.h>
 
 #include <cstring>
 
 namespace notesemu {
+
+AccessLevel localAccessLevel(const Database &database, std::string_view user, std::string_view name) {
+    const std::string who(user), where(name);
+    if (!database.hasAcl) {
+        logf("NSFDbOpen(%s): no access control list; %s has manager access", where.c_str(), who.c_str());
+        return AccessLevel::Manager;
+    }
+    if (!database.acl.consistent) {
+        logf("NSFDbOpen(%s): the access control list is not enforced on local copies "
+             "(no consistentacl); %s has manager access as the local user",
+             where.c_str(), who.c_str());
+        return AccessLevel::Manager;
+    }
+    const AccessLevel level = database.acl.levelOf(user);
+    logf("NSFDbOpen(%s): the access control list is enforced locally (consistentacl); %s has %s access",
+         where.c_str(), who.c_str(), std::string(accessLevelName(level)).c_str());
+    return level;
+}
 
 bool itemNames(const Item &item, std::string_view user, bool &anyEntries) {
     for (const std::string_view entry : textEntries(item.value)) {
@@ -28,7 +47,15 @@ bool listNames(std::span<const Item> items, WORD flag, std::string_view user, bo
 }
 
 bool OpenDatabase::canRead(const Note &note) const {
+    if (note.unreadable)
+        return false;
     const std::span<const Item> items = database_->itemsOf(note);
+    for (const Item &item : items) {
+        // A readers item that holds no names list cannot say who may read: nobody may.
+        if ((item.flags & ITEM_READERS) != 0 &&
+            ((item.type() != TYPE_TEXT && item.type() != TYPE_TEXT_LIST) || item.readStatus != NOERROR))
+            return false;
+    }
     bool restricted = false;
     if (listNames(items, ITEM_READERS, user_, restricted))
         return true;

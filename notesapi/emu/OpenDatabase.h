@@ -30,6 +30,11 @@ private:
     AccessLevel level_;
 };
 
+// The access a user has to a local database: the access list's level when the database has a
+// list and enforces it locally (consistentacl), else full access, as Notes gives the local user.
+// Logs which rule applied; `name` names the database in the log.
+AccessLevel localAccessLevel(const Database &database, std::string_view user, std::string_view name);
+
 // Whether a user is named by an entry of a TEXT or TEXT_LIST item (LMBCS names); anyEntries is
 // set when the item has a non-empty entry.
 bool itemNames(const Item &item, std::string_view user, bool &anyEntries);

@@ -163,6 +163,7 @@ STATUS OpenNote::layOut(HandleTable &table, const std::vector<std::size_t> &whic
         entry.valueLength = length;
         entry.visible = true;
     }
+    reindex();
     return NOERROR;
 }
 
@@ -176,12 +177,24 @@ void OpenNote::release(HandleTable &table) {
     }
 }
 
-std::optional<std::size_t> OpenNote::indexOfItemBlock(const BLOCKID &block) const {
+static std::uint64_t blockKey(const BLOCKID &block) {
+    return static_cast<std::uint64_t>(block.pool) << 16 | block.block;
+}
+
+void OpenNote::reindex() {
+    itemIndex_.clear();
+    itemIndex_.reserve(items_.size());
     for (std::size_t i = 0; i < items_.size(); ++i) {
-        if (items_[i].visible && items_[i].item.pool == block.pool && items_[i].item.block == block.block)
-            return i;
+        if (items_[i].visible)
+            itemIndex_[blockKey(items_[i].item)] = i;
     }
-    return std::nullopt;
+}
+
+std::optional<std::size_t> OpenNote::indexOfItemBlock(const BLOCKID &block) const {
+    const auto found = itemIndex_.find(blockKey(block));
+    if (found == itemIndex_.end())
+        return std::nullopt;
+    return found->second;
 }
 
 std::optional<std::size_t> OpenNote::findVisible(std::size_t from,
@@ -246,7 +259,9 @@ STATUS OpenNote::replaceItems(HandleTable &table, std::string_view at,
         kept.push_back(make(item));
     }
     items_ = std::move(kept);
-    return layOut(table, layout);
+    const STATUS status = layOut(table, layout);
+    reindex();
+    return status;
 }
 
 DWORD OpenNote::addObject(std::vector<std::uint8_t> bytes) {

@@ -19,6 +19,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace notesemu {
@@ -89,6 +90,10 @@ private:
     DWORD openFlags_ = 0;
     bool decrypted_ = false;
     std::vector<OpenItem> items_;
+    // Item block (pool and offset) to its index in items_, so that NSFItemInfoNext finds its
+    // place in constant time; rebuilt whenever items_ changes.
+    std::unordered_map<std::uint64_t, std::size_t> itemIndex_;
+    void reindex();
     std::vector<std::vector<std::uint8_t>> expanded_; // values changed by OPEN_EXPAND
     std::vector<DHANDLE> segments_;
     DHANDLE responses_ = NULLHANDLE;

@@ -307,11 +307,22 @@ Treatment treatmentOf(std::string_view name) {
     return Treatment::KeepText;
 }
 
+} // namespace
+
 class Converter {
 public:
+    Converter() { startValue(); }
+
     std::vector<std::vector<std::uint8_t>> convert(const XmlNode &richtext) {
-        startValue();
-        blockContent(richtext, Font{}, false);
+        for (const XmlNode &child : richtext.children)
+            topLevel(child);
+        return finish();
+    }
+
+    // One direct child of the richtext element; a `font` there applies to what follows.
+    void topLevel(const XmlNode &child) { blockChild(child, rootFont_, false); }
+
+    std::vector<std::vector<std::uint8_t>> finish() {
         endParagraph();
         values_.push_back(std::move(current_));
         return std::move(values_);
@@ -821,21 +832,24 @@ private:
 
     // Block content: children of richtext and of the containers whose paragraphs are kept.
     void blockContent(const XmlNode &container, Font font, bool keep) {
-        for (const XmlNode &child : container.children) {
-            if (child.isText) {
-                if (!trim(child.text).empty()) {
-                    endParagraph();
-                    startParagraph(nullptr);
-                    addText(utf8ToLmbcs(normaliseWhitespace(child.text, keep)), font, std::nullopt);
-                    endParagraph();
-                }
-                continue;
+        for (const XmlNode &child : container.children)
+            blockChild(child, font, keep);
+    }
+
+    void blockChild(const XmlNode &child, Font &font, bool keep) {
+        if (child.isText) {
+            if (!trim(child.text).empty()) {
+                endParagraph();
+                startParagraph(nullptr);
+                addText(utf8ToLmbcs(normaliseWhitespace(child.text, keep)), font, std::nullopt);
+                endParagraph();
             }
-            if (child.name == "font")
-                applyFont(child, font);
-            else
-                blockElement(child, font, keep);
+            return;
         }
+        if (child.name == "font")
+            applyFont(child, font);
+        else
+            blockElement(child, font, keep);
     }
 
     void blockElement(const XmlNode &node, const Font &font, bool keep) {
@@ -879,12 +893,23 @@ private:
     std::optional<Highlight> runHighlight_;
     std::string runText_;
     std::set<std::string> logged_;
+    Font rootFont_;
 };
-
-} // namespace
 
 std::vector<std::vector<std::uint8_t>> richTextToCompositeItems(const XmlNode &richtext) {
     return Converter().convert(richtext);
+}
+
+RichTextStream::RichTextStream() : converter_(std::make_unique<Converter>()) {}
+
+RichTextStream::~RichTextStream() = default;
+
+void RichTextStream::addBlock(const XmlNode &child) {
+    converter_->topLevel(child);
+}
+
+std::vector<std::vector<std::uint8_t>> RichTextStream::finish() {
+    return converter_->finish();
 }
 
 } // namespace notesemu

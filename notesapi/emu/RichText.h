@@ -5,9 +5,30 @@
 #include "XmlNode.h"
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 namespace notesemu {
+
+class Converter;
+
+// The same conversion fed one direct child of the `richtext` element at a time (text nodes
+// included), so that a loader can free each block once it has passed: memory then follows the
+// largest block, not the whole item.
+class RichTextStream {
+public:
+    RichTextStream();
+    ~RichTextStream();
+    RichTextStream(const RichTextStream &) = delete;
+    RichTextStream &operator=(const RichTextStream &) = delete;
+
+    void addBlock(const XmlNode &child);
+    // The item values; the stream is spent afterwards.
+    std::vector<std::vector<std::uint8_t>> finish();
+
+private:
+    std::unique_ptr<Converter> converter_;
+};
 
 // Converts a `richtext` element into one or more item values. Notes splits rich text larger than
 // 65406 bytes into several items of the same name at record boundaries; each returned value is

@@ -2,6 +2,7 @@
 
 #include "Composite.h"
 #include "Log.h"
+#include "Rfc822Text.h"
 #include "TimeText.h"
 
 #include <notes/notes.h>
@@ -184,6 +185,8 @@ std::string valueToText(WORD dataType, std::span<const std::uint8_t> value, char
     case TYPE_TIME_RANGE:
         return range<TIMEDATE, TIMEDATE_PAIR>(value, separator,
                                               [](const TIMEDATE &t) { return timeText(t); });
+    case TYPE_RFC822_TEXT:
+        return rfc822ToText(value, separator);
     case TYPE_COMPOSITE: {
         std::vector<std::uint8_t> withType(value.size() + sizeof(WORD));
         withType[0] = TYPE_COMPOSITE & 0xFF;

@@ -5,7 +5,8 @@
 // at formatNumber. Times use the default TFMT of ConvertTIMEDATEToText (date and time in the
 // local zone). Ranges show their single values first, then each pair as "low - high". A user ID
 // (TYPE_USERID) is the name stored in it. Rich text (TYPE_COMPOSITE) shows the text of its text
-// runs, paragraphs and line breaks as CR LF. Every other type gives empty text. A value whose
+// runs, paragraphs and line breaks as CR LF. An RFC 822 header item (TYPE_RFC822_TEXT) shows
+// its native value (see Rfc822Text.h). Every other type gives empty text. A value whose
 // counts or lengths run past its end gives what fits and a line in the runtime log.
 #pragma once
 

@@ -62,13 +62,12 @@ STATUS openDatabase(const char *pathName, DBHANDLE *rethDB) {
     if (const STATUS status = resolvePath(pathName, path); status != NOERROR)
         return status;
     // Every open loads the file anew, so no two handles share anything that could change.
-    notesemu::LoadResult loaded = notesemu::loadDxlFile(path);
+    notesemu::LoadResult loaded = notesemu::loadDxlFile(path, notesemu::defaultLoadOptions());
     if (loaded.status != NOERROR)
         return loaded.status;
     std::string user = notesemu::currentUser();
     const notesemu::Database &database = *loaded.database;
-    const notesemu::AccessLevel level =
-        database.hasAcl ? database.acl.levelOf(user) : notesemu::AccessLevel::Manager;
+    const notesemu::AccessLevel level = notesemu::localAccessLevel(database, user, pathName);
     if (level <= notesemu::AccessLevel::Depositor) {
         notesemu::logf("NSFDbOpen(%s): %s has %s access and may not open the database", pathName,
                        user.c_str(), std::string(notesemu::accessLevelName(level)).c_str());

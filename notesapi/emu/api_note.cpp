@@ -2,7 +2,9 @@
 #include "Identity.h"
 #include "Log.h"
 #include "OpenNote.h"
+#include "Rfc822Text.h"
 #include "Runtime.h"
+#include "Translate.h"
 
 #include <notes/notes.h>
 
@@ -37,6 +39,15 @@ void clearItemInfo(BLOCKID *retbhItem, WORD *retDataType, BLOCKID *retbhValue, D
         *retbhValue = BLOCKID{};
     if (retValueLength != nullptr)
         *retValueLength = 0;
+}
+
+// An item whose value was too large to load is found like any other (its item block is filled
+// in, so that a walk can go on past it) but reading it fails with the status it carries.
+STATUS readStatusOf(const OpenNote::OpenItem &item, const char *function) {
+    if (item.stored->readStatus != NOERROR)
+        notesemu::logf("%s: the value of item '%.*s' was too large to load", function,
+                       static_cast<int>(item.name.size()), item.name.data());
+    return item.stored->readStatus;
 }
 
 std::optional<std::string_view> nameArgument(const char *name, WORD length) {
@@ -228,7 +239,7 @@ NOTESAPI STATUS LNPUBLIC NSFItemInfo(NOTEHANDLE hNote, const char *Name, WORD Na
     if (!index)
         return ERR_ITEM_NOT_FOUND;
     fillItemInfo(open->items()[*index], retbhItem, retDataType, retbhValue, retValueLength);
-    return NOERROR;
+    return readStatusOf(open->items()[*index], "NSFItemInfo");
 }
 
 NOTESAPI STATUS LNPUBLIC NSFItemInfoNext(NOTEHANDLE hNote, BLOCKID NextItem, const char *Name,
@@ -249,7 +260,7 @@ NOTESAPI STATUS LNPUBLIC NSFItemInfoNext(NOTEHANDLE hNote, BLOCKID NextItem, con
     if (!index)
         return ERR_ITEM_NOT_FOUND;
     fillItemInfo(open->items()[*index], retbhItem, retDataType, retbhValue, retValueLength);
-    return NOERROR;
+    return readStatusOf(open->items()[*index], "NSFItemInfoNext");
 }
 
 NOTESAPI STATUS LNPUBLIC NSFItemScan(NOTEHANDLE hNote, NSFITEMSCANPROC ActionRoutine,
@@ -289,13 +300,22 @@ NOTESAPI WORD LNPUBLIC NSFItemGetText(NOTEHANDLE hNote, const char *ItemName, ch
     if (!index)
         return 0;
     const OpenNote::OpenItem &item = open->items()[*index];
-    const std::vector<std::string_view> entries =
-        notesemu::textEntries(std::span<const std::uint8_t>(item.valueBytes, item.valueLength));
-    // A text list gives its first entry.
-    if (entries.empty())
-        return 0;
-    const std::size_t length = std::min<std::size_t>(entries.front().size(), BufferLength - 1u);
-    std::memcpy(retBuffer, entries.front().data(), length);
+    const std::span<const std::uint8_t> value(item.valueBytes, item.valueLength);
+    std::string_view text;
+    std::string converted;
+    if (item.stored->type() == TYPE_RFC822_TEXT) {
+        // A header item of an itemized message reads as the text it converts to.
+        converted = notesemu::rfc822ToText(value.subspan(2), '\0', true);
+        text = converted;
+    } else {
+        // A text list gives its first entry.
+        const std::vector<std::string_view> entries = notesemu::textEntries(value);
+        if (entries.empty())
+            return 0;
+        text = entries.front();
+    }
+    const std::size_t length = notesemu::lmbcsCut(text, BufferLength - 1u);
+    std::memcpy(retBuffer, text.data(), length);
     retBuffer[length] = '\0';
     return static_cast<WORD>(length);
 }

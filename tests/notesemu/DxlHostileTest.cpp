@@ -59,8 +59,6 @@ TEST(DxlHostile, DocumentsThatCannotBeLoadedGiveADefinedStatusAndNoDatabase) {
         {"truncated", good.substr(0, good.size() / 2), ERR_STRUCT, "malformed or truncated"},
         {"truncated after the last note", good.substr(0, good.size() - 12), ERR_STRUCT,
          "malformed or truncated"},
-        {"duplicate note IDs", database(std::string(kGoodNote) + kGoodNote), ERR_STRUCT,
-         "two notes have the note ID 0x10C"},
     };
     for (const Refused &refused : cases) {
         LogCapture log;
@@ -91,7 +89,6 @@ TEST(DxlHostile, DamagedItemsAreSkippedAndTheRestLoads) {
         {"not a number", "<item name='Bad'><number>twelve</number></item>", "is not a number"},
         {"not a date", "<item name='Bad'><datetime>yesterday</datetime></item>", "is not a DXL date/time"},
         {"unknown value element", "<item name='Bad'><sparkle/></item>", "not read by the emulated runtime"},
-        {"formula source", "<item name='Bad'><formula>@Now</formula></item>", "does not compile"},
         {"no name", "<item><text>x</text></item>", "it has no name"},
     };
     for (const Skipped &skipped : cases) {
@@ -157,7 +154,7 @@ TEST(DxlHostile, UnknownElementsAndAttributesAreLoggedOnceAndSkipped) {
     EXPECT_TRUE(log.contains("urn:other"));
 }
 
-TEST(DxlHostile, ValuesOverTheLimitAreSkippedWithoutBeingHeld) {
+TEST(DxlHostile, ValuesOverTheLimitStayVisibleWithoutBeingHeld) {
     TempDir dir;
     const std::filesystem::path path = dir.path() / "large.dxl";
     {
@@ -181,13 +178,23 @@ TEST(DxlHostile, ValuesOverTheLimitAreSkippedWithoutBeingHeld) {
     ASSERT_EQ(result.status, NOERROR) << log.text();
     const Database &db = *result.database;
     const std::span<const Item> items = db.itemsOf(db.notes[0]);
-    EXPECT_EQ(findItem(items, "Huge"), nullptr);
-    EXPECT_EQ(findItem(items, "HugeRaw"), nullptr);
+    // Both stay in the note, with their type and without their value; reading them fails.
+    const Item *huge = findItem(items, "Huge");
+    ASSERT_NE(huge, nullptr);
+    EXPECT_EQ(huge->type(), TYPE_TEXT);
+    EXPECT_EQ(huge->value.size(), 2u);
+    EXPECT_EQ(huge->readStatus, ERR_MEMORY);
+    EXPECT_TRUE(huge->flags & ITEM_SUMMARY) << "flags as the source gives them";
+    const Item *hugeRaw = findItem(items, "HugeRaw");
+    ASSERT_NE(hugeRaw, nullptr);
+    EXPECT_EQ(hugeRaw->type(), TYPE_COMPOSITE);
+    EXPECT_EQ(hugeRaw->readStatus, ERR_MEMORY);
     EXPECT_NE(findItem(items, "Small"), nullptr);
-    EXPECT_TRUE(log.contains(
-        "item 'Huge' of note 0x10C skipped: its text is larger than the limit of 1048576 bytes"));
-    EXPECT_TRUE(
-        log.contains("item 'HugeRaw' of note 0x10C skipped: its raw item data is larger than the limit"));
+    EXPECT_EQ(findItem(items, "Small")->readStatus, NOERROR);
+    EXPECT_TRUE(log.contains("item 'Huge' of note 0x10C is too large to hold (its text is larger than the "
+                             "limit of 1048576 bytes); it stays in the note"));
+    EXPECT_TRUE(log.contains("item 'HugeRaw' of note 0x10C is too large to hold (its raw item data is larger "
+                             "than the limit"));
     EXPECT_LT(db.arena.bytesUsed(), 1u << 20);
 }
 

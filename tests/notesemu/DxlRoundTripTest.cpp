@@ -23,10 +23,13 @@ void expectSameDatabase(const Database &a, const Database &b) {
     EXPECT_EQ(timedateHex(a.replicaId), timedateHex(b.replicaId));
     EXPECT_EQ(timedateHex(a.dbid), timedateHex(b.dbid));
     EXPECT_EQ(a.acl.defaultLevel, b.acl.defaultLevel);
+    EXPECT_EQ(a.acl.consistent, b.acl.consistent);
+    EXPECT_EQ(a.acl.roles, b.acl.roles);
     ASSERT_EQ(a.acl.entries.size(), b.acl.entries.size());
     for (std::size_t i = 0; i < a.acl.entries.size(); ++i) {
         EXPECT_EQ(a.acl.entries[i].name, b.acl.entries[i].name);
         EXPECT_EQ(a.acl.entries[i].level, b.acl.entries[i].level);
+        EXPECT_EQ(a.acl.entries[i].roles, b.acl.entries[i].roles);
     }
     expectSameNotes(a, b);
 }
@@ -85,7 +88,8 @@ TEST(DxlRoundTrip, BuilderDatabaseSurvivesWriteAndLoad) {
     source.info.title = "Round & 'trip' <db>";
     source.info.replicaId.value = 0x852585D0004D33F6;
     source.info.defaultAccess = "reader";
-    source.info.acl = {{"CN=Alice Smith/O=Acme", "manager"}, {"*/O=Other", "noaccess"}};
+    source.info.roles = {"[Admin]", "[Reviewer]"};
+    source.info.acl = {{"CN=Alice Smith/O=Acme", "manager", "person", {"[Admin]"}}, {"*/O=Other", "noaccess"}};
     kit::Note &memo = source.add(kit::Note::document("Memo"));
     memo.info.modified = kit::DateTime::at(2024, 7, 1, 8, 0, 0, 0, 120, true);
     memo.updatedBy = {"CN=Alice Smith/O=Acme"};

@@ -237,5 +237,89 @@ TEST_F(ValueToText, UnusableArgumentsGiveNothing) {
         << "shorter than the type word";
 }
 
+
+namespace rfc822 {
+
+// A TYPE_RFC822_TEXT value without its type word: RFC822ITEMDESC (version 14), then the native
+// value, the header name, the delimiter and the raw body.
+Bytes value(DWORD flags, const Bytes &native, std::string_view name, std::string_view body,
+            std::string_view delimiter = ": ", WORD version = 14) {
+    Bytes out;
+    put(out, version);
+    put(out, flags);
+    put(out, static_cast<WORD>(native.size()));
+    put(out, static_cast<WORD>(name.size()));
+    put(out, static_cast<WORD>(delimiter.size()));
+    put(out, static_cast<WORD>(body.size()));
+    out.insert(out.end(), native.begin(), native.end());
+    out.insert(out.end(), name.begin(), name.end());
+    out.insert(out.end(), delimiter.begin(), delimiter.end());
+    out.insert(out.end(), body.begin(), body.end());
+    return out;
+}
+
+Bytes text(std::string_view s) {
+    return Bytes(s.begin(), s.end());
+}
+
+} // namespace rfc822
+
+TEST_F(ValueToText, Rfc822HeaderItemsShowTheirNativeValue) {
+    // The itemized shapes: flags 0x08 for addresses, 0x09 for the date, 0x0A for other text.
+    Bytes posted;
+    put(posted, TIMEDATE{{0x005265C0, 0x05258520}}); // 03/03/2020 15:00:00 GMT, zone 5 h west
+    struct Case {
+        const char *label;
+        Bytes value;
+        const char *expected;
+    } cases[] = {
+        {"address", rfc822::value(0x08, rfc822::text("\"Ann Example\" <ann@example.com>"), "From",
+                                  "\"Ann Example\" <ann@example.com>\r\n"),
+         "\"Ann Example\" <ann@example.com>"},
+        {"text", rfc822::value(0x0A, rfc822::text("Hello"), "Subject", "Hello\r\n"), "Hello"},
+        {"date", rfc822::value(0x09, posted, "Date", "Tue, 3 Mar 2020 10:00:00 -0500"),
+         "03/03/2020 03:00:00 PM"},
+        {"native list joined by the separator",
+         rfc822::value(0x0A | 0x10, textList({"a@example.org", "b@example.org"}), "To",
+                       "a@example.org, b@example.org\r\n"),
+         "a@example.org;b@example.org"},
+        {"empty address", rfc822::value(0x08, {}, "Cc", "\r\n"), ""},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.label);
+        LogCapture log;
+        EXPECT_EQ(convert(TYPE_RFC822_TEXT, c.value), c.expected);
+        EXPECT_FALSE(log.contains("raw body")) << log.text();
+    }
+}
+
+TEST_F(ValueToText, Rfc822ItemsTheRuntimeCannotInterpretShowTheirUnfoldedBody) {
+    const std::string folded = "a long\r\n subject\r\n";
+    struct Case {
+        const char *label;
+        Bytes value;
+    } cases[] = {
+        {"unknown version", rfc822::value(0x0A, rfc822::text("x"), "Subject", folded, ": ", 16)},
+        {"unknown format", rfc822::value(0x0D, rfc822::text("x"), "Subject", folded)},
+        {"date of the wrong size", rfc822::value(0x09, rfc822::text("abc"), "Subject", folded)},
+        {"list whose counts do not add up", rfc822::value(0x1A, Bytes{5, 0, 1, 0}, "Subject", folded)},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.label);
+        LogCapture log;
+        EXPECT_EQ(convert(TYPE_RFC822_TEXT, c.value), "a long subject");
+        EXPECT_TRUE(log.contains("shown from its raw body")) << log.text();
+    }
+}
+
+TEST_F(ValueToText, Rfc822ItemWhoseLengthsRunPastItsValueShowsNothingAndLogs) {
+    Bytes value = rfc822::value(0x0A, rfc822::text("Hello"), "Subject", "Hello\r\n");
+    value.resize(value.size() - 3);
+    LogCapture log;
+    EXPECT_EQ(convert(TYPE_RFC822_TEXT, value), "");
+    EXPECT_TRUE(log.contains("run past its value")) << log.text();
+    EXPECT_EQ(convert(TYPE_RFC822_TEXT, Bytes{14, 0, 8}), "");
+}
+
 } // namespace
 } // namespace notesemu

@@ -568,7 +568,7 @@ DxlWriter::DxlWriter(std::ostream &out, const DatabaseInfo &info, std::uint64_t 
         attr(s, "path", info.path);
     if (!info.title.empty())
         attr(s, "title", info.title);
-    s += ">\n<acl>";
+    s += info.consistentAcl ? ">\n<acl consistentacl='true'>" : ">\n<acl>";
     for (const std::string &role : info.roles) {
         s += "\n<role>";
         xml::appendText(s, role, false);

@@ -194,6 +194,9 @@ struct DatabaseInfo {
     ReplicaId replicaId;
     std::string path;
     std::string defaultAccess = "manager";
+    // Written as acl/@consistentacl: the access list is enforced on local copies too. Databases
+    // built for tests enforce it unless a test says otherwise; real exports mostly do not.
+    bool consistentAcl = true;
     std::vector<std::string> roles;
     std::vector<AclEntry> acl;
     bool doctype = true;
