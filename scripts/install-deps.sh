@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages tessel needs to build and test, skipping those already present.
-# Run as root (or with sudo available) on Debian 12 or later.
+# Run as root (or with sudo available) on Debian 12 or later. With the argument "fuzz" it also
+# installs what the fuzz preset needs: clang and its runtime libraries with libFuzzer (Debian only
+# recommends libclang-rt-14-dev with clang, so it is named here).
 set -euo pipefail
 
 packages=(
