@@ -176,7 +176,7 @@ int QLAPI nsfGetSubFileInfo(void *pvContext, int32_t nIndex, QLSubFileInfo *pSub
     NSFCONTEXT *pContext = (NSFCONTEXT *)pvContext;
     if (pContext == NULL || pSubFileInfo == NULL || pRequest == NULL || pRequest->pAllocator == NULL)
         return NSF_STATUS_BAD_ARGUMENT;
-    pContext->curSubFile = nIndex + 1;
+    pContext->curSubFile = nIndex < INT32_MAX ? nIndex + 1 : 0; // any index the host gives
     nsfLogf(pContext, NSF_LOG_INFO, szFunc, "nIndex %d 0x%X", nIndex, (unsigned)nIndex);
     if (nIndex < 0 || nIndex >= pContext->numSubFiles) {
         nsfLogf(pContext, NSF_LOG_ERROR, szFunc, "Invalid subfile index %d (# subfiles %d)", nIndex,

@@ -108,7 +108,7 @@ int QLAPI nsfExtractSubFileToIOobj(void *pvContext, int32_t nIndex, QLIOobj *pIO
     if (pContext == NULL || pIOobj == NULL || pExtractInfo == NULL || pvFifth == NULL)
         return NSF_STATUS_BAD_ARGUMENT;
 
-    pContext->curSubFile = nIndex + 1;
+    pContext->curSubFile = nIndex < INT32_MAX ? nIndex + 1 : 0; // any index the host gives
     nsfLog(pContext, NSF_LOG_INFO, NULL, "");
     nsfLogf(pContext, NSF_LOG_INFO, szFunc, "nIndex %d 0x%X", nIndex, (unsigned)nIndex);
     nsfLog(pContext, NSF_LOG_INFO, szFunc, "IOobj64.pFileName...");
@@ -206,7 +206,7 @@ int QLAPI nsfExtractSubFileToIOobjEx(void *pvContext, int32_t nIndex, QLIOobj *p
     if (pContext == NULL || pIOobj == NULL || pExtractInfo == NULL || pvFifth == NULL || pArgs == NULL)
         return NSF_STATUS_BAD_ARGUMENT;
 
-    pContext->curSubFile = nIndex + 1;
+    pContext->curSubFile = nIndex < INT32_MAX ? nIndex + 1 : 0; // any index the host gives
     nsfLog(pContext, NSF_LOG_INFO, NULL, "");
     nsfLog(pContext, NSF_LOG_INFO, szFunc, "...");
 

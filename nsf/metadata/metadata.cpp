@@ -323,7 +323,7 @@ int QLAPI nsfGetSubFileMetadata(void *pvContext, int32_t nIndex, int32_t cMetaNa
         return NSF_STATUS_BAD_ARGUMENT;
     QLAllocator *pAllocator = pResultMemory->pAllocator;
 
-    pContext->curSubFile = nIndex + 1;
+    pContext->curSubFile = nIndex < INT32_MAX ? nIndex + 1 : 0; // any index the host gives
     nsfLog(pContext, NSF_LOG_INFO, NULL, "");
     nsfLogf(pContext, NSF_LOG_INFO, szFunc, "nIndex %d 0x%X", nIndex, (unsigned)nIndex);
     if (nIndex < 0 || nIndex >= pContext->numSubFiles) {
