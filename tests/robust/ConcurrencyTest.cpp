@@ -3,6 +3,9 @@
 // start of the Notes runtime). Every reader's transcript must equal the one of a run alone.
 #include "RobustFixture.h"
 
+#include <quillon/quillon.h>
+
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -64,6 +67,26 @@ TEST_F(Concurrency, ProcessesOpeningAtOnceReadTheSame) {
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "reader " << i << " status " << status;
         EXPECT_EQ(kit::TempDir::read(outputs[i]), alone.transcript) << "reader " << i;
     }
+}
+
+// A process killed while it holds the lock: the next reader is told that the lock was abandoned
+// (its open fails and says why), and the reader after it opens as usual.
+TEST_F(Concurrency, AReaderKilledHoldingTheLockFailsTheNextOpenOnce) {
+    std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
+    std::vector<std::string> args = {self, "--die-holding-lock"};
+    std::vector<char *> argv = {args[0].data(), args[1].data(), nullptr};
+    pid_t pid = 0;
+    ASSERT_EQ(posix_spawn(&pid, self.c_str(), nullptr, nullptr, argv.data(), environ), 0);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "status " << status;
+
+    const RunResult next = runWhole(sample, dir / "next");
+    EXPECT_EQ(next.openStatus, QLSTATUS_INIT_FAILED);
+    EXPECT_NE(logText().find("... wait abandoned"), std::string::npos);
+    const RunResult after = runWhole(sample, dir / "after");
+    EXPECT_EQ(after.openStatus, 0);
+    EXPECT_FALSE(after.anyFailure);
 }
 
 } // namespace
