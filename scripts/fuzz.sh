@@ -41,11 +41,16 @@ for target in "${targets[@]}"; do
     echo "== $target"
     start=$(date +%s)
     # Leak checks stay on: the targets free everything they make.
-    if ! ASAN_OPTIONS=detect_leaks=1:allocator_may_return_null=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-        nice -n 19 "$binary" "${options[@]}" "$work" "fuzz/corpus/$target" 2>"build-fuzz/$target.log"; then
+    # libFuzzer ends the process without running destructors: the targets' scratch folders go
+    # below the build tree and are removed here.
+    scratch=$PWD/build-fuzz/tmp/$target
+    rm -rf "$scratch" && mkdir -p "$scratch"
+    if ! TMPDIR=$scratch ASAN_OPTIONS=detect_leaks=1:allocator_may_return_null=1 \
+        UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 nice -n 19 "$binary" "${options[@]}" "$work" "fuzz/corpus/$target" 2>"build-fuzz/$target.log"; then
         status=1
         tail -n 60 "build-fuzz/$target.log" >&2
     fi
+    rm -rf "$scratch"
     grep -E '^stat::(number_of_executed_units|peak_rss_mb)' "build-fuzz/$target.log" | tr '\n' ' '
     echo "seconds: $(( $(date +%s) - start ))"
 done
