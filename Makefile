@@ -4,7 +4,7 @@ PRESET ?= default
 BUILD_DIR := build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all deps configure build demo test asan clean
+.PHONY: all deps configure build demo test asan fuzz fuzz-long clean
 
 all: build
 
@@ -27,10 +27,24 @@ demo: build
 test: build
 	ctest --preset $(PRESET) -j $(JOBS)
 
+# The whole suite under AddressSanitizer and UndefinedBehaviorSanitizer, leak checks on (the
+# test preset sets the sanitizer options and the leak suppressions of scripts/lsan.supp).
 asan: deps
 	cmake --preset asan
 	cmake --build --preset asan -j $(JOBS)
 	ctest --preset asan -j $(JOBS)
+
+# The fuzz targets for FUZZ_RUNS inputs each (what CI runs), or FUZZ_SECONDS each (fuzz-long).
+FUZZ_RUNS ?= 3000
+FUZZ_SECONDS ?= 300
+fuzz:
+	bash scripts/install-deps.sh fuzz
+	cmake --preset fuzz
+	cmake --build --preset fuzz -j $(JOBS)
+	scripts/fuzz.sh runs $(FUZZ_RUNS)
+
+fuzz-long: fuzz
+	scripts/fuzz.sh time $(FUZZ_SECONDS)
 
 clean:
 	rm -rf build build-asan build-fuzz out

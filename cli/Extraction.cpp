@@ -1,5 +1,6 @@
 #include "Extraction.h"
 
+#include "Interrupt.h"
 #include "Messages.h"
 #include "OutputObject.h"
 #include "Plan.h"
@@ -79,7 +80,13 @@ public:
                     chosen.push_back(index);
         }
         events_.opened(static_cast<int32_t>(chosen.size()));
-        for (int32_t index : chosen) {
+        for (size_t done = 0; done < chosen.size(); done++) {
+            const int32_t index = chosen[done];
+            if (interruptSignal() != 0) {
+                reportError(job_.database.string() + ": stopped by signal " + std::to_string(interruptSignal()) +
+                            "; " + std::to_string(chosen.size() - done) + " subfiles not extracted");
+                break;
+            }
             if (index < 0 || index >= count.value) {
                 SubfileOutcome outcome;
                 outcome.index = index;

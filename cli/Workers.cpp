@@ -1,6 +1,7 @@
 #include "Workers.h"
 
 #include "Json.h"
+#include "Interrupt.h"
 #include "Messages.h"
 
 #include <fcntl.h>
@@ -53,6 +54,7 @@ struct Worker {
     setMessageSink([&events](const std::string &line) { events.message(line); });
     runExtraction(job, events);
     ::close(fd);
+    endIfInterrupted();
     ::_exit(0);
 }
 
@@ -125,7 +127,17 @@ void runInWorkers(const std::vector<ExtractJob> &jobs, const std::vector<size_t>
     std::vector<Worker> active;
     size_t next = 0;
     std::cout << std::flush;
+    bool forwarded = false;
     while (next < jobs.size() || !active.empty()) {
+        if (const int signal = interruptSignal(); signal != 0) {
+            // The workers stop after their current subfile; databases not started are not.
+            if (!forwarded)
+                for (const Worker &worker : active)
+                    ::kill(worker.pid, signal);
+            forwarded = true;
+            for (; next < jobs.size(); next++)
+                reporter.finished(positions[next], {false, "stopped by signal " + std::to_string(signal)});
+        }
         while (next < jobs.size() && active.size() < workers) {
             int fds[2];
             if (::pipe2(fds, O_CLOEXEC) != 0) {

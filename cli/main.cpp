@@ -1,6 +1,7 @@
 // tessel: the command line over the Quillon host and the tessel plug-in. It loads the plug-in as
 // any filtering host does and lists, describes and extracts what a Notes database holds.
 #include "Commands.h"
+#include "Interrupt.h"
 #include "Options.h"
 
 #include <CLI/CLI.hpp>
@@ -11,11 +12,23 @@
 
 using namespace tessel::cli;
 
+namespace {
+
+// A command's exit status, unless a signal stopped it: everything is closed by now, and the
+// program ends by that signal.
+int finish(ExitCode code) {
+    endIfInterrupted();
+    return toInt(code);
+}
+
+} // namespace
+
 int main(int argc, char **argv) {
     // The reader turns a note's date items into catalogue times through the process's time zone;
     // in UTC every time tessel prints or writes is what it says it is, on any machine.
     setenv("TZ", "UTC", 1);
     tzset();
+    installInterruptHandlers();
 
     CLI::App app{"tessel: read Lotus Notes databases through the tessel plug-in"};
     app.require_subcommand(1);
@@ -76,23 +89,23 @@ int main(int argc, char **argv) {
 
     if (openApp->parsed()) {
         collectCredentials(openApp, open.options);
-        return toInt(runOpen(open));
+        return finish(runOpen(open));
     }
     if (listApp->parsed()) {
         collectCredentials(listApp, list.options);
-        return toInt(runList(list));
+        return finish(runList(list));
     }
     if (metaApp->parsed()) {
         collectCredentials(metaApp, meta.options);
-        return toInt(runMeta(meta));
+        return finish(runMeta(meta));
     }
     if (catApp->parsed()) {
         collectCredentials(catApp, cat.options);
-        return toInt(runCat(cat));
+        return finish(runCat(cat));
     }
     if (extractApp->parsed()) {
         collectCredentials(extractApp, extract.options);
-        return toInt(runExtract(extract));
+        return finish(runExtract(extract));
     }
     return toInt(ExitCode::Usage);
 }

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages tessel needs to build and test, skipping those already present.
-# Run as root (or with sudo available) on Debian 12 or later.
+# Run as root (or with sudo available) on Debian 12 or later. With the argument "fuzz" it also
+# installs what the fuzz preset needs: clang and its runtime libraries with libFuzzer (Debian only
+# recommends libclang-rt-14-dev with clang, so it is named here).
 set -euo pipefail
 
 packages=(
@@ -14,6 +16,10 @@ missing=()
 # With --win32: only what the 32-bit Windows cross build (the preset win32) needs.
 if [ "${1:-}" = "--win32" ]; then
     packages=(cmake ninja-build dpkg-dev g++-mingw-w64-i686 binutils-mingw-w64-i686)
+fi
+# With fuzz: also clang and libFuzzer for the fuzz preset.
+if [ "${1:-}" = "fuzz" ]; then
+    packages+=(clang libclang-rt-14-dev)
 fi
 for package in "${packages[@]}"; do
     if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then

@@ -523,8 +523,13 @@ int nsfFillCatalogue(NSFCONTEXT *pContext, const char *pszFunc)
     DWORD dwNoteID = 0;
     bool bFirst = true;
     while (nsfNextNoteID(pContext, pszFunc, pContext->hIDTable, &bFirst, &dwNoteID)) {
-        if (nsfGetNoteSubfiles(pContext, dwNoteID) != NSF_STATUS_OK)
+        int nStatus = nsfGetNoteSubfiles(pContext, dwNoteID);
+        if (nStatus != NSF_STATUS_OK)
             nsfLog(pContext, NSF_LOG_WARNING, pszFunc, "nsfGetNoteSubfiles() failed");
+        // A damaged note costs only its own records; memory running out would leave records
+        // without names or times and a list that looks whole, so it fails the open.
+        if (nStatus == NSF_STATUS_OUT_OF_MEMORY)
+            return nStatus;
     }
     return NSF_STATUS_OK;
 }

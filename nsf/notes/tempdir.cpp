@@ -36,6 +36,9 @@ int nsfCreateTempDir(NSFCONTEXT *pContext)
             nsfLog(pContext, NSF_LOG_ERROR, szFunc, "Error getting system temp path");
             return NSF_STATUS_INTERNAL;
         }
+        // Readers killed before their close leave their directories in the system's temporary
+        // directory; a directory the host names is the host's to keep.
+        nsfRemoveStaleTempDirs(pContext, pszDir);
     }
 
     int cchName = snprintf(pszDir + cch, sizeof(pContext->szTempDir) - cch, "tessel_%d", qlsys_getpid());
@@ -51,6 +54,55 @@ int nsfCreateTempDir(NSFCONTEXT *pContext)
     nsfLog(pContext, NSF_LOG_INFO, szFunc, "Created temp dir, szTempDir...");
     nsfLog(pContext, NSF_LOG_INFO, szFunc, pszDir);
     return NSF_STATUS_OK;
+}
+
+// The process ID of a name "tessel_<digits>", or 0 for any other name.
+static int nsfTempDirPid(const char *pszName)
+{
+    static const char szPrefix[] = "tessel_";
+    if (strncmp(pszName, szPrefix, sizeof(szPrefix) - 1) != 0)
+        return 0;
+    const char *pch = pszName + sizeof(szPrefix) - 1;
+    if (*pch == '\0' || *pch == '0')
+        return 0;
+    long lPid = 0;
+    for (; *pch != '\0'; pch++) {
+        if (*pch < '0' || *pch > '9' || lPid > 0x7FFFFFFF / 10)
+            return 0;
+        lPid = lPid * 10 + (*pch - '0');
+    }
+    return lPid <= 0x7FFFFFFF ? (int)lPid : 0;
+}
+
+int nsfRemoveStaleTempDirs(NSFCONTEXT *pContext, const char *pszBase)
+{
+    static const char szFunc[] = "nsfRemoveStaleTempDirs()";
+    QLSYS_DIR *pDir = qlsys_opendir(pszBase);
+    if (pDir == NULL) {
+        nsfLogf(pContext, NSF_LOG_WARNING, szFunc, "Cannot list temp path %s (error %d)", pszBase,
+                qlsys_last_error());
+        return 0;
+    }
+    int cRemoved = 0;
+    int nOwnPid = qlsys_getpid();
+    char szPath[4096];
+    for (QLSYS_DIRENT *pEntry = qlsys_readdir(pDir); pEntry != NULL; pEntry = qlsys_readdir(pDir)) {
+        int nPid = nsfTempDirPid(pEntry->d_name);
+        if (nPid == 0 || nPid == nOwnPid || qlsys_process_exists(nPid) != 0)
+            continue;
+        int cch = snprintf(szPath, sizeof(szPath), "%s%s", pszBase, pEntry->d_name);
+        if (cch < 0 || (size_t)cch >= sizeof(szPath) || !qlsys_is_own_dir(szPath))
+            continue;
+        if (!nsfRemoveDirectory(szPath, true)) {
+            nsfLogf(pContext, NSF_LOG_WARNING, szFunc, "Error deleting stale temp dir %s (error %d)", szPath,
+                    qlsys_last_error());
+            continue;
+        }
+        nsfLogf(pContext, NSF_LOG_INFO, szFunc, "Deleted stale temp dir of ended process %d: %s", nPid, szPath);
+        cRemoved++;
+    }
+    qlsys_closedir(pDir);
+    return cRemoved;
 }
 
 int nsfGetTempFilePath(NSFCONTEXT *pContext, const char *pszPrefix, char *pszBuffer, size_t cbBuffer)

@@ -104,6 +104,13 @@ int qlsys_mkdir_private(const char *pszPath);
 // gone counts as removed.
 int qlsys_rmtree(const char *pszPath, int bPermanent);
 
+// 1 when a process with this ID runs (or may run: one the system does not let us query), 0 when
+// none does, -1 when the ID is not a process ID.
+int qlsys_process_exists(int nPid);
+// 1 when the path is a real directory (not a symbolic link) that the current user owns, else 0.
+// On Windows, where the temporary directory is the user's own, any real directory counts.
+int qlsys_is_own_dir(const char *pszPath);
+
 // A named mutex shared by the processes of one user, which a crashed holder cannot leave locked:
 // a Windows mutex in the session's namespace, or on POSIX a lock file of mode 0600 held with flock
 // in a directory of the system's temporary directory that only the user can write. Waits return

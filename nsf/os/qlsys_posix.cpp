@@ -5,6 +5,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <ftw.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <limits.h>
 #include <pthread.h>
@@ -355,6 +356,24 @@ int qlsys_mkdir_private(const char *pszPath)
         return -1;
     }
     return 0;
+}
+
+int qlsys_process_exists(int nPid)
+{
+    if (nPid <= 0)
+        return -1;
+    // Signal 0 only checks: EPERM means the process exists but belongs to someone else.
+    if (kill((pid_t)nPid, 0) == 0 || errno != ESRCH)
+        return 1;
+    return 0;
+}
+
+int qlsys_is_own_dir(const char *pszPath)
+{
+    struct stat st;
+    if (pszPath == NULL || lstat(pszPath, &st) != 0)
+        return 0;
+    return S_ISDIR(st.st_mode) && st.st_uid == geteuid() ? 1 : 0;
 }
 
 int qlsys_rmtree(const char *pszPath, int)

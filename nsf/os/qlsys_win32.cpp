@@ -375,6 +375,27 @@ int qlsys_closedir(QLSYS_DIR *pDir)
     return 0;
 }
 
+int qlsys_process_exists(int nPid)
+{
+    if (nPid <= 0)
+        return -1;
+    HANDLE hProcess = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, (DWORD)nPid);
+    if (hProcess == NULL)
+        return GetLastError() == ERROR_INVALID_PARAMETER ? 0 : 1;
+    DWORD dwExit = 0;
+    BOOL bGot = GetExitCodeProcess(hProcess, &dwExit);
+    CloseHandle(hProcess);
+    return bGot && dwExit != STILL_ACTIVE ? 0 : 1;
+}
+
+int qlsys_is_own_dir(const char *pszPath)
+{
+    DWORD dwAttributes = pszPath != NULL ? GetFileAttributesA(pszPath) : INVALID_FILE_ATTRIBUTES;
+    if (dwAttributes == INVALID_FILE_ATTRIBUTES)
+        return 0;
+    return (dwAttributes & FILE_ATTRIBUTE_DIRECTORY) && !(dwAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ? 1 : 0;
+}
+
 int qlsys_getpid(void)
 {
     return (int)GetCurrentProcessId();

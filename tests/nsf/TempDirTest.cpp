@@ -147,5 +147,100 @@ TEST_F(TempDirTest, CloseRemovesOnlyTheDirectoryTheReaderMade) {
     EXPECT_EQ(nsfDeleteTempDir(pContext), NSF_STATUS_OK);
 }
 
+// Directories that readers killed before their close left behind. Process IDs above the kernel's
+// hard limit (2^22) never belong to a running process, whatever the machine runs.
+constexpr int kDeadPid = (1 << 22) + 17;
+
+class StaleTempDirs : public TempDirTest {
+protected:
+    void SetUp() override {
+        TempDirTest::SetUp();
+        host->setTempDirectory("");
+        sys = scratch.path() / "sys";
+        std::filesystem::create_directories(sys);
+        env.set("TMPDIR", sys.string());
+    }
+    // A directory holding one file, as a killed reader leaves it.
+    std::filesystem::path leave(const std::string &name) {
+        std::filesystem::path dir = sys / name;
+        std::filesystem::create_directories(dir);
+        std::ofstream(dir / "ATT1A2.TMP") << "attachment";
+        return dir;
+    }
+    std::filesystem::path sys;
+};
+
+TEST_F(StaleTempDirs, OpenRemovesThoseOfEndedProcessesInTheSystemTempPath) {
+    std::filesystem::path stale = leave("tessel_" + std::to_string(kDeadPid));
+    std::filesystem::path other = leave("tessel_" + std::to_string(kDeadPid + 1));
+    ASSERT_EQ(nsfCreateTempDir(pContext), NSF_STATUS_OK);
+    EXPECT_FALSE(std::filesystem::exists(stale));
+    EXPECT_FALSE(std::filesystem::exists(other));
+    EXPECT_TRUE(std::filesystem::exists(pContext->szTempDir)) << "its own directory is made";
+    EXPECT_TRUE(contains(logLines(), "[0/0] INFO nsfRemoveStaleTempDirs(): Deleted stale temp dir of ended process " +
+                                         std::to_string(kDeadPid) + ": " + stale.string()));
+    nsfDeleteTempDir(pContext);
+}
+
+TEST_F(StaleTempDirs, KeepsEverythingElse) {
+    struct Case {
+        const char *what;
+        std::string name;
+    };
+    const std::vector<Case> cases = {
+        {"a running process's", "tessel_" + std::to_string(getppid())},
+        {"this process's", "tessel_" + std::to_string(getpid())},
+        {"no digits", "tessel_"},
+        {"a leading zero", "tessel_0" + std::to_string(kDeadPid)},
+        {"letters after the digits", "tessel_" + std::to_string(kDeadPid) + "a"},
+        {"a log's name", "tessel_" + std::to_string(kDeadPid) + "_12.log"},
+        {"another prefix", "Tessel_" + std::to_string(kDeadPid)},
+        {"beyond any process ID", "tessel_99999999999"},
+    };
+    for (const Case &c : cases)
+        leave(c.name);
+    // A file and a symbolic link with a stale name: neither is a directory of ours.
+    std::ofstream(sys / ("tessel_" + std::to_string(kDeadPid + 2))) << "file";
+    std::filesystem::path target = leave("target");
+    std::filesystem::create_directory_symlink(target, sys / ("tessel_" + std::to_string(kDeadPid + 3)));
+
+    EXPECT_EQ(nsfRemoveStaleTempDirs(pContext, (sys.string() + "/").c_str()), 0);
+    for (const Case &c : cases)
+        EXPECT_TRUE(std::filesystem::exists(sys / c.name / "ATT1A2.TMP")) << c.what;
+    EXPECT_TRUE(std::filesystem::exists(sys / ("tessel_" + std::to_string(kDeadPid + 2))));
+    EXPECT_TRUE(std::filesystem::exists(target / "ATT1A2.TMP")) << "a link is never followed";
+}
+
+TEST_F(StaleTempDirs, KeepsThoseOfOtherUsers) {
+    std::filesystem::path stale = leave("tessel_" + std::to_string(kDeadPid));
+    if (lchown(stale.c_str(), geteuid() + 1, static_cast<gid_t>(-1)) != 0)
+        GTEST_SKIP() << "giving a directory to another user needs root";
+    EXPECT_EQ(nsfRemoveStaleTempDirs(pContext, (sys.string() + "/").c_str()), 0);
+    EXPECT_TRUE(std::filesystem::exists(stale / "ATT1A2.TMP"));
+    // Back to us, so that the scratch folder can be removed by a non-root cleanup too.
+    EXPECT_EQ(lchown(stale.c_str(), geteuid(), static_cast<gid_t>(-1)), 0);
+}
+
+TEST_F(StaleTempDirs, NeverInTheHostsTempDirectory) {
+    std::filesystem::path base = scratch.path() / "hostbase";
+    std::filesystem::create_directories(base / ("tessel_" + std::to_string(kDeadPid)));
+    host->setTempDirectory(base.string() + "/");
+    std::filesystem::path inSystem = leave("tessel_" + std::to_string(kDeadPid));
+    ASSERT_EQ(nsfCreateTempDir(pContext), NSF_STATUS_OK);
+    EXPECT_TRUE(std::filesystem::exists(base / ("tessel_" + std::to_string(kDeadPid))));
+    EXPECT_TRUE(std::filesystem::exists(inSystem)) << "the system's folder is not the one in use";
+    nsfDeleteTempDir(pContext);
+}
+
+TEST_F(StaleTempDirs, AnUnreadableTempPathIsLoggedAndOpenGoesOn) {
+    EXPECT_EQ(nsfRemoveStaleTempDirs(pContext, (scratch.path() / "missing" / "").string().c_str()), 0);
+    std::ofstream(scratch.path() / "plain") << "x";
+    EXPECT_EQ(nsfRemoveStaleTempDirs(pContext, (scratch.path() / "plain/").string().c_str()), 0);
+    bool logged = false;
+    for (const auto &line : logLines())
+        logged = logged || line.find("WARNING nsfRemoveStaleTempDirs(): Cannot list temp path") != std::string::npos;
+    EXPECT_TRUE(logged);
+}
+
 } // namespace
 } // namespace tessel::test
