@@ -93,7 +93,7 @@ int nsfRemoveStaleTempDirs(NSFCONTEXT *pContext, const char *pszBase)
         int cch = snprintf(szPath, sizeof(szPath), "%s%s", pszBase, pEntry->d_name);
         if (cch < 0 || (size_t)cch >= sizeof(szPath) || !qlsys_is_own_dir(szPath))
             continue;
-        if (!nsfRemoveDirectory(szPath, true)) {
+        if (qlsys_rmtree(szPath, 1) != 0) {
             nsfLogf(pContext, NSF_LOG_WARNING, szFunc, "Error deleting stale temp dir %s (error %d)", szPath,
                     qlsys_last_error());
             continue;

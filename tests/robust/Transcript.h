@@ -4,6 +4,8 @@
 #pragma once
 
 #include <quillon/host/Allocator.h>
+#include <tessel/kit/MemoryIOObject.h>
+#include <tessel/kit/TestAllocator.h>
 
 #include <cstdint>
 #include <filesystem>
