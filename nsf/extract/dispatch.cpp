@@ -11,6 +11,7 @@
 #include "nsf/extract/files.h"
 #include "nsf/extract/mail.h"
 #include "nsf/items/buffers.h"
+#include "nsf/items/note.h"
 #include <notes/notes.h>
 
 namespace {
@@ -151,24 +152,19 @@ int QLAPI nsfExtractSubFileToIOobj(void *pvContext, int32_t nIndex, QLIOobj *pIO
     }
 
     NOTEHANDLE hNote = NULLHANDLE;
-    nsfCallAPI(pContext, szFunc, "NSFNoteOpenExt()");
-    STATUS status =
-        NSFNoteOpenExt(pContext->hDB, pSubFile->dwNoteID, pContext->bExportDXL ? 0 : OPEN_RAW_MIME, &hNote);
-    nStatus = nsfRetAPI(pContext, szFunc, status);
-    if (status != NOERROR)
-        return nStatus != NSF_STATUS_OK ? nStatus : NSF_STATUS_INTERNAL;
+    nStatus = nsfOpenNoteExt(pContext, szFunc, pSubFile->dwNoteID, pContext->bExportDXL ? 0 : OPEN_RAW_MIME, &hNote);
+    if (nStatus != NSF_STATUS_OK)
+        return nStatus;
 
     ENCRYPTION_KEY key;
     memset(&key, 0, sizeof(key));
     ENCRYPTION_KEY *pKey = NULL;
-    nsfCallAPI(pContext, szFunc, "NSFNoteDecrypt()");
     if (pContext->bExportDXL) {
-        status = NSFNoteDecrypt(hNote, DECRYPT_ATTACHMENTS_IN_PLACE, NULL);
+        nStatus = nsfDecryptNoteExt(pContext, szFunc, hNote, DECRYPT_ATTACHMENTS_IN_PLACE, NULL, NULL);
     } else {
-        status = NSFNoteDecrypt(hNote, 0, &key);
+        nStatus = nsfDecryptNoteExt(pContext, szFunc, hNote, 0, &key, NULL);
         pKey = &key;
     }
-    nStatus = nsfRetAPI(pContext, szFunc, status);
 
     if (nStatus == NSF_STATUS_OK) {
         switch (pSubFile->subFileType) {
@@ -192,9 +188,7 @@ int QLAPI nsfExtractSubFileToIOobj(void *pvContext, int32_t nIndex, QLIOobj *pIO
     if (nStatus == NSF_STATUS_OK)
         nsfLogExtractInfo(pContext, pExtractInfo, szFunc);
 
-    nsfCallAPI(pContext, szFunc, "NSFNoteClose()");
-    status = NSFNoteClose(hNote);
-    nsfRetAPI(pContext, szFunc, status);
+    nsfCloseNote(pContext, szFunc, hNote);
     return nStatus;
 }
 

@@ -8,6 +8,7 @@
 #include "nsf/diag/log.h"
 #include "nsf/diag/trace.h"
 #include "nsf/items/buffers.h"
+#include "nsf/items/note.h"
 #include "nsf/items/itemdata.h"
 #include "nsf/notes/tempdir.h"
 #include "nsf/os/qlsys.h"
@@ -59,34 +60,25 @@ int nsfDetachFile(NSFCONTEXT *pContext, ENCRYPTION_KEY *pKey, NSFSUBFILE *pSubFi
                   const char *pszTempFile)
 {
     static const char szFunc[] = "nsfExtractFile()";
-    const WORD cbFileItem = (WORD)(sizeof(szFileItem) - 1);
-    BLOCKID bhItem;
-    BLOCKID bhValue;
-    memset(&bhItem, 0, sizeof(bhItem));
-    memset(&bhValue, 0, sizeof(bhValue));
-    WORD wType = 0;
-    DWORD dwValueLen = 0;
     if (pSubFile->nFileItem < 1) {
         nsfLogf(pContext, NSF_LOG_ERROR, szFunc, "Invalid attachment ordinal %d", pSubFile->nFileItem);
         return NSF_STATUS_INTERNAL;
     }
-    for (int32_t nFileItem = 1; nFileItem <= pSubFile->nFileItem; nFileItem++) {
-        STATUS status;
-        if (nFileItem == 1) {
-            nsfCallAPI(pContext, szFunc, "NSFItemInfo()");
-            status = NSFItemInfo(hNote, szFileItem, cbFileItem, &bhItem, &wType, &bhValue, &dwValueLen);
-        } else {
-            nsfCallAPI(pContext, szFunc, "NSFItemInfoNext()");
-            status = NSFItemInfoNext(hNote, bhItem, szFileItem, cbFileItem, &bhItem, &wType, &bhValue,
-                                     &dwValueLen);
-        }
-        int nStatus = nsfRetAPI(pContext, szFunc, status);
-        if (status != NOERROR) {
+    NSFITEMWALK walk;
+    nsfBeginItemWalk(&walk, hNote, szFileItem);
+    while (walk.cItems < pSubFile->nFileItem) {
+        bool bFound = false;
+        int nStatus = nsfNextItem(pContext, szFunc, &walk, &bFound);
+        if (nStatus != NSF_STATUS_OK || !bFound) {
             nsfLogf(pContext, NSF_LOG_ERROR, szFunc, "No attachment item at ordinal %d (found %d)",
-                    pSubFile->nFileItem, nFileItem - 1);
-            return nsfFailedAPI(nStatus);
+                    pSubFile->nFileItem, walk.cItems);
+            return nStatus != NSF_STATUS_OK ? nStatus : NSF_STATUS_INTERNAL;
         }
     }
+    const WORD wType = walk.wType;
+    const BLOCKID bhItem = walk.bhItem;
+    const BLOCKID bhValue = walk.bhValue;
+    const DWORD dwValueLen = walk.dwValueLen;
     if (wType != TYPE_OBJECT || !nsfFileItemMatches(pContext, pSubFile, bhValue, dwValueLen, szFunc)) {
         nsfLogf(pContext, NSF_LOG_ERROR, szFunc, "Attachment item at ordinal %d is not the catalogued file",
                 pSubFile->nFileItem);

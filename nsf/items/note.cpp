@@ -55,9 +55,15 @@ STATUS LNCALLBACK nsfSearchCB(void *pvSearch, SEARCH_MATCH *pMatch, ITEM_TABLE *
 
 int nsfOpenNote(NSFCONTEXT *pContext, const char *pszCaller, NOTEID dwNoteID, NOTEHANDLE *phNote)
 {
+    return nsfOpenNoteExt(pContext, pszCaller, dwNoteID, OPEN_RAW_MIME, phNote);
+}
+
+int nsfOpenNoteExt(NSFCONTEXT *pContext, const char *pszCaller, NOTEID dwNoteID, DWORD dwFlags,
+                   NOTEHANDLE *phNote)
+{
     *phNote = NULLHANDLE;
     nsfCallAPI(pContext, pszCaller, "NSFNoteOpenExt()");
-    STATUS status = NSFNoteOpenExt(pContext->hDB, dwNoteID, OPEN_RAW_MIME, phNote);
+    STATUS status = NSFNoteOpenExt(pContext->hDB, dwNoteID, dwFlags, phNote);
     int nStatus = nsfCallStatus(status, nsfRetAPI(pContext, pszCaller, status));
     if (nStatus != NSF_STATUS_OK)
         *phNote = NULLHANDLE;
@@ -67,8 +73,14 @@ int nsfOpenNote(NSFCONTEXT *pContext, const char *pszCaller, NOTEID dwNoteID, NO
 int nsfDecryptNote(NSFCONTEXT *pContext, const char *pszCaller, NOTEHANDLE hNote, STATUS *pStatus)
 {
     ENCRYPTION_KEY key;
+    return nsfDecryptNoteExt(pContext, pszCaller, hNote, 0, &key, pStatus);
+}
+
+int nsfDecryptNoteExt(NSFCONTEXT *pContext, const char *pszCaller, NOTEHANDLE hNote, WORD wFlags,
+                      ENCRYPTION_KEY *pKey, STATUS *pStatus)
+{
     nsfCallAPI(pContext, pszCaller, "NSFNoteDecrypt()");
-    STATUS status = NSFNoteDecrypt(hNote, 0, &key);
+    STATUS status = NSFNoteDecrypt(hNote, wFlags, pKey);
     if (pStatus != NULL)
         *pStatus = status;
     // The two "ignored" statuses map to 0 here: a note that is not encrypted, or not for us, is

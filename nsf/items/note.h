@@ -17,6 +17,13 @@ int nsfOpenNote(NSFCONTEXT *pContext, const char *pszCaller, NOTEID dwNoteID, NO
 // Decrypts an open note. The Notes status comes back in *pStatus when it is given: "not sealed"
 // and "not sealed for you" map to 0 like success, and a caller that must tell them apart reads it.
 int nsfDecryptNote(NSFCONTEXT *pContext, const char *pszCaller, NOTEHANDLE hNote, STATUS *pStatus);
+// nsfOpenNote with the open flags given (a DXL export opens a note without OPEN_RAW_MIME).
+int nsfOpenNoteExt(NSFCONTEXT *pContext, const char *pszCaller, NOTEID dwNoteID, DWORD dwFlags,
+                   NOTEHANDLE *phNote);
+// nsfDecryptNote with the decryption flags given; the key for the note's encrypted attachments
+// comes back in *pKey when it is given (null with DECRYPT_ATTACHMENTS_IN_PLACE).
+int nsfDecryptNoteExt(NSFCONTEXT *pContext, const char *pszCaller, NOTEHANDLE hNote, WORD wFlags,
+                      ENCRYPTION_KEY *pKey, STATUS *pStatus);
 // Closes a note opened by nsfOpenNote. 0 or the mapped status of the close.
 int nsfCloseNote(NSFCONTEXT *pContext, const char *pszCaller, NOTEHANDLE hNote);
 
