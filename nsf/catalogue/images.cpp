@@ -11,6 +11,7 @@
 #include "nsf/base/context.h"
 #include "nsf/base/memory.h"
 #include "nsf/base/status.h"
+#include "nsf/base/text.h"
 
 namespace {
 
@@ -29,23 +30,6 @@ const char *nsfImageTypeName(WORD wImageType)
         return "BMP";
     default:
         return "UNKNOWN";
-    }
-}
-
-// Equality of two names with ASCII letters compared without regard to case.
-bool nsfEqualNoCase(const char *psz1, const char *psz2)
-{
-    for (;; psz1++, psz2++) {
-        unsigned char ch1 = (unsigned char)*psz1;
-        unsigned char ch2 = (unsigned char)*psz2;
-        if (ch1 >= 'A' && ch1 <= 'Z')
-            ch1 = (unsigned char)(ch1 - 'A' + 'a');
-        if (ch2 >= 'A' && ch2 <= 'Z')
-            ch2 = (unsigned char)(ch2 - 'A' + 'a');
-        if (ch1 != ch2)
-            return false;
-        if (ch1 == '\0')
-            return true;
     }
 }
 

@@ -14,6 +14,7 @@
 #include "nsf/base/context.h"
 #include "nsf/base/memory.h"
 #include "nsf/base/status.h"
+#include "nsf/base/text.h"
 
 static int nsfGetItemMetadata(NSFCONTEXT *pContext, QLAllocator *pResultMemory, QLSubFileMetaData *pResult,
                               DWORD dwNoteID, NOTEHANDLE hNote, const char *pszItemName, const char *pszLabel,
@@ -104,23 +105,6 @@ char *nsfDupForResult(QLAllocator *pResultMemory, const void *pv, uint32_t cb)
     return psz;
 }
 
-// Item names are the same when they differ at most in the case of ASCII letters, as Notes
-// compares them.
-bool nsfSameItemName(const char *psz1, const char *psz2)
-{
-    for (;; psz1++, psz2++) {
-        unsigned char ch1 = (unsigned char)*psz1;
-        unsigned char ch2 = (unsigned char)*psz2;
-        if (ch1 >= 'A' && ch1 <= 'Z')
-            ch1 = (unsigned char)(ch1 - 'A' + 'a');
-        if (ch2 >= 'A' && ch2 <= 'Z')
-            ch2 = (unsigned char)(ch2 - 'A' + 'a');
-        if (ch1 != ch2)
-            return false;
-        if (ch1 == '\0')
-            return true;
-    }
-}
 
 // Appends the elements of the mail field set, in their order.
 int nsfGetMailMetadata(NSFCONTEXT *pContext, DWORD dwNoteID, NOTEHANDLE hNote, QLSubFileMetaData *pResult,
@@ -339,7 +323,7 @@ int nsfGetNoteMetadata(NSFCONTEXT *pContext, DWORD dwNoteID, NOTEHANDLE hNote, i
         const char *pszItemName = pContext->rgpszItemNames[i];
         bool bFirstOfName = true;
         for (int32_t j = 0; j < i && bFirstOfName; j++)
-            bFirstOfName = !nsfSameItemName(pContext->rgpszItemNames[j], pszItemName);
+            bFirstOfName = !nsfEqualNoCase(pContext->rgpszItemNames[j], pszItemName);
         nStatus = nsfGetItemMetadata(pContext, pResultMemory, pResult, dwNoteID, hNote, pszItemName, NULL,
                                      bFirstOfName);
         if (nStatus != NSF_STATUS_OK) {

@@ -4,6 +4,8 @@
 
 #include <stdint.h>
 
+#include "nsf/base/text.h"
+
 #include <expat.h>
 
 #include <notes/global.h>
@@ -78,10 +80,6 @@ const char *nsfElementName(int nElement);
 // The element number of a name, or NSF_XML_NONE.
 int nsfElementNumber(const char *pszName);
 
-// Equality of two texts with ASCII letters compared without regard to case (any locale).
-bool nsfEqualNoCaseXML(const char *psz1, const char *psz2);
-// Byte order of two texts with ASCII letters folded to lower case: <0, 0 or >0.
-int nsfCompareNoCaseXML(const char *psz1, const char *psz2);
 
 // The template whose name equals pszName ignoring case, or null.
 NSFTEMPLATE *nsfFindTemplate(NSFCONTEXT *pContext, const char *pszName);

@@ -612,33 +612,14 @@ int nsfElementNumber(const char *pszName)
     return NSF_XML_NONE;
 }
 
-bool nsfEqualNoCaseXML(const char *psz1, const char *psz2)
-{
-    return nsfCompareNoCaseXML(psz1, psz2) == 0;
-}
 
-int nsfCompareNoCaseXML(const char *psz1, const char *psz2)
-{
-    for (;; psz1++, psz2++) {
-        unsigned char ch1 = (unsigned char)*psz1;
-        unsigned char ch2 = (unsigned char)*psz2;
-        if (ch1 >= 'A' && ch1 <= 'Z')
-            ch1 = (unsigned char)(ch1 - 'A' + 'a');
-        if (ch2 >= 'A' && ch2 <= 'Z')
-            ch2 = (unsigned char)(ch2 - 'A' + 'a');
-        if (ch1 != ch2)
-            return ch1 < ch2 ? -1 : 1;
-        if (ch1 == '\0')
-            return 0;
-    }
-}
 
 NSFTEMPLATE *nsfFindTemplate(NSFCONTEXT *pContext, const char *pszName)
 {
     static const char szFunc[] = "nsfFindTemplate()";
     for (int32_t i = 0; pContext->rgpTemplates != NULL && i < pContext->cTemplates; i++) {
         NSFTEMPLATE *pTemplate = pContext->rgpTemplates[i];
-        if (pTemplate != NULL && pTemplate->pszName != NULL && nsfEqualNoCaseXML(pTemplate->pszName, pszName))
+        if (pTemplate != NULL && pTemplate->pszName != NULL && nsfEqualNoCase(pTemplate->pszName, pszName))
             return pTemplate;
     }
     nsfLogf(pContext, NSF_LOG_DIAG, szFunc, "Template not found, pszName %s", pszName);

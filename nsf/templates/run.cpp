@@ -259,7 +259,7 @@ bool nsfSetTextCondition(NSFXMLRUN *pRun, const NSFXMLITEM *pItem, int nElement)
     nsfLog(pRun->pContext, NSF_LOG_DIAG, szFunc, psz1);
     nsfLog(pRun->pContext, NSF_LOG_DIAG, szFunc, "pszText2...");
     nsfLog(pRun->pContext, NSF_LOG_DIAG, szFunc, psz2);
-    int nCompare = nsfCompareNoCaseXML(psz1, psz2);
+    int nCompare = nsfCompareNoCase(psz1, psz2);
     switch (nElement) {
     case NSF_XML_IFNE:
         return nCompare != 0;
@@ -333,7 +333,7 @@ bool nsfSetZoneCondition(NSFXMLRUN *pRun, const NSFXMLITEM *pItem, int nElement)
     nsfLog(pContext, NSF_LOG_DIAG, szFunc, szZone1);
     nsfLogf(pContext, NSF_LOG_DIAG, szFunc, "pszZone2...");
     nsfLog(pContext, NSF_LOG_DIAG, szFunc, szZone2);
-    bool bEqual = nsfEqualNoCaseXML(szZone1, szZone2);
+    bool bEqual = nsfEqualNoCase(szZone1, szZone2);
     return nElement == NSF_XML_IFTZEQ ? bEqual : !bEqual;
 }
 
@@ -362,7 +362,7 @@ bool nsfSetIniCondition(NSFXMLRUN *pRun)
     nsfLog(pContext, NSF_LOG_DIAG, szFunc, pRun->pszText);
     nsfLog(pContext, NSF_LOG_DIAG, szFunc, "pszData...");
     nsfLog(pContext, NSF_LOG_DIAG, szFunc, pszData);
-    return nsfEqualNoCaseXML(pszData, pRun->pszText);
+    return nsfEqualNoCase(pszData, pRun->pszText);
 }
 
 // Evaluates the condition of a control element on its item record.
