@@ -4,6 +4,7 @@
 
 #include <quillon/host/Allocator.h>
 #include <quillon/host/Host.h>
+#include <tessel/kit/TestAllocator.h>
 
 #include <cstdint>
 #include <cstdio>
