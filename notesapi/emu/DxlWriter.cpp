@@ -15,41 +15,12 @@
 namespace notesemu {
 namespace {
 
-void appendEscaped(std::string &out, std::string_view text, bool attribute) {
-    for (char c : text) {
-        switch (c) {
-        case '&':
-            out += "&amp;";
-            break;
-        case '<':
-            out += "&lt;";
-            break;
-        case '>':
-            out += "&gt;";
-            break;
-        case '\'':
-            out += attribute ? "&apos;" : "'";
-            break;
-        case '\r':
-            out += "&#13;";
-            break;
-        case '\n':
-            out += attribute ? "&#10;" : "\n";
-            break;
-        case '\t':
-            out += attribute ? "&#9;" : "\t";
-            break;
-        default:
-            out += c;
-        }
-    }
-}
 
 void attr(std::string &out, std::string_view name, std::string_view value) {
     out += ' ';
     out += name;
     out += "='";
-    appendEscaped(out, value, true);
+    appendXmlEscaped(out, value, true);
     out += '\'';
 }
 
@@ -88,7 +59,7 @@ std::optional<std::string> textElementContent(std::string_view lmbcs) {
     std::size_t start = 0;
     while (true) {
         const std::size_t nul = utf8.find('\0', start);
-        appendEscaped(out, std::string_view(utf8).substr(start, nul - start), false);
+        appendXmlEscaped(out, std::string_view(utf8).substr(start, nul - start), false);
         if (nul == std::string::npos)
             break;
         out += "<break/>";
@@ -453,7 +424,7 @@ void writeDatabaseDxl(std::ostream &out, const Database &database) {
         head += database.acl.consistent ? "<acl consistentacl='true'>" : "<acl>";
         for (const std::string &role : database.acl.roles) {
             head += "\n<role>";
-            appendEscaped(head, role, false);
+            appendXmlEscaped(head, role, false);
             head += "</role>";
         }
         if (database.acl.defaultLevel) {
@@ -472,7 +443,7 @@ void writeDatabaseDxl(std::ostream &out, const Database &database) {
             head += ">";
             for (const std::string &role : entry.roles) {
                 head += "<role>";
-                appendEscaped(head, role, false);
+                appendXmlEscaped(head, role, false);
                 head += "</role>";
             }
             head += "</aclentry>";
@@ -483,6 +454,36 @@ void writeDatabaseDxl(std::ostream &out, const Database &database) {
     for (const Note &note : database.notes)
         out << noteDxl(database, note, database.itemsOf(note), false);
     out << "</database>\n";
+}
+
+void appendXmlEscaped(std::string &out, std::string_view text, bool attribute) {
+    for (char c : text) {
+        switch (c) {
+        case '&':
+            out += "&amp;";
+            break;
+        case '<':
+            out += "&lt;";
+            break;
+        case '>':
+            out += "&gt;";
+            break;
+        case '\'':
+            out += attribute ? "&apos;" : "'";
+            break;
+        case '\r':
+            out += "&#13;";
+            break;
+        case '\n':
+            out += attribute ? "&#10;" : "\n";
+            break;
+        case '\t':
+            out += attribute ? "&#9;" : "\t";
+            break;
+        default:
+            out += c;
+        }
+    }
 }
 
 } // namespace notesemu

@@ -10,6 +10,7 @@
 #include <ostream>
 #include <span>
 #include <string>
+#include <string_view>
 
 namespace notesemu {
 
@@ -22,5 +23,10 @@ void writeDatabaseDxl(std::ostream &out, const Database &database);
 // richTextAsXml: rich text items whose records all have an XML form are written as <richtext>.
 std::string noteDxl(const Database &database, const Note &note, std::span<const Item> items, bool root,
                     bool richTextAsXml = false);
+
+// Appends text escaped for DXL: markup characters always, and in an attribute value (quoted with
+// ') also the apostrophe and the line and tab characters, which a parser would otherwise normalise.
+// A CR is escaped everywhere, so that it survives a reload.
+void appendXmlEscaped(std::string &out, std::string_view text, bool attribute);
 
 } // namespace notesemu

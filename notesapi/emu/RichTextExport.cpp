@@ -2,6 +2,7 @@
 
 #include "Composite.h"
 #include "DxlValues.h"
+#include "DxlWriter.h"
 #include "Ods.h"
 
 #include <cstdio>
@@ -14,27 +15,6 @@ namespace {
 constexpr std::string_view kColorNames[16] = {"black", "white",  "red",  "lime",  "blue", "fuchsia",
                                               "yellow", "aqua",  "maroon", "green", "navy", "purple",
                                               "olive", "teal",   "gray", "silver"};
-
-void escape(std::string &out, std::string_view text) {
-    for (char c : text) {
-        switch (c) {
-        case '&':
-            out += "&amp;";
-            break;
-        case '<':
-            out += "&lt;";
-            break;
-        case '>':
-            out += "&gt;";
-            break;
-        case '\'':
-            out += "&apos;";
-            break;
-        default:
-            out += c;
-        }
-    }
-}
 
 std::string inches(WORD twips) {
     char buffer[32];
@@ -98,7 +78,7 @@ public:
             if (!url.empty() && url.back() == '\0')
                 url.remove_suffix(1);
             out_ += "<urllink href='";
-            escape(out_, lmbcsToText(url));
+            appendXmlEscaped(out_, lmbcsToText(url), true);
             out_ += "'>";
             ++openLinks_;
             return true;
@@ -223,7 +203,7 @@ public:
             if (const std::size_t nul = title.find('\0'); nul != std::string_view::npos)
                 title = title.substr(0, nul);
             out_ += "<sectiontitle>";
-            escape(out_, lmbcsToText(title));
+            appendXmlEscaped(out_, lmbcsToText(title), false);
             out_ += "</sectiontitle>";
             return true;
         }
@@ -331,7 +311,7 @@ private:
         std::size_t start = 0;
         while (true) {
             const std::size_t nul = utf8.find('\0', start);
-            escape(out_, std::string_view(utf8).substr(start, nul - start));
+            appendXmlEscaped(out_, std::string_view(utf8).substr(start, nul - start), false);
             if (nul == std::string::npos)
                 break;
             out_ += "<break/>";
