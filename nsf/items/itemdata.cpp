@@ -373,7 +373,7 @@ bool nsfItemTypeFits(NSFCONTEXT *pContext, WORD wType, int32_t eData, const char
                 nsfGetItemTypeName(wType), nsfDataName(eData));
         return false;
     }
-    if (eData == NSF_DATA_TIMEDATE && wType != TYPE_TIME) {
+    if (eData == NSF_DATA_TIMEDATE && wType != TYPE_TIME && wType != TYPE_RFC822_TEXT) {
         nsfLogf(pContext, NSF_LOG_WARNING, pszFunc, "Invalid wValueDataType %s for NSF_DATA_TIMEDATE",
                 nsfGetItemTypeName(wType));
         return false;
@@ -440,6 +440,32 @@ int nsfReadBlockItem(NSFCONTEXT *pContext, const NSFITEMWALK *pWalk, int32_t eDa
     OSUnlockBlock(pWalk->bhValue);
     nsfRetAPI(pContext, pszFunc, NOERROR);
     return nStatus;
+}
+
+// The native TIMEDATE of a TYPE_RFC822_TEXT date header (PostedDate, DeliveredDate of a message
+// the SMTP server itemized), copied to *pTD. The value is the type word, the 14-byte descriptor
+// (format in the low bits of the flags DWORD at offset 2, native length WORD at offset 6), then
+// the native part. False for other headers and for a descriptor the value cannot hold.
+bool nsfReadRFC822Date(NSFCONTEXT *pContext, const NSFITEMWALK *pWalk, TIMEDATE *pTD, const char *pszFunc)
+{
+    const uint32_t cbDesc = 14;
+    if (pWalk->dwValueLen < 2 + cbDesc + sizeof(TIMEDATE))
+        return false;
+    nsfCallAPI(pContext, pszFunc, "OSLockBlock()");
+    const uint8_t *pbBlock = OSLockBlock(uint8_t, pWalk->bhValue);
+    nsfRetAPI(pContext, pszFunc, NOERROR);
+    if (pbBlock == NULL)
+        return false;
+    const uint8_t *pbDesc = pbBlock + 2;
+    DWORD dwFlags = (DWORD)nsfReadWord(pbDesc + 2) | ((DWORD)nsfReadWord(pbDesc + 4) << 16);
+    WORD wNativeLen = nsfReadWord(pbDesc + 6);
+    bool bDate = (dwFlags & RFC822_ITEM_FORMAT_MASK) == RFC822_ITEM_FORMAT_DATE && wNativeLen == sizeof(TIMEDATE);
+    if (bDate)
+        memcpy(pTD, pbDesc + cbDesc, sizeof(TIMEDATE));
+    nsfCallAPI(pContext, pszFunc, "OSUnlockBlock()");
+    OSUnlockBlock(pWalk->bhValue);
+    nsfRetAPI(pContext, pszFunc, NOERROR);
+    return bDate;
 }
 
 // Any other item (text, lists, numbers, ranges, names): converted to text by the Notes API into
@@ -531,12 +557,23 @@ int nsfGetItemData(NSFCONTEXT *pContext, NOTEHANDLE hNote, const char *pszItemNa
             continue;
         }
 
-        if (walk.wType == TYPE_COMPOSITE)
+        TIMEDATE tdRFC822;
+        if (walk.wType == TYPE_COMPOSITE) {
             nStatus = nsfReadCompositeItem(pContext, &walk, eData, pvData, szFunc);
-        else if (walk.wType == TYPE_TIME || walk.wType == TYPE_OBJECT)
+        } else if (walk.wType == TYPE_TIME || walk.wType == TYPE_OBJECT) {
             nStatus = nsfReadBlockItem(pContext, &walk, eData, pvData, szFunc);
-        else
+        } else if (walk.wType == TYPE_RFC822_TEXT && nsfReadRFC822Date(pContext, &walk, &tdRFC822, szFunc)) {
+            // A date header of an SMTP message reads as the time it holds, like a Notes memo's.
+            nsfLog(pContext, NSF_LOG_DEBUG, szFunc, "RFC822 date header: reading its TIMEDATE");
+            nStatus = nsfConvertBlockValue(pContext, TYPE_TIME, (const uint8_t *)&tdRFC822, sizeof(tdRFC822),
+                                           eData, pvData, walk.cItems - 1, szFunc);
+        } else if (eData == NSF_DATA_TIMEDATE) {
+            nsfLogf(pContext, NSF_LOG_WARNING, szFunc, "Invalid wValueDataType %s for NSF_DATA_TIMEDATE",
+                    nsfGetItemTypeName(walk.wType));
+            return NSF_STATUS_INTERNAL;
+        } else {
             nStatus = nsfReadOtherItem(pContext, &walk, szFunc);
+        }
         if (nStatus != NSF_STATUS_OK)
             return nStatus;
         if (bText && (nStatus = nsfAppendText(pContext, szFunc)) != NSF_STATUS_OK)

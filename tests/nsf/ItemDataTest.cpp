@@ -183,6 +183,33 @@ TEST_F(ItemDataTest, TimeDatesAreCopiedAndOnlyFromTimeItems) {
                                      "NSF_DATA_TIMEDATE"));
 }
 
+// An SMTP message the server itemized keeps PostedDate as RFC 822 text whose native part is the
+// TIMEDATE of its Date header (here 15:00:00 GMT on 3 March 2020, zone 5 hours west).
+TEST_F(ItemDataTest, RFC822DateHeadersReadAsTheirTimeDate) {
+    fs::path path = scratch.path() / "smtp.dxl";
+    fs::copy_file(fs::path(TESSEL_TEST_DATA) / "notesemu" / "smtp-itemized.dxl", path);
+    ASSERT_EQ(NSFDbOpen(path.string().c_str(), &hDB), NOERROR);
+    ASSERT_EQ(NSFNoteOpenExt(hDB, 0x8fa, 0x03000000, &hNote), NOERROR);
+
+    TIMEDATE td{{0, 0}};
+    ASSERT_EQ(nsfGetItemData(pContext, hNote, "PostedDate", NSF_DATA_TIMEDATE, &td), NSF_STATUS_OK);
+    EXPECT_EQ(td.Innards[0], 0x005265C0u);
+    EXPECT_EQ(td.Innards[1], 0x05258520u);
+    EXPECT_TRUE(contains(logLines(), "[0/0] DEBUG nsfGetItemData(): RFC822 date header: reading its TIMEDATE"));
+
+    // As text it reads exactly as a TIME item of that TIMEDATE does.
+    char szExpected[80] = {};
+    WORD wLen = 0;
+    ASSERT_EQ(ConvertTIMEDATEToText(nullptr, nullptr, &td, szExpected, sizeof(szExpected) - 1, &wLen), NOERROR);
+    EXPECT_EQ(text("PostedDate"), std::string(szExpected, wLen));
+
+    // Other RFC 822 headers are no times, and still read as their text.
+    TIMEDATE untouched{{7, 7}};
+    EXPECT_EQ(nsfGetItemData(pContext, hNote, "Subject", NSF_DATA_TIMEDATE, &untouched), NSF_STATUS_INTERNAL);
+    EXPECT_EQ(untouched.Innards[0], 7u);
+    EXPECT_EQ(text("Subject"), "Hello");
+}
+
 TEST_F(ItemDataTest, AttachmentNamesAreJoined) {
     kit::Database db;
     kit::Note memo = kit::Note::document("Memo");
