@@ -20,6 +20,7 @@
 
 #include "Log.h"
 #include "Composite.h"
+#include "Database.h"
 #include "DxlValues.h"
 #include "Ods.h"
 #include "Translate.h"
@@ -43,6 +44,15 @@ namespace {
 constexpr std::size_t kMaxValueSize = MAXONESEGSIZE;
 // Text bytes per CDTEXT record; longer runs continue in further records with the same font.
 constexpr std::size_t kMaxTextBytes = 16000;
+// Fixed sizes of records whose fields past the header stay zero here: CDPABHIDE (header, PABID,
+// eight reserved bytes; the formula follows), CDREGIONBEGIN (header, version, flags, region
+// number, 36-byte name), CDREGIONEND (header, region number, name) and CDLAYER (header and 16
+// reserved bytes; bracketed with version 2).
+constexpr std::size_t kPabHideSize = 14;
+constexpr std::size_t kRegionBeginSize = 46;
+constexpr std::size_t kRegionEndSize = 42;
+constexpr std::size_t kLayerSize = 18;
+constexpr WORD kLayerVersion = 2;
 
 // The 240-colour Notes palette, as 0xRRGGBB, indexed by the colour byte of a FONTID.
 constexpr std::array<std::uint32_t, 240> kPalette{
@@ -115,12 +125,13 @@ std::optional<double> parseNumber(std::string_view text) {
     return value;
 }
 
-// A colour attribute as a palette index, or nullopt when it cannot be read.
-std::optional<std::uint8_t> parseColor(std::string_view text) {
+// A colour attribute as 0xRRGGBB, or nullopt when it cannot be read. Named colours give the
+// palette entry they name.
+std::optional<std::uint32_t> parseRgb(std::string_view text) {
     const std::string value = lower(trim(text));
     for (const NamedColor &named : kNamedColors) {
         if (named.name == value)
-            return named.index;
+            return kPalette[named.index];
     }
     int r = 0, g = 0, b = 0;
     if (!value.empty() && value[0] == '#') {
@@ -163,6 +174,21 @@ std::optional<std::uint8_t> parseColor(std::string_view text) {
     } else {
         return std::nullopt;
     }
+    return static_cast<std::uint32_t>(r << 16 | g << 8 | b);
+}
+
+// A colour attribute as a palette index, or nullopt when it cannot be read.
+std::optional<std::uint8_t> parseColor(std::string_view text) {
+    const std::string value = lower(trim(text));
+    for (const NamedColor &named : kNamedColors) {
+        if (named.name == value)
+            return named.index;
+    }
+    const auto rgb = parseRgb(value);
+    if (!rgb)
+        return std::nullopt;
+    const int r = static_cast<int>(*rgb >> 16 & 0xFF), g = static_cast<int>(*rgb >> 8 & 0xFF),
+              b = static_cast<int>(*rgb & 0xFF);
     std::size_t best = 0;
     long bestDistance = -1;
     for (std::size_t i = 0; i < kPalette.size(); ++i) {
@@ -407,21 +433,54 @@ private:
         spacing("linespacing", pab.LineSpacing);
         spacing("spacebefore", pab.ParagraphSpacingBefore);
         spacing("spaceafter", pab.ParagraphSpacingAfter);
-        auto margin = [&](const char *name, WORD &field) {
+        // A margin given as a percentage of the window goes into the six-WORD tail Notes adds
+        // after the fixed definition (offset and percent per margin), flagged in Flags2; the
+        // fixed fields then keep their defaults.
+        std::array<WORD, 6> tail{};
+        bool hasPercent = false;
+        auto margin = [&](const char *name, WORD &field, std::size_t slot, WORD percentFlag) {
             const std::string *text = node.attribute(name);
             if (text == nullptr)
                 return false;
             if (const auto twips = parseTwips(*text)) {
                 field = clampWord(*twips);
+                tail[slot] = field;
                 return true;
             }
-            noteSkipped(name, "value without a length unit or as a percentage kept at its default");
+            std::string_view value = trim(*text);
+            if (value.ends_with('%')) {
+                value.remove_suffix(1);
+                if (const auto percent = parseNumber(value); percent && *percent >= 0 && *percent <= 100) {
+                    tail[slot + 1] = clampWord(*percent);
+                    pab.Flags2 |= percentFlag;
+                    hasPercent = true;
+                    return false;
+                }
+            }
+            noteSkipped(name, "value without a length unit kept at its default");
             return false;
         };
-        const bool hasLeft = margin("leftmargin", pab.LeftMargin);
-        if (!margin("firstlineleftmargin", pab.FirstLineLeftMargin) && hasLeft)
+        const bool hasLeft = margin("leftmargin", pab.LeftMargin, 0, PABFLAG2_LM_PERCENT);
+        if (!margin("firstlineleftmargin", pab.FirstLineLeftMargin, 2, PABFLAG2_FLLM_PERCENT) && hasLeft) {
             pab.FirstLineLeftMargin = pab.LeftMargin;
-        margin("rightmargin", pab.RightMargin);
+            tail[2] = pab.LeftMargin;
+        }
+        margin("rightmargin", pab.RightMargin, 4, PABFLAG2_RM_PERCENT);
+        if (hasPercent) {
+            // The margins not given as percentages are offsets in the tail.
+            if ((pab.Flags2 & PABFLAG2_LM_PERCENT) == 0) {
+                pab.Flags2 |= PABFLAG2_LM_OFFSET;
+                tail[0] = pab.LeftMargin;
+            }
+            if ((pab.Flags2 & PABFLAG2_FLLM_PERCENT) == 0) {
+                pab.Flags2 |= PABFLAG2_FLLM_OFFSET;
+                tail[2] = pab.FirstLineLeftMargin;
+            }
+            if ((pab.Flags2 & PABFLAG2_RM_PERCENT) == 0) {
+                pab.Flags2 |= PABFLAG2_RM_OFFSET;
+                tail[4] = pab.RightMargin;
+            }
+        }
         if (const std::string *tabs = node.attribute("tabs"))
             parseTabs(*tabs, pab);
         if (isTrue(node.attribute("newpage")))
@@ -437,12 +496,24 @@ private:
         if (const std::string *order = node.attribute("readingorder");
             order && lower(*order) == "righttoleft")
             pab.Flags2 |= PABFLAG2_BIDI_RTLREADING;
+        // A hide-when formula: the paragraph hides by formula, and the formula follows the
+        // definition in a CDPABHIDE record. It is kept as the source text it was given in.
+        std::optional<std::string> hideWhen;
         for (const XmlNode &child : node.children) {
-            if (!child.isText)
-                noteSkipped(child.name, "in a paragraph definition ignored");
+            if (child.isText)
+                continue;
+            if (child.name == "code" && lower(child.attribute("event") ? *child.attribute("event") : "") == "hidewhen") {
+                if (const auto code = codeOf(node, "hidewhen")) {
+                    hideWhen = code->text;
+                    pab.Flags |= PABFLAG_HIDE_IF;
+                    continue;
+                }
+            }
+            noteSkipped(child.name, "in a paragraph definition ignored");
         }
 
-        std::vector<std::uint8_t> record = wsig(SIG_CD_PABDEFINITION, odsSize<CDPABDEFINITION>());
+        std::vector<std::uint8_t> record =
+            wsig(SIG_CD_PABDEFINITION, odsSize<CDPABDEFINITION>() + (hasPercent ? sizeof tail : 0));
         out_.word(record, pab.PABID);
         out_.word(record, pab.JustifyMode);
         out_.word(record, pab.LineSpacing);
@@ -457,7 +528,19 @@ private:
         out_.word(record, pab.Flags);
         out_.dword(record, pab.TabTypes);
         out_.word(record, pab.Flags2);
+        if (hasPercent) {
+            for (WORD value : tail)
+                out_.word(record, value);
+        }
         emit(std::move(record));
+        if (hideWhen) {
+            formulaKeptAsSource("hidewhen");
+            std::vector<std::uint8_t> hide = wsig(SIG_CD_PABHIDE, kPabHideSize + hideWhen->size());
+            out_.word(hide, id);
+            hide.resize(kPabHideSize, 0);
+            hide.insert(hide.end(), hideWhen->begin(), hideWhen->end());
+            emit(std::move(hide));
+        }
         defined_.insert(id);
         currentDef_ = id;
     }
@@ -799,6 +882,20 @@ private:
                 inlineContent(child, font, keep, highlight);
                 flushRun();
                 emit(bsig(SIG_CD_V4HOTSPOTEND, odsSize<BSIG>()));
+            } else if (child.name == "doclink" || child.name == "viewlink" || child.name == "databaselink") {
+                noteLink(child, font, keep, highlight);
+            } else if (child.name == "attachmentref") {
+                attachmentRef(child, font, keep);
+            } else if (child.name == "button") {
+                button(child, font);
+            } else if (child.name == "actionhotspot" || child.name == "computedtext") {
+                actionHotspot(child, font, keep, highlight);
+            } else if (child.name == "region") {
+                region(child, font, keep, highlight);
+            } else if (child.name == "compositedata") {
+                compositeData(child);
+            } else if (child.name == "layer") {
+                layer(child, font, keep);
             } else if (child.name == "field") {
                 // A form's field shows as its name, the placeholder of its value.
                 const std::string *name = child.attribute("name");
@@ -856,8 +953,9 @@ private:
         return static_cast<std::uint16_t>(std::lround(*number));
     }
 
-    // gif, jpeg and png pictures become CDGRAPHIC, CDIMAGEHEADER and CDIMAGESEGMENT records;
-    // a caption follows as text of the paragraph. Other image forms keep only their caption.
+    // gif, jpeg and png pictures become CDGRAPHIC, CDIMAGEHEADER and CDIMAGESEGMENT records; a
+    // picture of a shared image (imageref) a CDGRAPHIC and the resource record naming it. A
+    // caption follows as text of the paragraph. Other image forms keep only their caption.
     void picture(const XmlNode &node, const Font &font) {
         const XmlNode *image = nullptr;
         const XmlNode *caption = nullptr;
@@ -871,11 +969,24 @@ private:
                                 child.name == "notesbitmap")) {
                 image = &child;
                 type = child.name == "gif" ? 1 : child.name == "jpeg" ? 2 : child.name == "png" ? 4 : 0;
+            } else if (!image && child.name == "imageref") {
+                image = &child;
             } else if (child.name != "border" && child.name != "code") {
                 noteSkipped(child.name, "picture form not converted; the picture keeps its caption only");
             }
         }
-        if (image != nullptr) {
+        if (image != nullptr && image->name == "imageref") {
+            flushRun();
+            CDGRAPHIC graphic{};
+            graphic.Header.Signature = SIG_CD_GRAPHIC;
+            graphic.DestSize.width =
+                static_cast<WORD>(std::min<std::uint32_t>(pixels(node.attribute("width")).value_or(0) * 15u, 0xFFFF));
+            graphic.DestSize.height =
+                static_cast<WORD>(std::min<std::uint32_t>(pixels(node.attribute("height")).value_or(0) * 15u, 0xFFFF));
+            graphic.Version = CDGRAPHIC_VERSION3;
+            emitRecord(graphic);
+            imageRef(*image, SIG_CD_HREF);
+        } else if (image != nullptr) {
             std::vector<std::uint8_t> bytes;
             Base64Decoder decoder(bytes);
             for (const XmlNode &text : image->children) {
@@ -977,21 +1088,107 @@ private:
         emitRecord(rule);
     }
 
-    // Tables: CDTABLEBEGIN, then per cell CDTABLECELL and its paragraphs, then CDTABLEEND; a
-    // table inside a cell uses the nested signatures. Spans and background colours are kept;
-    // cells a span covers are not written.
+    // Column widths of a table in twips: lengths as given, percentages of the table's reference
+    // width (refwidth, else 6.5 inches: a letter page within one-inch margins); columns without a
+    // readable width share what is left equally.
+    std::vector<double> columnWidths(const XmlNode &node) {
+        constexpr double kDefaultReference = 6.5 * ONEINCH;
+        double reference = kDefaultReference;
+        if (const std::string *refwidth = node.attribute("refwidth"))
+            reference = parseTwips(*refwidth).value_or(kDefaultReference);
+        std::vector<std::optional<double>> given;
+        for (const XmlNode &child : node.children) {
+            if (child.isText || child.name != "tablecolumn")
+                continue;
+            const std::string *width = child.attribute("width");
+            std::optional<double> twips = width != nullptr ? parseTwips(*width) : std::nullopt;
+            if (!twips && width != nullptr && trim(*width).ends_with('%')) {
+                std::string_view value = trim(*width);
+                value.remove_suffix(1);
+                if (const auto percent = parseNumber(value); percent && *percent > 0 && *percent <= 100)
+                    twips = *percent * reference / 100.0;
+            }
+            if (twips && *twips <= 0)
+                twips.reset();
+            given.push_back(twips);
+        }
+        if (given.empty()) {
+            // No columns given: as many as the widest row needs.
+            std::size_t columns = 1;
+            for (const XmlNode &row : node.children) {
+                if (row.isText || row.name != "tablerow")
+                    continue;
+                std::size_t count = 0;
+                for (const XmlNode &cell : row.children) {
+                    if (!cell.isText && cell.name == "tablecell")
+                        count += spanOf(cell, "columnspan");
+                }
+                columns = std::max(columns, count);
+            }
+            noteSkipped("table", "without tablecolumn elements laid out with equal columns");
+            given.resize(std::min<std::size_t>(columns, 255));
+        }
+        double known = 0;
+        std::size_t unknown = 0;
+        for (const auto &width : given) {
+            known += width.value_or(0);
+            unknown += width ? 0 : 1;
+        }
+        const double share = unknown == 0 ? 0 : std::max(reference - known, 720.0 * unknown) / unknown;
+        std::vector<double> widths;
+        for (const auto &width : given)
+            widths.push_back(width.value_or(share));
+        return widths;
+    }
+
+    static BYTE spanOf(const XmlNode &cell, const char *name) {
+        const std::string *text = cell.attribute(name);
+        const auto value = parseNumber(text != nullptr ? *text : "1");
+        return static_cast<BYTE>(value && *value >= 1 && *value <= 255 ? *value : 1);
+    }
+
+    // Tables: the pre-table block (CDBEGINRECORD, CDPRETABLEBEGIN, CDBORDERINFO for a border,
+    // CDENDRECORD), CDTABLEBEGIN, then per cell CDTABLECELL (its left and right edges in twips
+    // from the table's left, and its width as a fraction of 20 inches of the table's width), its
+    // background and its paragraphs, then CDTABLEEND; a table inside a cell uses the nested
+    // signatures. Spans and background colours are kept; cells a span covers are not written.
     void table(const XmlNode &node, const Font &font, bool keep) {
         endParagraph();
         const bool nested = tableDepth_ > 0;
         ++tableDepth_;
-        std::size_t columns = 0;
-        for (const XmlNode &child : node.children)
-            columns += !child.isText && child.name == "tablecolumn" ? 1 : 0;
+        const std::vector<double> widths = columnWidths(node);
+        std::vector<double> edges{0};
+        for (double width : widths)
+            edges.push_back(edges.back() + width);
+        const double total = std::max(edges.back(), 1.0);
+        std::size_t rows = 0;
+        const XmlNode *border = nullptr;
+        for (const XmlNode &child : node.children) {
+            rows += !child.isText && child.name == "tablerow" ? 1 : 0;
+            if (!child.isText && child.name == "border")
+                border = &child;
+        }
+        const std::string *widthType = node.attribute("widthtype");
+        const bool fit = widthType == nullptr || !lower(trim(*widthType)).starts_with("fixed");
+
+        emit(bracket(SIG_CD_BEGIN, 1, SIG_CD_PRETABLEBEGIN));
+        CDPRETABLEBEGIN pre{};
+        pre.Header.Signature = SIG_CD_PRETABLEBEGIN;
+        pre.Flags = fit ? CDPRETABLE_AUTO_CELL_WIDTH : 0;
+        pre.Rows = static_cast<BYTE>(std::min<std::size_t>(rows, 255));
+        pre.Columns = static_cast<BYTE>(std::min<std::size_t>(widths.size(), 255));
+        if (const std::string *height = node.attribute("minrowheight"))
+            pre.MinRowHeight = clampWord(parseTwips(*height).value_or(0));
+        emitRecord(pre);
+        if (border != nullptr)
+            tableBorder(*border);
+        emit(bracket(SIG_CD_END, 1, SIG_CD_PRETABLEBEGIN));
+
         CDTABLEBEGIN begin{};
         begin.Header.Signature = static_cast<BYTE>(nested ? SIG_CD_NESTEDTABLEBEGIN : SIG_CD_TABLEBEGIN);
         begin.LeftMargin = static_cast<WORD>(
             parseTwips(node.attribute("leftmargin") ? *node.attribute("leftmargin") : "1in").value_or(ONEINCH));
-        begin.Flags = CDTABLE_AUTO_CELL_WIDTH;
+        begin.Flags = fit ? CDTABLE_AUTO_CELL_WIDTH : 0;
         emitRecord(begin);
         std::size_t row = 0;
         for (const XmlNode &rowNode : node.children) {
@@ -1001,27 +1198,38 @@ private:
             for (const XmlNode &cellNode : rowNode.children) {
                 if (cellNode.isText || cellNode.name != "tablecell")
                     continue;
-                const auto span = [&](const char *name) {
-                    const auto value = parseNumber(cellNode.attribute(name) ? *cellNode.attribute(name) : "1");
-                    return static_cast<BYTE>(value && *value >= 1 && *value <= 255 ? *value : 1);
-                };
                 CDTABLECELL cell{};
                 cell.Header.Signature = static_cast<BYTE>(nested ? SIG_CD_NESTEDTABLECELL : SIG_CD_TABLECELL);
                 cell.Row = static_cast<BYTE>(std::min<std::size_t>(row, 255));
                 cell.Column = static_cast<BYTE>(std::min<std::size_t>(column, 255));
-                cell.RowSpan = span("rowspan");
-                cell.ColumnSpan = span("columnspan");
-                cell.LeftMargin = 80;
-                cell.RightMargin = 80;
-                cell.FractionalWidth = static_cast<WORD>(28800 / std::max<std::size_t>(columns, 1) * cell.ColumnSpan);
+                cell.RowSpan = spanOf(cellNode, "rowspan");
+                cell.ColumnSpan = spanOf(cellNode, "columnspan");
+                const double left = edges[std::min(column, widths.size())];
+                const double right = edges[std::min(column + cell.ColumnSpan, widths.size())];
+                cell.LeftMargin = clampWord(left);
+                cell.RightMargin = clampWord(right);
+                cell.FractionalWidth = clampWord(std::min(28800.0 * (right - left) / total, 28800.0));
                 cell.Border = 0x55;
+                if (const std::string *width = cellNode.attribute("borderwidth");
+                    width != nullptr && pixels(width) == 0)
+                    cell.Border = 0;
                 if (const std::string *color = cellNode.attribute("bgcolor")) {
                     if (const auto index = parseColor(*color)) {
                         cell.Flags |= CDTABLECELL_USE_BKGCOLOR;
                         cell.BackgroundColor = *index;
                     }
                 }
+                if (const std::string *valign = cellNode.attribute("valign")) {
+                    const std::string value = lower(trim(*valign));
+                    cell.Flags |= value == "center"   ? CDTABLECELL_VALIGNCENTER
+                                  : value == "bottom" ? CDTABLECELL_VALIGNBOTTOM
+                                                      : 0;
+                }
                 emitRecord(cell);
+                for (const XmlNode &child : cellNode.children) {
+                    if (!child.isText && child.name == "cellbackground")
+                        cellBackground(child);
+                }
                 const std::optional<WORD> outerDef = currentDef_;
                 blockContent(cellNode, font, keep);
                 endParagraph();
@@ -1034,8 +1242,6 @@ private:
         end.Header.Signature = static_cast<BYTE>(nested ? SIG_CD_NESTEDTABLEEND : SIG_CD_TABLEEND);
         emitRecord(end);
         --tableDepth_;
-        if (columns == 0)
-            noteSkipped("table", "without tablecolumn elements laid out with equal columns");
     }
 
     // Sections: the title in a CDBAR bracketed with its content by CDBEGINRECORD / CDENDRECORD.
@@ -1150,12 +1356,22 @@ private:
             table(node, font, keep);
         } else if (node.name == "section") {
             section(node, font, keep);
-        } else if (node.name == "picture" || node.name == "horizrule") {
+        } else if (node.name == "layer") {
+            layer(node, font, keep);
+        } else if (node.name == "compositedata") {
+            endParagraph();
+            compositeData(node);
+        } else if (node.name == "picture" || node.name == "horizrule" || node.name == "doclink" ||
+                   node.name == "viewlink" || node.name == "databaselink" || node.name == "attachmentref" ||
+                   node.name == "button" || node.name == "actionhotspot" || node.name == "computedtext" ||
+                   node.name == "region") {
             startParagraph(nullptr);
             XmlNode wrapper;
             wrapper.children.push_back(node);
             inlineContent(wrapper, font, keep, std::nullopt);
             endParagraph();
+        } else if (node.name == "cellbackground" && tableDepth_ > 0) {
+            // Written with its cell.
         } else if (treatmentOf(node.name) == Treatment::Drop) {
             endParagraph();
             noteSkipped(node.name, "skipped");
@@ -1172,6 +1388,384 @@ private:
         }
     }
 
+    // Formulas and scripts of buttons, hotspots, computed text and hide-when conditions are kept
+    // as the source text the DXL gives (this runtime has no formula compiler); logged once.
+    void formulaKeptAsSource(std::string_view where) {
+        noteSkipped(std::string(where) + " formula", "kept as its source text, not compiled");
+    }
+
+    struct Code {
+        bool script = false; // LotusScript or JavaScript rather than a formula
+        std::string text;    // LMBCS
+    };
+
+    // The `code` child of `owner` for the event (any event when empty; a code without an event
+    // is taken for any): its formula or script.
+    static std::optional<Code> codeOf(const XmlNode &owner, std::string_view event) {
+        for (const XmlNode &child : owner.children) {
+            if (child.isText || child.name != "code")
+                continue;
+            const std::string *name = child.attribute("event");
+            if (!event.empty() && name != nullptr && lower(trim(*name)) != event)
+                continue;
+            for (const XmlNode &body : child.children) {
+                if (body.isText)
+                    continue;
+                if (body.name == "formula" || body.name == "lotusscript" || body.name == "javascript")
+                    return Code{body.name != "formula", utf8ToLmbcs(rawTextOf(body))};
+            }
+        }
+        return std::nullopt;
+    }
+
+    static std::string rawTextOf(const XmlNode &node) {
+        std::string text;
+        for (const XmlNode &child : node.children)
+            text += child.isText ? child.text : rawTextOf(child);
+        return text;
+    }
+
+    void hotspotBegin(WORD signature, WORD type, DWORD flags, std::string data) {
+        flushRun();
+        if (data.size() > 0xFF00)
+            data.resize(0xFF00);
+        CDHOTSPOTBEGIN begin{};
+        begin.Header.Signature = signature;
+        begin.Type = type;
+        begin.Flags = flags;
+        begin.DataLength = static_cast<WORD>(data.size());
+        emitRecord(begin, std::span(reinterpret_cast<const std::uint8_t *>(data.data()), data.size()));
+    }
+
+    void hotspotEnd(WORD signature) {
+        flushRun();
+        emit(bsig(signature, odsSize<CDHOTSPOTEND>()));
+    }
+
+    // doclink, viewlink and databaselink: a CDLINKEXPORT2 holding the target (replica ID, view
+    // and document UNIDs; the parts a link does not name stay zero), then its comment, the
+    // server hint and the anchor as NUL-terminated strings. Content of the element follows the
+    // link as text.
+    void noteLink(const XmlNode &node, const Font &font, bool keep, std::optional<Highlight> highlight) {
+        CDLINKEXPORT2 link{};
+        link.Header.Signature = SIG_CD_LINKEXPORT2;
+        bool readable = true;
+        if (const std::string *database = node.attribute("database")) {
+            if (const auto replica = parseReplicaId(*database))
+                link.NoteLink.File = *replica;
+            else
+                readable = false;
+        }
+        auto unid = [&](const char *name, UNID &field) {
+            if (const std::string *text = node.attribute(name)) {
+                if (const auto parsed = parseUnid(trim(*text)))
+                    field = *parsed;
+                else
+                    readable = false;
+            }
+        };
+        if (node.name != "databaselink")
+            unid("view", link.NoteLink.View);
+        if (node.name == "doclink")
+            unid("document", link.NoteLink.Note);
+        if (!readable)
+            noteSkipped(node.name, "target that is not a replica ID or UNID kept as zero");
+        std::string tail;
+        for (const char *name : {"description", "server"}) {
+            const std::string *text = node.attribute(name);
+            tail += utf8ToLmbcs(text != nullptr ? *text : std::string());
+            tail.push_back('\0');
+        }
+        if (const std::string *anchor = node.attribute("anchor")) {
+            tail += utf8ToLmbcs(*anchor);
+            tail.push_back('\0');
+        }
+        flushRun();
+        emitRecord(link, std::span(reinterpret_cast<const std::uint8_t *>(tail.data()), tail.size()));
+        inlineContent(node, font, keep, highlight);
+    }
+
+    // Replica IDs: 16 hex digits, or two groups of 8 separated by a colon; the first group is
+    // the TIMEDATE's second DWORD.
+    static std::optional<TIMEDATE> parseReplicaId(std::string_view text) {
+        std::string digits;
+        for (char c : trim(text)) {
+            if (c != ':')
+                digits.push_back(c);
+        }
+        if (digits.size() != 16)
+            return std::nullopt;
+        TIMEDATE value{};
+        for (int half = 0; half < 2; ++half) {
+            DWORD part = 0;
+            const char *begin = digits.data() + half * 8;
+            if (std::from_chars(begin, begin + 8, part, 16).ptr != begin + 8)
+                return std::nullopt;
+            value.Innards[1 - half] = part;
+        }
+        return value;
+    }
+
+    // attachmentref: a file hotspot whose data names the $FILE object and the name shown, around
+    // the icon picture when one is given.
+    void attachmentRef(const XmlNode &node, const Font &font, bool keep) {
+        const std::string *name = node.attribute("name");
+        if (name == nullptr) {
+            noteSkipped("attachmentref", "without a name kept as its text only");
+            inlineContent(node, font, keep, std::nullopt);
+            return;
+        }
+        const std::string *display = node.attribute("displayname");
+        std::string data = utf8ToLmbcs(*name);
+        data.push_back('\0');
+        data += utf8ToLmbcs(display != nullptr ? *display : *name);
+        data.push_back('\0');
+        hotspotBegin(SIG_CD_HOTSPOTBEGIN, HOTSPOTREC_TYPE_FILE, 0, std::move(data));
+        for (const XmlNode &child : node.children) {
+            if (!child.isText && child.name == "picture")
+                picture(child, font);
+            else if (!child.isText)
+                noteSkipped(child.name, "inside an attachment reference skipped");
+        }
+        hotspotEnd(SIG_CD_HOTSPOTEND);
+    }
+
+    // button: a button hotspot holding its click formula or script, with the CDBUTTON that
+    // carries the label.
+    void button(const XmlNode &node, const Font &font) {
+        const auto code = codeOf(node, "click");
+        DWORD flags = 0;
+        if (code)
+            flags = code->script ? HOTSPOTREC_RUNFLAG_SCRIPT : HOTSPOTREC_RUNFLAG_FORMULA;
+        if (code)
+            formulaKeptAsSource("button");
+        hotspotBegin(SIG_CD_V4HOTSPOTBEGIN, HOTSPOTREC_TYPE_BUTTON, flags, code ? code->text : std::string());
+        CDBUTTON record{};
+        record.Header.Signature = SIG_CD_BUTTON;
+        record.Flags = code && code->script ? BUTTON_RUNFLAG_SCRIPT : 0;
+        if (const std::string *width = node.attribute("width"))
+            record.Width = clampWord(parseTwips(*width).value_or(0));
+        record.Lines = 1;
+        if (const std::string *lines = node.attribute("maxlines")) {
+            if (const auto value = parseNumber(*lines); value && *value >= 0)
+                record.Lines = clampWord(*value);
+        }
+        record.FontID = font.id();
+        const std::string label = utf8ToLmbcs(labelOf(node));
+        emitRecord(record, std::span(reinterpret_cast<const std::uint8_t *>(label.data()), label.size()));
+        hotspotEnd(SIG_CD_V4HOTSPOTEND);
+    }
+
+    // The visible text of an element, without its code.
+    static std::string labelOf(const XmlNode &node) {
+        std::string text;
+        for (const XmlNode &child : node.children) {
+            if (child.isText)
+                text += child.text;
+            else if (child.name != "code" && child.name != "font")
+                text += labelOf(child);
+        }
+        return std::string(trim(text));
+    }
+
+    // actionhotspot (content that runs its formula when clicked) and computedtext (a formula
+    // whose value is shown): hot-region hotspots, told apart by the computed flag.
+    void actionHotspot(const XmlNode &node, const Font &font, bool keep, std::optional<Highlight> highlight) {
+        const bool computed = node.name == "computedtext";
+        const auto code = codeOf(node, computed ? "value" : "click");
+        DWORD flags = computed ? HOTSPOTREC_RUNFLAG_COMPUTED : 0;
+        if (code) {
+            flags |= code->script ? HOTSPOTREC_RUNFLAG_SCRIPT : HOTSPOTREC_RUNFLAG_FORMULA;
+            formulaKeptAsSource(node.name);
+        }
+        hotspotBegin(SIG_CD_V4HOTSPOTBEGIN, HOTSPOTREC_TYPE_HOTREGION, flags, code ? code->text : std::string());
+        if (!computed)
+            inlineContent(node, font, keep, highlight);
+        hotspotEnd(SIG_CD_V4HOTSPOTEND);
+    }
+
+    // region: its content between CDREGIONBEGIN and CDREGIONEND, which carry the region's number.
+    void region(const XmlNode &node, const Font &font, bool keep, std::optional<Highlight> highlight) {
+        flushRun();
+        const WORD number = ++regions_;
+        std::vector<std::uint8_t> begin = wsig(SIG_CD_REGIONBEGIN, kRegionBeginSize);
+        out_.word(begin, 0); // version
+        out_.word(begin, 0); // flags
+        out_.word(begin, number);
+        begin.resize(kRegionBeginSize, 0);
+        emit(std::move(begin));
+        inlineContent(node, font, keep, highlight);
+        flushRun();
+        std::vector<std::uint8_t> end = wsig(SIG_CD_REGIONEND, kRegionEndSize);
+        out_.word(end, number);
+        end.resize(kRegionEndSize, 0);
+        emit(std::move(end));
+    }
+
+    // layer: its block content bracketed as a layer (CDBEGINRECORD, CDLAYER ... CDENDRECORD).
+    void layer(const XmlNode &node, const Font &font, bool keep) {
+        endParagraph();
+        emit(bracket(SIG_CD_BEGIN, kLayerVersion, SIG_CD_LAYER));
+        std::vector<std::uint8_t> record = bsig(SIG_CD_LAYER, kLayerSize);
+        record.resize(kLayerSize, 0);
+        emit(std::move(record));
+        blockContent(node, font, keep || isTrue(node.attribute("keepindentation")));
+        endParagraph();
+        emit(bracket(SIG_CD_END, kLayerVersion, SIG_CD_LAYER));
+    }
+
+    std::vector<std::uint8_t> bracket(WORD signature, WORD version, WORD bracketed) {
+        std::vector<std::uint8_t> record = bsig(signature, odsSize<CDBEGINRECORD>());
+        out_.word(record, version);
+        out_.word(record, bracketed);
+        return record;
+    }
+
+    // compositedata: records the exporter could not express, in base64; taken as they are when
+    // they are whole records whose lengths agree with the data.
+    void compositeData(const XmlNode &node) {
+        std::vector<std::uint8_t> value{TYPE_COMPOSITE & 0xFF, TYPE_COMPOSITE >> 8};
+        Base64Decoder decoder(value);
+        for (const XmlNode &child : node.children) {
+            if (child.isText)
+                decoder.feed(child.text);
+        }
+        if (!decoder.finish() || value.size() <= 2) {
+            noteSkipped("compositedata", "with data that is not valid base64 skipped");
+            return;
+        }
+        std::vector<std::vector<std::uint8_t>> records;
+        std::size_t total = sizeof(WORD);
+        const STATUS status = walkComposite(value, [&](const CdRecord &record) -> STATUS {
+            if (record.length == 0)
+                return ERR_ODS_ENUM_COMPLETE;
+            std::vector<std::uint8_t> bytes(record.data, record.data + record.length);
+            total += record.length + record.length % 2;
+            records.push_back(std::move(bytes));
+            return NOERROR;
+        });
+        if (status != NOERROR || records.empty() || (total != value.size() && total != value.size() + 1)) {
+            noteSkipped("compositedata", "whose records do not add up to its data skipped");
+            return;
+        }
+        flushRun();
+        for (auto &record : records)
+            emit(std::move(record));
+    }
+
+    // A cell's background: its repeat mode and, for a shared image, a cell resource naming it.
+    void cellBackground(const XmlNode &node) {
+        struct RepeatName {
+            std::string_view name;
+            BYTE repeat;
+        };
+        static constexpr RepeatName kRepeats[] = {{"once", REPEAT_ONCE},    {"vrepeat", REPEAT_VERT},
+                                                  {"hrepeat", REPEAT_HORIZ}, {"tile", REPEAT_BOTH},
+                                                  {"resize", REPEAT_SIZE},   {"center", REPEAT_CENTER}};
+        CDCELLBACKGROUNDDATA data{};
+        data.Header.Signature = SIG_CD_CELLBACKGROUNDDATA;
+        if (const std::string *repeat = node.attribute("repeat")) {
+            for (const RepeatName &entry : kRepeats) {
+                if (entry.name == lower(trim(*repeat)))
+                    data.Repeat = entry.repeat;
+            }
+        }
+        emitRecord(data);
+        for (const XmlNode &child : node.children) {
+            if (child.isText)
+                continue;
+            if (child.name == "imageref")
+                imageRef(child, SIG_CD_TABLECELL_HREF);
+            else
+                noteSkipped(child.name, "as a cell background not converted");
+        }
+    }
+
+    // imageref: a resource record naming a shared image (an image resource) by its name, with
+    // the database's replica ID (zero for this database) and the hints.
+    void imageRef(const XmlNode &node, WORD signature) {
+        const std::string *nameText = node.attribute("name");
+        if (nameText == nullptr || nameText->empty()) {
+            noteSkipped("imageref", "without a name (a computed image) skipped");
+            return;
+        }
+        const std::string name = utf8ToLmbcs(*nameText);
+        const std::string server = utf8ToLmbcs(node.attribute("serverhint") ? *node.attribute("serverhint") : "");
+        const std::string file = utf8ToLmbcs(node.attribute("filehint") ? *node.attribute("filehint") : "");
+        TIMEDATE replica{};
+        if (const std::string *database = node.attribute("database")) {
+            if (const auto parsed = parseReplicaId(*database))
+                replica = *parsed;
+            else
+                noteSkipped("imageref", "database that is not a replica ID taken as this database");
+        }
+        CDRESOURCE resource{};
+        resource.Header.Signature = signature;
+        resource.Type = CDRESOURCE_TYPE_NAMEDELEMENT;
+        resource.ResourceClass = CDRESOURCE_CLASS_IMAGE;
+        resource.Length1 = static_cast<WORD>(std::min<std::size_t>(name.size(), 0xFF00));
+        resource.ServerHintLength = static_cast<WORD>(std::min<std::size_t>(server.size(), 0xFF00));
+        resource.FileHintLength = static_cast<WORD>(std::min<std::size_t>(file.size(), 0xFF00));
+        std::vector<std::uint8_t> tail(server.begin(), server.begin() + resource.ServerHintLength);
+        tail.insert(tail.end(), file.begin(), file.begin() + resource.FileHintLength);
+        out_.dword(tail, replica.Innards[0]);
+        out_.dword(tail, replica.Innards[1]);
+        tail.insert(tail.end(), name.begin(), name.begin() + resource.Length1);
+        emitRecord(resource, tail);
+    }
+
+    // A table's border (border element): CDBORDERINFO with the style, the four widths in pixels
+    // (one value for all sides, or top, right, bottom and left as in CSS) and the colour.
+    void tableBorder(const XmlNode &node) {
+        static constexpr std::string_view kStyles[] = {"none",   "solid",  "double", "inset",  "outset", "ridge",
+                                                       "groove", "dotted", "dashed", "picture", "graphic"};
+        CDBORDERINFO border{};
+        border.Header.Signature = SIG_CD_BORDERINFO;
+        border.BorderStyle = CDBORDERSTYLE_SOLID;
+        if (const std::string *style = node.attribute("style")) {
+            for (std::size_t i = 0; i < std::size(kStyles); ++i) {
+                if (kStyles[i] == lower(trim(*style)))
+                    border.BorderStyle = static_cast<WORD>(i);
+            }
+        }
+        std::vector<WORD> widths;
+        if (const std::string *width = node.attribute("width")) {
+            std::string_view rest = *width;
+            while (!trim(rest).empty() && widths.size() < 4) {
+                rest = trim(rest);
+                const std::size_t end = rest.find_first_of(" ,");
+                const auto pixelsValue = pixels(std::string(rest.substr(0, end)));
+                widths.push_back(pixelsValue.value_or(1));
+                rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
+            }
+        }
+        if (widths.empty())
+            widths.push_back(1);
+        while (widths.size() < 4)
+            widths.push_back(widths.size() == 3 ? widths[1] : widths[0]);
+        border.BorderWidthTop = widths[0];
+        border.BorderWidthRight = widths[1];
+        border.BorderWidthBottom = widths[2];
+        border.BorderWidthLeft = widths[3];
+        if (isTrue(node.attribute("dropshadow"))) {
+            border.BorderFlags = CDBORDER_FLAGS_DROP_SHADOW;
+            border.DropShadowWidth = pixels(node.attribute("dropshadowwidth")).value_or(12);
+        }
+        if (const std::string *color = node.attribute("color")) {
+            if (const auto rgb = parseRgb(*color)) {
+                border.Color.Flags = COLOR_VALUE_FLAGS_ISRGB;
+                border.Color.Component1 = static_cast<BYTE>(*rgb >> 16);
+                border.Color.Component2 = static_cast<BYTE>(*rgb >> 8);
+                border.Color.Component3 = static_cast<BYTE>(*rgb);
+            }
+        } else {
+            border.Color.Flags = COLOR_VALUE_FLAGS_ISRGB;
+        }
+        emitRecord(border);
+    }
+
+    static std::optional<std::uint16_t> pixels(const std::string &text) { return pixels(&text); }
+
     RecordWriter out_;
     std::vector<std::vector<std::uint8_t>> values_;
     std::vector<std::uint8_t> current_;
@@ -1187,6 +1781,7 @@ private:
     std::set<std::string> logged_;
     Font rootFont_;
     std::size_t tableDepth_ = 0;
+    WORD regions_ = 0;
 };
 
 std::vector<std::vector<std::uint8_t>> richTextToCompositeItems(const XmlNode &richtext) {

@@ -254,12 +254,16 @@ TEST_F(RichTextItems, LinksPicturesTablesAndSectionsBecomeTheirRecords) {
     }
     const std::vector<WORD> expected{
         SIG_CD_TEXT,  SIG_CD_V4HOTSPOTBEGIN, SIG_CD_TEXT, SIG_CD_V4HOTSPOTEND, SIG_CD_GRAPHIC,
-        SIG_CD_IMAGEHEADER, SIG_CD_IMAGESEGMENT, SIG_CD_TEXT /* logo and */, SIG_CD_HORIZONTALRULE,
-        SIG_CD_TABLEBEGIN, SIG_CD_TABLECELL, SIG_CD_TEXT, SIG_CD_TABLECELL, SIG_CD_TEXT, SIG_CD_TABLECELL,
+        SIG_CD_IMAGEHEADER, SIG_CD_IMAGESEGMENT, SIG_CD_TEXT /* logo and */, SIG_CD_V4HOTSPOTBEGIN,
+        SIG_CD_V4HOTSPOTEND /* computed text */, SIG_CD_HORIZONTALRULE, SIG_CD_BEGIN, SIG_CD_PRETABLEBEGIN,
+        SIG_CD_END, SIG_CD_TABLEBEGIN, SIG_CD_TABLECELL, SIG_CD_TEXT, SIG_CD_TABLECELL, SIG_CD_TEXT, SIG_CD_TABLECELL,
         SIG_CD_TEXT, SIG_CD_TABLEEND, SIG_CD_BEGIN, SIG_CD_BAR, SIG_CD_TEXT, SIG_CD_END};
     EXPECT_EQ(kinds, expected);
     for (const Record &record : all) {
-        if (record.type == SIG_CD_V4HOTSPOTBEGIN) {
+        if (record.type == SIG_CD_V4HOTSPOTBEGIN && word(record.bytes, 4) == HOTSPOTREC_TYPE_HOTREGION) {
+            EXPECT_EQ(dword(record.bytes, 6), DWORD{HOTSPOTREC_RUNFLAG_COMPUTED | HOTSPOTREC_RUNFLAG_FORMULA});
+            EXPECT_EQ(std::string(record.bytes.begin() + 12, record.bytes.end()), "@Now");
+        } else if (record.type == SIG_CD_V4HOTSPOTBEGIN) {
             EXPECT_EQ(word(record.bytes, 4), HOTSPOTREC_TYPE_HOTLINK);
             EXPECT_EQ(std::string(record.bytes.begin() + 12, record.bytes.end()), std::string("http://example.org\0", 19));
         } else if (record.type == SIG_CD_IMAGEHEADER) {
@@ -274,7 +278,7 @@ TEST_F(RichTextItems, LinksPicturesTablesAndSectionsBecomeTheirRecords) {
             EXPECT_EQ(std::string(record.bytes.begin() + 12, record.bytes.end()), std::string("Title\0", 6));
         }
     }
-    EXPECT_TRUE(log.contains("<computedtext> skipped")) << log.text();
+    EXPECT_TRUE(log.contains("<computedtext formula> kept as its source text, not compiled")) << log.text();
 }
 
 TEST_F(RichTextItems, LargeRichTextIsSplitAtRecordBoundaries) {
