@@ -1177,6 +1177,7 @@ private:
         pre.Flags = fit ? CDPRETABLE_AUTO_CELL_WIDTH : 0;
         pre.Rows = static_cast<BYTE>(std::min<std::size_t>(rows, 255));
         pre.Columns = static_cast<BYTE>(std::min<std::size_t>(widths.size(), 255));
+        pre.InnerBorderColor.Flags = COLOR_VALUE_FLAGS_ISRGB; // black
         if (const std::string *height = node.attribute("minrowheight"))
             pre.MinRowHeight = clampWord(parseTwips(*height).value_or(0));
         emitRecord(pre);
@@ -1257,11 +1258,15 @@ private:
         begin.Version = 0;
         begin.Signature = SIG_CD_BAR;
         emitRecord(begin);
+        // The bar carries the title's colour (BARREC_HAS_COLOR and a colour WORD) before the
+        // title, as Notes writes it.
         CDBAR bar{};
         bar.Header.Signature = SIG_CD_BAR;
-        bar.Flags = isTrue(node.attribute("expanded")) ? BARREC_EXPANDED : 0;
+        bar.Flags = (isTrue(node.attribute("expanded")) ? BARREC_EXPANDED : 0) | BARREC_HAS_COLOR;
         bar.FontID = font.id();
-        std::string tail = utf8ToLmbcs(title);
+        std::string tail(2, '\0');
+        tail[0] = static_cast<char>(font.color);
+        tail += utf8ToLmbcs(title);
         tail.push_back('\0');
         emitRecord(bar, std::span(reinterpret_cast<const std::uint8_t *>(tail.data()), tail.size()));
         for (const XmlNode &child : node.children) {
@@ -1485,25 +1490,14 @@ private:
         inlineContent(node, font, keep, highlight);
     }
 
-    // Replica IDs: 16 hex digits, or two groups of 8 separated by a colon; the first group is
-    // the TIMEDATE's second DWORD.
+    // Replica IDs: 16 hex digits, or two groups of 8 separated by a colon.
     static std::optional<TIMEDATE> parseReplicaId(std::string_view text) {
         std::string digits;
         for (char c : trim(text)) {
             if (c != ':')
                 digits.push_back(c);
         }
-        if (digits.size() != 16)
-            return std::nullopt;
-        TIMEDATE value{};
-        for (int half = 0; half < 2; ++half) {
-            DWORD part = 0;
-            const char *begin = digits.data() + half * 8;
-            if (std::from_chars(begin, begin + 8, part, 16).ptr != begin + 8)
-                return std::nullopt;
-            value.Innards[1 - half] = part;
-        }
-        return value;
+        return parseTimedateHex(digits);
     }
 
     // attachmentref: a file hotspot whose data names the $FILE object and the name shown, around

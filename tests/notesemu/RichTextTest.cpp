@@ -275,7 +275,8 @@ TEST_F(RichTextItems, LinksPicturesTablesAndSectionsBecomeTheirRecords) {
         } else if (record.type == SIG_CD_TABLECELL && record.bytes[2] == 1) {
             EXPECT_EQ(record.bytes[15], 2) << "the column span";
         } else if (record.type == SIG_CD_BAR) {
-            EXPECT_EQ(std::string(record.bytes.begin() + 12, record.bytes.end()), std::string("Title\0", 6));
+            EXPECT_EQ(dword(record.bytes, 4) & BARREC_HAS_COLOR, DWORD{BARREC_HAS_COLOR});
+            EXPECT_EQ(std::string(record.bytes.begin() + 14, record.bytes.end()), std::string("Title\0", 6));
         }
     }
     EXPECT_TRUE(log.contains("<computedtext formula> kept as its source text, not compiled")) << log.text();

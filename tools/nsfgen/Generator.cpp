@@ -644,6 +644,11 @@ private:
             pab.id = 1;
             body.pabDefinition(pab);
             paragraph(body, 1, "Figures for the quarter:");
+            PreTableBegin pre;
+            pre.flags = 0x0001; // widths fit the margins
+            pre.rows = 2;
+            pre.columns = 2;
+            body.beginRecord(sig::kPreTableBegin, 1).preTableBegin(pre).endRecord(sig::kPreTableBegin, 1);
             body.tableBegin({1440, 0, 0, 0, 0, 0x0001});
             const char *cells[2][2] = {{"Region", "Sales"}, {"North", "120"}};
             for (std::uint8_t r = 0; r < 2; ++r) {
@@ -651,8 +656,9 @@ private:
                     TableCell cell;
                     cell.row = r;
                     cell.column = c;
-                    cell.leftMargin = 80;
-                    cell.rightMargin = 80;
+                    // Half of the 6.5-inch reference width each: edges in twips from the table's left.
+                    cell.leftMargin = static_cast<std::uint16_t>(c * 4680);
+                    cell.rightMargin = static_cast<std::uint16_t>((c + 1) * 4680);
                     cell.fractionalWidth = 14400;
                     if (r == 0) {
                         cell.flags = TableCell::kUseBackgroundColor;
@@ -665,7 +671,6 @@ private:
             body.tableEnd();
             body.beginRecord(sig::kBar, 0);
             Bar bar;
-            bar.flags = 0;
             bar.title = "Details";
             body.bar(bar);
             paragraph(body, 1, "Inside the section.");
