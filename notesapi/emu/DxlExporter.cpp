@@ -276,10 +276,10 @@ std::string DxlExporter::document(const OpenNote &note) {
             std::to_string(omitted) + " omitted by the exporter's properties.");
     if (richText > 0 && richText_ == eRichtextAsDxl)
         logLine("Rich text is exported as DXL rich text where every record has an XML form (paragraphs, "
-                "runs, links, pictures, rules, tables, sections), and as item data otherwise.");
-    if (richText > 0 && flags_[eConvertNotesbitmapsToGIF])
-        logLine("Notes bitmaps in rich text are not converted to GIF: they are written as notesbitmap, or "
-                "their item as item data.");
+                "runs, links, buttons, hotspots, pictures, rules, tables, sections, regions, layers), and as "
+                "item data otherwise.");
+    if (richText > 0 && richText_ != eRichtextAsDxl && flags_[eConvertNotesbitmapsToGIF])
+        logLine("Notes bitmaps are not converted to GIF: rich text is exported as item data.");
     if (richText > 0 && flags_[eOmitPictures])
         logLine("Pictures in rich text are kept: rich text is exported as item data.");
     if (mimeParts > 0 && mime_ == eMimeAsDxl)
@@ -299,7 +299,8 @@ std::string DxlExporter::document(const OpenNote &note) {
         logLine("The XML Schema location is not written; the document carries no validation information.");
     for (const std::string &comment : banner_)
         out += "<!--" + commentText(comment) + "-->\n";
-    out += noteDxl(shell, note.note(), items, flags_[eOutputRootAttrs], richText_ == eRichtextAsDxl);
+    out += noteDxl(shell, note.note(), items, flags_[eOutputRootAttrs], richText_ == eRichtextAsDxl,
+                   flags_[eConvertNotesbitmapsToGIF]);
     return out;
 }
 

@@ -192,7 +192,8 @@ std::optional<std::string> fileElement(const Database &database, std::span<const
 }
 
 // The value element of an item and whether DXL implies the summary flag for it.
-std::string valueElement(const Database &database, const Item &item, bool &impliedSummary, bool richTextAsXml) {
+std::string valueElement(const Database &database, const Item &item, bool &impliedSummary, bool richTextAsXml,
+                         bool bitmapsAsGif) {
     const WORD type = item.type();
     const std::span<const std::uint8_t> data = item.data();
     impliedSummary = false;
@@ -280,7 +281,7 @@ std::string valueElement(const Database &database, const Item &item, bool &impli
     case TYPE_COMPOSITE:
         // As DXL rich text when every record has an XML form; otherwise as item data, whole.
         if (richTextAsXml)
-            element = compositeToRichTextXml(item.value);
+            element = compositeToRichTextXml(item.value, bitmapsAsGif);
         break;
     case TYPE_FORMULA: {
         if (item.formulaSource) {
@@ -305,9 +306,10 @@ std::string valueElement(const Database &database, const Item &item, bool &impli
     return *element;
 }
 
-void appendItem(std::string &out, const Database &database, const Item &item, bool richTextAsXml) {
+void appendItem(std::string &out, const Database &database, const Item &item, bool richTextAsXml,
+                bool bitmapsAsGif) {
     bool impliedSummary = false;
-    const std::string value = valueElement(database, item, impliedSummary, richTextAsXml);
+    const std::string value = valueElement(database, item, impliedSummary, richTextAsXml, bitmapsAsGif);
     if (value.starts_with("<rawitemdata"))
         impliedSummary = false;
     out += "<item";
@@ -369,7 +371,7 @@ void appendRootAttributes(std::string &out, const Database &database) {
 } // namespace
 
 std::string noteDxl(const Database &database, const Note &note, std::span<const Item> items, bool root,
-                    bool richTextAsXml) {
+                    bool richTextAsXml, bool bitmapsAsGif) {
     std::string out = "<note";
     const std::string_view name = className(note.noteClass);
     attr(out, "class", name.empty() ? "document" : name);
@@ -401,7 +403,7 @@ std::string noteDxl(const Database &database, const Note &note, std::span<const 
     out += "</noteinfo>";
     for (const Item &item : items) {
         out += '\n';
-        appendItem(out, database, item, richTextAsXml);
+        appendItem(out, database, item, richTextAsXml, bitmapsAsGif);
     }
     out += "\n</note>\n";
     return out;

@@ -20,9 +20,10 @@ void writeDatabaseDxl(std::ostream &out, const Database &database);
 // One note with the given items (the stored ones, or an open note's working copy). With `root`
 // the element carries the namespace and the database's version and replica ID attributes, as a
 // document of its own; without, it is ready to go inside a `database` element.
-// richTextAsXml: rich text items whose records all have an XML form are written as <richtext>.
+// richTextAsXml: rich text items whose records all have an XML form are written as <richtext>;
+// bitmapsAsGif: their Notes bitmaps as GIF pictures.
 std::string noteDxl(const Database &database, const Note &note, std::span<const Item> items, bool root,
-                    bool richTextAsXml = false);
+                    bool richTextAsXml = false, bool bitmapsAsGif = false);
 
 // Appends text escaped for DXL: markup characters always, and in an attribute value (quoted with
 // ') also the apostrophe and the line and tab characters, which a parser would otherwise normalise.

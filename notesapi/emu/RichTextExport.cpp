@@ -1,9 +1,11 @@
 #include "RichTextExport.h"
 
+#include "BitmapGif.h"
 #include "Composite.h"
 #include "Database.h"
 #include "DxlValues.h"
 #include "DxlWriter.h"
+#include "Log.h"
 #include "Ods.h"
 
 #include <algorithm>
@@ -58,6 +60,8 @@ std::string attribute(std::string_view name, std::string_view value) {
 
 class Writer {
 public:
+    explicit Writer(bool bitmapsAsGif) : bitmapsAsGif_(bitmapsAsGif) {}
+
     bool record(const CdRecord &record) {
         if (record.type != SIG_CD_PABHIDE)
             closePardef();
@@ -741,8 +745,17 @@ private:
             picture_->bytes.push_back(0);
         if (record.type == SIG_CD_BITMAPSEGMENT && --picture_->remaining == 0) {
             out_ += "<picture width='" + std::to_string(picture_->bitmap->Dest.width) + "px' height='" +
-                    std::to_string(picture_->bitmap->Dest.height) + "px'><notesbitmap>" +
-                    base64Encode(picture_->bytes) + "</notesbitmap></picture>";
+                    std::to_string(picture_->bitmap->Dest.height) + "px'>";
+            GifConversion gif;
+            if (bitmapsAsGif_) {
+                gif = notesBitmapToGif(picture_->bytes);
+                if (gif.gif.empty())
+                    logf("DXL export: a Notes bitmap is written as notesbitmap, not GIF: %s", gif.problem.c_str());
+            }
+            if (!gif.gif.empty())
+                out_ += "<gif originalformat='notesbitmap'>" + base64Encode(gif.gif) + "</gif></picture>";
+            else
+                out_ += "<notesbitmap>" + base64Encode(picture_->bytes) + "</notesbitmap></picture>";
             picture_.reset();
         }
         return true;
@@ -827,6 +840,7 @@ private:
         return true;
     }
 
+    const bool bitmapsAsGif_;
     std::string out_;
     bool paragraphPending_ = false;
     bool inParagraph_ = false;
@@ -846,8 +860,8 @@ private:
 
 } // namespace
 
-std::optional<std::string> compositeToRichTextXml(std::span<const std::uint8_t> value) {
-    Writer writer;
+std::optional<std::string> compositeToRichTextXml(std::span<const std::uint8_t> value, bool bitmapsAsGif) {
+    Writer writer(bitmapsAsGif);
     bool understood = true;
     const STATUS status = walkComposite(value, [&](const CdRecord &record) -> STATUS {
         if (!writer.record(record)) {

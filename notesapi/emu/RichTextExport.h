@@ -15,6 +15,8 @@
 namespace notesemu {
 
 // `value` is a TYPE_COMPOSITE value with its type word; the result is a whole <richtext> element.
-std::optional<std::string> compositeToRichTextXml(std::span<const std::uint8_t> value);
+// With bitmapsAsGif (eConvertNotesbitmapsToGIF) a Notes bitmap is written as a GIF marked
+// originalformat='notesbitmap'; one that cannot be decoded stays <notesbitmap>, with a log line.
+std::optional<std::string> compositeToRichTextXml(std::span<const std::uint8_t> value, bool bitmapsAsGif = false);
 
 } // namespace notesemu

@@ -323,12 +323,12 @@ TEST_P(DxlExport, PropertyByPureXmlOption) {
     EXPECT_TRUE(has(dxl, "exported"));
     EXPECT_TRUE(has(dxl, "kept.txt"));
     // Property 35 (bitmaps as GIF, rich text left as DXL) or property 6 (rich text as item data):
-    // the emulated exporter writes DXL rich text or item data, and its result log, which is logged,
-    // says that bitmaps are not converted.
+    // the emulated exporter writes DXL rich text or item data, and its result log is logged.
     EXPECT_TRUE(has(dxl, pureXml ? "<richtext>" : "<rawitemdata type='1'>")) << dxl;
     EXPECT_TRUE(logged("INFO nsfExtractNoteDXL(): DXL Export Result Log..."));
-    EXPECT_EQ(logged("Notes bitmaps in rich text are not converted to GIF: they are written as notesbitmap, or "
-                     "their item as item data."),
+    EXPECT_EQ(logged("Rich text is exported as DXL rich text where every record has an XML form (paragraphs, "
+                     "runs, links, buttons, hotspots, pictures, rules, tables, sections, regions, layers), and "
+                     "as item data otherwise."),
               pureXml);
     EXPECT_TRUE(logged("NOTES_API nsfExtractNoteDXL(): Returned from Notes API DXLGetExporterProperty()"));
 }

@@ -221,7 +221,7 @@ TEST_F(DxlExport, ResultLogIsReadableAndSaysHowRichTextIsWritten) {
     const std::string log = resultLog(exporter);
     EXPECT_TRUE(log.starts_with("export run 1\n")) << log;
     EXPECT_NE(log.find("Rich text is exported as DXL rich text where every record has an XML form"), std::string::npos) << log;
-    EXPECT_NE(log.find("Notes bitmaps in rich text are not converted"), std::string::npos) << log;
+    EXPECT_EQ(log.find("not converted to GIF"), std::string::npos) << "bitmaps are converted" << log;
     EXPECT_NE(log.find("Export complete: " + std::to_string(out.text.size()) + " bytes"), std::string::npos)
         << log;
     EXPECT_NE(out.text.find("<richtext>"), std::string::npos) << "every record of the memo has an XML form";

@@ -6,12 +6,17 @@
 #include "Composite.h"
 #include "Database.h"
 #include "DxlLoader.h"
+#include "DxlValues.h"
 #include "Log.h"
 #include "RichTextExport.h"
 
 #include <notes/notes.h>
+#include <tessel/kit/CdWriter.h>
 
+#include <gif_lib.h>
 #include <gtest/gtest.h>
+
+#include <cstring>
 
 #include <filesystem>
 #include <fstream>
@@ -439,6 +444,86 @@ TEST(RichTextElementsCorpus, RealShapedMemoLoadsAndRoundTrips) {
     ASSERT_EQ(again.size(), records.size()) << *xml;
     for (std::size_t i = 0; i < records.size(); ++i)
         EXPECT_EQ(again[i].bytes, records[i].bytes) << "record " << i << "\n" << *xml;
+}
+
+// eConvertNotesbitmapsToGIF: a Notes bitmap goes out as a GIF of the same pixels, marked as a
+// converted bitmap; one the decoder refuses stays <notesbitmap>, with a log line.
+TEST(RichTextElementsExport, NotesBitmapsBecomeGifsOfTheSamePixels) {
+    tessel::kit::NotesBitmap bitmap;
+    bitmap.width = 12;
+    bitmap.height = 5;
+    bitmap.palette = {{0, 0, 0}, {255, 255, 255}, {200, 30, 30}};
+    for (int i = 0; i < bitmap.width * bitmap.height; ++i)
+        bitmap.pixels.push_back(static_cast<std::uint16_t>(i * 7 % 3));
+    tessel::kit::CdWriter cd;
+    cd.pabDefinition({}).paragraph().pabReference(1).notesBitmap(bitmap);
+    Bytes value{TYPE_COMPOSITE & 0xFF, TYPE_COMPOSITE >> 8};
+    value.insert(value.end(), cd.bytes().begin(), cd.bytes().end());
+
+    EXPECT_NE(compositeToRichTextXml(value)->find("<notesbitmap>"), std::string::npos) << "without the option";
+    const auto xml = compositeToRichTextXml(value, true);
+    ASSERT_TRUE(xml.has_value());
+    const std::string open = "<gif originalformat='notesbitmap'>";
+    const std::size_t at = xml->find(open);
+    ASSERT_NE(at, std::string::npos) << *xml;
+    const std::size_t end = xml->find("</gif>", at);
+    Bytes gif;
+    Base64Decoder decoder(gif);
+    decoder.feed(std::string_view(*xml).substr(at + open.size(), end - at - open.size()));
+    ASSERT_TRUE(decoder.finish());
+
+    struct Reader {
+        const Bytes *data;
+        std::size_t at = 0;
+    } reader{&gif};
+    int error = 0;
+    GifFileType *file = DGifOpen(
+        &reader,
+        [](GifFileType *f, GifByteType *out, int length) {
+            auto *r = static_cast<Reader *>(f->UserData);
+            const std::size_t n = std::min<std::size_t>(static_cast<std::size_t>(length), r->data->size() - r->at);
+            std::memcpy(out, r->data->data() + r->at, n);
+            r->at += n;
+            return static_cast<int>(n);
+        },
+        &error);
+    ASSERT_NE(file, nullptr) << GifErrorString(error);
+    ASSERT_EQ(DGifSlurp(file), GIF_OK);
+    ASSERT_EQ(file->ImageCount, 1);
+    EXPECT_EQ(file->SWidth, 12);
+    EXPECT_EQ(file->SHeight, 5);
+    const ColorMapObject *map = file->SColorMap;
+    ASSERT_NE(map, nullptr);
+    const SavedImage &image = file->SavedImages[0];
+    for (int i = 0; i < bitmap.width * bitmap.height; ++i) {
+        const GifColorType colour = map->Colors[image.RasterBits[i]];
+        const auto &expected = bitmap.palette[bitmap.pixels[static_cast<std::size_t>(i)]];
+        EXPECT_EQ(colour.Red, expected.r) << "pixel " << i;
+        EXPECT_EQ(colour.Green, expected.g) << "pixel " << i;
+        EXPECT_EQ(colour.Blue, expected.b) << "pixel " << i;
+    }
+    DGifCloseFile(file, &error);
+    // Read back, the GIF is a GIF picture.
+    const auto kinds = kindsOf(recordsOf(bodyOf(*xml)));
+    EXPECT_EQ(kinds, (std::vector<WORD>{SIG_CD_GRAPHIC, SIG_CD_IMAGEHEADER, SIG_CD_IMAGESEGMENT}));
+
+    // A bitmap of a depth Notes does not have (3 bits per pixel) is kept as its records.
+    Bytes broken = value;
+    bool found = false;
+    walkComposite(broken, [&](const CdRecord &record) -> STATUS {
+        if (record.type == SIG_CD_BITMAPHEADER) {
+            const auto offset = static_cast<std::size_t>(record.data - broken.data());
+            broken[offset + 26] = 3; // BitsPerPixel
+            found = true;
+        }
+        return NOERROR;
+    });
+    ASSERT_TRUE(found);
+    LogCapture log;
+    const auto kept = compositeToRichTextXml(broken, true);
+    ASSERT_TRUE(kept.has_value());
+    EXPECT_NE(kept->find("<notesbitmap>"), std::string::npos) << *kept;
+    EXPECT_TRUE(log.contains("a Notes bitmap is written as notesbitmap, not GIF")) << log.text();
 }
 
 } // namespace
