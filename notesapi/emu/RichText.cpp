@@ -1,21 +1,25 @@
-// The converter covers paragraphs: `pardef` (alignment, margins, spacing, tabs, page and keep
-// flags, hide-when flags, list kinds, reading order), `par`, `run` and `font` (face, size,
-// colour, styles and effects), `run/@highlight`, `break` (the NUL byte Notes stores for a line
-// break inside a text run) and `nonxmlchar`. Text is converted from UTF-8 to LMBCS.
+// The converter covers paragraphs: `pardef` (alignment, margins in every unit and as percentages
+// of the window, spacing, tabs, page and keep flags, hide flags and hide-when formulas, list kinds,
+// reading order), `par`, `run` and `font` (face, size, colour, styles and effects),
+// `run/@highlight`, `break` (the NUL byte Notes stores for a line break inside a text run) and
+// `nonxmlchar`; links (`urllink`, `doclink`, `viewlink`, `databaselink`), `attachmentref`,
+// `picture` (GIF, JPEG, PNG, Notes bitmap, shared image by `imageref`, caption), `horizrule`,
+// `button`, `actionhotspot`, `computedtext`, `region`, `layer`, `compositedata`, `table` (columns,
+// spans, colours, borders, cell backgrounds, nested tables) and `section`; a form's `field`
+// shows as its name. Text is converted from UTF-8 to LMBCS. Formulas and scripts are kept as the
+// source text DXL gives: this runtime compiles no formulas.
 //
 // What it does with the rest, each logged once per conversion with the element's name:
-// - links, anchors, spans, pop-ups, hotspots, regions and attachment references keep their
-//   visible text as plain text in the surrounding run (the link or hotspot itself is dropped);
-// - tables, sections and other block containers keep their paragraphs: each cell's or
-//   section's paragraphs become ordinary paragraphs, a section title a paragraph of its own;
-// - pictures, rules, buttons, fields, computed text, formulas, embedded controls, raw composite
-//   data and the like are dropped (they hold no text a reader sees as such);
+// - anchors, spans, pop-ups and named-element links keep their visible text as plain text in the
+//   surrounding run;
+// - block containers (`block`) keep their paragraphs as ordinary paragraphs;
+// - embedded controls, applets, image maps, OLE objects, subform references and the like are
+//   dropped (they hold no text a reader sees as such);
 // - an element not named anywhere keeps its text.
 // Faces: the generic names and a few common face names map to the five static faces (no $Fonts
 // item is written); other names follow `familyid`, else sans-serif. Colours: the named colours
 // map to the 16 solid Notes colours; other RGB values to the exact or nearest entry of the
-// 240-colour Notes palette (by squared RGB distance). Percentage margins and tab stops without
-// a unit keep the defaults.
+// 240-colour Notes palette (by squared RGB distance). Tab stops without a unit are ignored.
 #include "RichText.h"
 
 #include "Log.h"
@@ -288,24 +292,15 @@ struct ElementRule {
 constexpr ElementRule kInlineRules[] = {
     {"span", Treatment::KeepText},
     {"urllink", Treatment::KeepText},
-    {"doclink", Treatment::KeepText},
-    {"viewlink", Treatment::KeepText},
-    {"databaselink", Treatment::KeepText},
     {"namedelementlink", Treatment::KeepText},
     {"anchor", Treatment::KeepText},
     {"popup", Treatment::KeepText},
-    {"actionhotspot", Treatment::KeepText},
-    {"region", Treatment::KeepText},
-    {"attachmentref", Treatment::KeepText},
     {"picture", Treatment::Drop},
     {"horizrule", Treatment::Drop},
-    {"computedtext", Treatment::Drop},
-    {"button", Treatment::Drop},
     {"field", Treatment::Drop},
     {"sharedfieldref", Treatment::Drop},
     {"code", Treatment::Drop},
     {"popuptext", Treatment::Drop},
-    {"compositedata", Treatment::Drop},
     {"richtextdata", Treatment::Drop},
     {"javaapplet", Treatment::Drop},
     {"imagemap", Treatment::Drop},
@@ -323,7 +318,6 @@ constexpr ElementRule kInlineRules[] = {
     {"table", Treatment::Block},
     {"section", Treatment::Block},
     {"block", Treatment::Block},
-    {"layer", Treatment::Block},
 };
 
 Treatment treatmentOf(std::string_view name) {
@@ -1631,7 +1625,8 @@ private:
         std::vector<std::vector<std::uint8_t>> records;
         std::size_t total = sizeof(WORD);
         const STATUS status = walkComposite(value, [&](const CdRecord &record) -> STATUS {
-            if (record.length == 0)
+            // A record must fit in one item value, as every record of rich text does.
+            if (record.length == 0 || record.length > kMaxValueSize - sizeof(WORD))
                 return ERR_ODS_ENUM_COMPLETE;
             std::vector<std::uint8_t> bytes(record.data, record.data + record.length);
             total += record.length + record.length % 2;

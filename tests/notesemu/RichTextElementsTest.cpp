@@ -375,6 +375,12 @@ TEST(RichTextElementsHostile, AreSkippedWithALogLineAndLoseNothingElse) {
     // A CDHRULE record (16 bytes) in base64, and the same record claiming 200 bytes.
     const std::string rule = "yf8QAAQAAACgBWkAAAAAAA==";
     const std::string lying = "yf/IAAQAAACgBWkAAAAAAA==";
+    // One CDIMAGESEGMENT record of 70 000 bytes: more than an item value holds.
+    Bytes huge(70000, 0);
+    huge[0] = 0x7C;
+    huge[2] = static_cast<std::uint8_t>(70000 & 0xFF);
+    huge[3] = static_cast<std::uint8_t>(70000 >> 8 & 0xFF);
+    huge[4] = static_cast<std::uint8_t>(70000 >> 16);
     struct HostileCase {
         std::string element;
         const char *logged;
@@ -383,6 +389,8 @@ TEST(RichTextElementsHostile, AreSkippedWithALogLineAndLoseNothingElse) {
     const HostileCase cases[] = {
         {"<compositedata>" + rule + "</compositedata>", nullptr, {SIG_CD_TEXT, SIG_CD_HORIZONTALRULE, SIG_CD_TEXT}},
         {"<compositedata>" + lying + "</compositedata>", "<compositedata> whose records do not add up",
+         {SIG_CD_TEXT}},
+        {"<compositedata>" + base64Encode(huge) + "</compositedata>", "<compositedata> whose records do not add up",
          {SIG_CD_TEXT}},
         {"<compositedata>not base64!</compositedata>", "<compositedata> with data that is not valid base64",
          {SIG_CD_TEXT}},
