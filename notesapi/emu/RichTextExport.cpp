@@ -761,15 +761,10 @@ private:
         return true;
     }
 
-    bool ensureParagraph() {
-        if (paragraphPending_)
-            return false; // a paragraph without its definition reference
-        if (!inParagraph_) {
-            out_ += "\n<par>";
-            inParagraph_ = true;
-        }
-        return true;
-    }
+    // Inline records belong to a paragraph begun by CDPARAGRAPH and CDPABREFERENCE. Records
+    // outside any (a picture item's records, say) have no XML form: a <par> around them would
+    // read back with paragraph records the item never had.
+    bool ensureParagraph() const { return inParagraph_ && !paragraphPending_; }
 
     void openParagraph(WORD def) {
         paragraphPending_ = false;
