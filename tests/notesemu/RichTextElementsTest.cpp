@@ -403,7 +403,7 @@ TEST(RichTextElementsHostile, AreSkippedWithALogLineAndLoseNothingElse) {
          {SIG_CD_TEXT, SIG_CD_V4HOTSPOTBEGIN, SIG_CD_BUTTON, SIG_CD_V4HOTSPOTEND, SIG_CD_TEXT}},
     };
     for (const HostileCase &c : cases) {
-        SCOPED_TRACE(c.element);
+        SCOPED_TRACE(c.element.substr(0, 80));
         LogCapture log;
         const auto records = recordsOf(bodyOf("<richtext><pardef id='1'/><par def='1'>before " + c.element +
                                               " after</par></richtext>"));
@@ -416,7 +416,7 @@ TEST(RichTextElementsHostile, AreSkippedWithALogLineAndLoseNothingElse) {
         EXPECT_EQ(text.substr(0, 7), "before ");
         EXPECT_TRUE(text.ends_with(" after")) << text;
         if (c.logged != nullptr) {
-            EXPECT_TRUE(log.contains(c.logged)) << log.text();
+            EXPECT_TRUE(log.contains(c.logged)) << log.text().substr(0, 2000);
         }
     }
 }
