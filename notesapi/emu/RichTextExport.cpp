@@ -88,9 +88,15 @@ public:
                 return false;
             const auto text = fromOds<CDTEXT>(data);
             const std::string_view lmbcs(reinterpret_cast<const char *>(data) + 8, length - 8);
-            run(text.FontID, lmbcs);
+            if (highlight_ && (highlight_->name.empty() || highlight_->written))
+                return false; // a highlight bracket holds its colour and then one run
+            run(text.FontID, lmbcs, highlight_ ? highlight_->name : std::string_view());
+            if (highlight_)
+                highlight_->written = true;
             return true;
         }
+        case SIG_CD_COLOR:
+            return highlightColor(data, length);
         case SIG_CD_V4HOTSPOTBEGIN:
         case SIG_CD_HOTSPOTBEGIN:
             return hotspotBegin(record);
@@ -208,7 +214,7 @@ public:
         flushCellBackground();
         closeParagraph();
         if (!hotspots_.empty() || picture_ || !tables_.empty() || sections_ != 0 || layers_ != 0 ||
-            regions_ != 0 || inPreTable_)
+            regions_ != 0 || inPreTable_ || highlight_)
             return std::nullopt;
         return "<richtext>" + out_ + "</richtext>";
     }
@@ -220,6 +226,11 @@ private:
         DWORD remaining = 0;
         std::vector<std::uint8_t> bytes;
         std::optional<CDBITMAPHEADER> bitmap; // a Notes bitmap: its records are kept whole
+    };
+
+    struct Highlight {
+        std::string_view name; // yellow, pink or blue once its colour is read
+        bool written = false;
     };
 
     enum class HotspotKind { Url, Button, Action, Computed, File };
@@ -600,9 +611,34 @@ private:
             --layers_;
             out_ += "</layer>";
             return true;
+        case SIG_CD_TEXT:
+            // A highlighted run: CDBEGINRECORD, its CDCOLOR, the text, CDENDRECORD.
+            if (begin) {
+                if (highlight_ || !ensureParagraph())
+                    return false;
+                highlight_ = Highlight{};
+                return true;
+            }
+            if (!highlight_ || !highlight_->written)
+                return false;
+            highlight_.reset();
+            return true;
         default:
             return false;
         }
+    }
+
+    // The colour of a highlight: the application flag names it.
+    bool highlightColor(const std::uint8_t *data, std::size_t length) {
+        if (!highlight_ || !highlight_->name.empty() || length < 8)
+            return false;
+        const WORD flags = wordAt(data, 2);
+        const WORD kind = flags & (COLOR_VALUE_FLAGS_RESERVED1 | COLOR_VALUE_FLAGS_RESERVED2 | COLOR_VALUE_FLAGS_RESERVED3);
+        highlight_->name = kind == COLOR_VALUE_FLAGS_RESERVED1   ? "yellow"
+                           : kind == COLOR_VALUE_FLAGS_RESERVED2 ? "pink"
+                           : kind == COLOR_VALUE_FLAGS_RESERVED3 ? "blue"
+                                                                 : "";
+        return !highlight_->name.empty();
     }
 
     bool bar(const std::uint8_t *data, std::size_t length) {
@@ -808,10 +844,11 @@ private:
         return out + "/>";
     }
 
-    void run(FONTID font, std::string_view lmbcs) {
-        const bool plain = font == kPlainFont;
+    void run(FONTID font, std::string_view lmbcs, std::string_view highlight = {}) {
+        const bool plain = font == kPlainFont && highlight.empty();
         if (!plain)
-            out_ += "<run>" + fontElement(font);
+            out_ += (highlight.empty() ? std::string("<run>") : "<run" + attribute("highlight", highlight) + ">") +
+                    (font == kPlainFont ? std::string() : fontElement(font));
         const std::string utf8 = lmbcsToText(lmbcs);
         std::size_t start = 0;
         while (true) {
@@ -840,6 +877,7 @@ private:
     bool paragraphPending_ = false;
     bool inParagraph_ = false;
     std::optional<WORD> pardefOpen_; // a pardef element whose end is not yet written
+    std::optional<Highlight> highlight_;
     std::vector<Hotspot> hotspots_;
     std::size_t sections_ = 0;
     std::size_t layers_ = 0;

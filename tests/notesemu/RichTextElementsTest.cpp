@@ -202,6 +202,16 @@ std::vector<ElementCase> elementCases() {
              EXPECT_EQ(dwordAt(begin.bytes, 6), DWORD{HOTSPOTREC_RUNFLAG_COMPUTED | HOTSPOTREC_RUNFLAG_FORMULA});
              EXPECT_EQ(tail(begin, 12), "@UserName");
          }},
+        {"highlighted runs",
+         "<richtext><pardef id='1'/><par def='1'>plain <run highlight='yellow'><font style='bold'/>marked</run> "
+         "and <run highlight='pink'>pink</run></par></richtext>",
+         {SIG_CD_TEXT, SIG_CD_BEGIN, SIG_CD_COLOR, SIG_CD_TEXT, SIG_CD_END, SIG_CD_TEXT, SIG_CD_BEGIN, SIG_CD_COLOR,
+          SIG_CD_TEXT, SIG_CD_END},
+         [](const std::vector<Rec> &records) {
+             EXPECT_EQ(wordAt(first(records, SIG_CD_COLOR).bytes, 2), COLOR_VALUE_FLAGS_RESERVED1 | COLOR_VALUE_FLAGS_ISRGB);
+             EXPECT_EQ(wordAt(first(records, SIG_CD_COLOR, 1).bytes, 2), COLOR_VALUE_FLAGS_RESERVED2 | COLOR_VALUE_FLAGS_ISRGB);
+             EXPECT_EQ(first(records, SIG_CD_TEXT, 1).bytes[5], ISBOLD);
+         }},
         {"region",
          "<richtext><pardef id='1'/><par def='1'><region>inside</region> after</par></richtext>",
          {SIG_CD_REGIONBEGIN, SIG_CD_TEXT, SIG_CD_REGIONEND, SIG_CD_TEXT},
