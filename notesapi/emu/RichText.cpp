@@ -56,6 +56,8 @@ constexpr std::size_t kPabHideSize = 14;
 constexpr std::size_t kRegionBeginSize = 46;
 constexpr std::size_t kRegionEndSize = 42;
 constexpr std::size_t kLayerSize = 18;
+// CDCAPTION: header, text length, position, FONTID, COLOR_VALUE, 11 reserved bytes; text follows.
+constexpr std::size_t kCaptionSize = 28;
 constexpr WORD kLayerVersion = 2;
 
 // The 240-colour Notes palette, as 0xRRGGBB, indexed by the colour byte of a FONTID.
@@ -360,6 +362,7 @@ private:
     }
 
     void emit(std::vector<std::uint8_t> record) {
+        ++emitted_;
         if (record.size() & 1U)
             record.push_back(0);
         if (current_.size() + record.size() > kMaxValueSize && current_.size() > sizeof(WORD)) {
@@ -951,6 +954,7 @@ private:
     // picture of a shared image (imageref) a CDGRAPHIC and the resource record naming it. A
     // caption follows as text of the paragraph. Other image forms keep only their caption.
     void picture(const XmlNode &node, const Font &font) {
+        const std::size_t emittedBefore = emitted_;
         const XmlNode *image = nullptr;
         const XmlNode *caption = nullptr;
         WORD type = 0;
@@ -1023,8 +1027,32 @@ private:
                 }
             }
         }
-        if (caption != nullptr)
+        if (caption != nullptr && emitted_ != emittedBefore)
+            captionRecord(*caption, font);
+        else if (caption != nullptr)
             inlineContent(*caption, font, false, std::nullopt);
+    }
+
+    // A picture's caption: CDCAPTION after the picture's records, with its position, the font
+    // and that font's colour, then the text.
+    void captionRecord(const XmlNode &node, const Font &font) {
+        std::string text = utf8ToLmbcs(normaliseWhitespace(labelOf(node), false));
+        if (text.size() > 0xFF00)
+            text.resize(lmbcsCut(text, 0xFF00));
+        const std::string *position = node.attribute("position");
+        const std::uint32_t rgb = kPalette[font.color];
+        std::vector<std::uint8_t> record = wsig(SIG_CD_CAPTION, kCaptionSize + text.size());
+        out_.word(record, static_cast<WORD>(text.size()));
+        record.push_back(position != nullptr && lower(trim(*position)) == "center" ? 1 : 0);
+        out_.dword(record, font.id());
+        out_.word(record, COLOR_VALUE_FLAGS_ISRGB);
+        record.push_back(static_cast<std::uint8_t>(rgb >> 16));
+        record.push_back(static_cast<std::uint8_t>(rgb >> 8));
+        record.push_back(static_cast<std::uint8_t>(rgb));
+        record.push_back(0);
+        record.resize(kCaptionSize, 0);
+        record.insert(record.end(), text.begin(), text.end());
+        emit(std::move(record));
     }
 
     // <notesbitmap> holds the bitmap's records themselves: they follow a CDGRAPHIC as they are,
@@ -1771,6 +1799,7 @@ private:
     Font rootFont_;
     std::size_t tableDepth_ = 0;
     WORD regions_ = 0;
+    std::size_t emitted_ = 0; // records written so far
 };
 
 std::vector<std::vector<std::uint8_t>> richTextToCompositeItems(const XmlNode &richtext) {

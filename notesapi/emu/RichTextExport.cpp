@@ -67,6 +67,8 @@ public:
             closePardef();
         if (record.type != SIG_CD_TABLECELL_HREF)
             flushCellBackground();
+        if (record.type != SIG_CD_CAPTION)
+            captionAt_.reset();
         const std::uint8_t *data = record.data;
         const std::size_t length = record.length;
         switch (record.type) {
@@ -97,6 +99,8 @@ public:
         }
         case SIG_CD_COLOR:
             return highlightColor(data, length);
+        case SIG_CD_CAPTION:
+            return caption(data, length);
         case SIG_CD_V4HOTSPOTBEGIN:
         case SIG_CD_HOTSPOTBEGIN:
             return hotspotBegin(record);
@@ -546,6 +550,7 @@ private:
             if (picture_->graphic.DestSize.height != 0)
                 out_ += attribute("height", std::to_string(picture_->graphic.DestSize.height / 15) + "px");
             out_ += ">" + element + "</picture>";
+            pictureClosed();
             picture_.reset();
         } else {
             out_ += cellBackgroundStart() + ">" + element + "</cellbackground>";
@@ -792,6 +797,7 @@ private:
                 out_ += "<gif originalformat='notesbitmap'>" + base64Encode(gif.gif) + "</gif></picture>";
             else
                 out_ += "<notesbitmap>" + base64Encode(picture_->bytes) + "</notesbitmap></picture>";
+            pictureClosed();
             picture_.reset();
         }
         return true;
@@ -868,7 +874,35 @@ private:
         const char *kind = header.ImageType == 1 ? "gif" : header.ImageType == 2 ? "jpeg" : "png";
         out_ += "<picture width='" + std::to_string(header.Width) + "px' height='" + std::to_string(header.Height) +
                 "px'><" + kind + ">" + base64Encode(picture_->bytes) + "</" + kind + "></picture>";
+        pictureClosed();
         picture_.reset();
+        return true;
+    }
+
+    // A caption record may follow a picture; it goes inside the picture element just written.
+    void pictureClosed() { captionAt_ = out_.size() - std::string_view("</picture>").size(); }
+
+    // CDCAPTION: written as <caption> when the importer would write the same record back: the
+    // plain font in black, nothing in the reserved bytes, text without surrounding blanks.
+    bool caption(const std::uint8_t *data, std::size_t length) {
+        constexpr std::size_t kFixed = 28;
+        if (!captionAt_ || length < kFixed)
+            return false;
+        const WORD textLength = wordAt(data, 4);
+        const BYTE position = data[6];
+        const FONTID font = static_cast<FONTID>(wordAt(data, 7)) | static_cast<FONTID>(wordAt(data, 9)) << 16;
+        if (kFixed + textLength > length || position > 1 || font != kPlainFont || wordAt(data, 11) != COLOR_VALUE_FLAGS_ISRGB ||
+            std::any_of(data + 13, data + kFixed, [](std::uint8_t b) { return b != 0; }))
+            return false;
+        const std::string text = lmbcsToText(std::string_view(reinterpret_cast<const char *>(data) + kFixed, textLength));
+        if (text.empty() || text.find_first_of("\r\n\t\0") != std::string::npos || text.front() == ' ' ||
+            text.back() == ' ' || text.find("  ") != std::string::npos)
+            return false;
+        std::string element = position == 1 ? "<caption position='center'>" : "<caption>";
+        appendXmlEscaped(element, text, false);
+        element += "</caption>";
+        out_.insert(*captionAt_, element);
+        captionAt_.reset();
         return true;
     }
 
@@ -878,6 +912,7 @@ private:
     bool inParagraph_ = false;
     std::optional<WORD> pardefOpen_; // a pardef element whose end is not yet written
     std::optional<Highlight> highlight_;
+    std::optional<std::size_t> captionAt_; // where a caption goes in the picture just written
     std::vector<Hotspot> hotspots_;
     std::size_t sections_ = 0;
     std::size_t layers_ = 0;

@@ -248,6 +248,17 @@ std::vector<ElementCase> elementCases() {
              EXPECT_EQ(dwordAt(href.bytes, 45), 0xC1257F0Au);
              EXPECT_EQ(tail(href, 49), "logo.gif");
          }},
+        {"picture caption",
+         std::string("<richtext><pardef id='1'/><par def='1'><picture width='1px' height='1px'><gif>") + kGif +
+             "</gif><caption position='center'>Sales &amp; costs</caption></picture> after</par></richtext>",
+         {SIG_CD_GRAPHIC, SIG_CD_IMAGEHEADER, SIG_CD_IMAGESEGMENT, SIG_CD_CAPTION, SIG_CD_TEXT},
+         [](const std::vector<Rec> &records) {
+             const Rec &caption = first(records, SIG_CD_CAPTION);
+             EXPECT_EQ(wordAt(caption.bytes, 4), 13u);
+             EXPECT_EQ(caption.bytes[6], 1) << "middle centre";
+             EXPECT_EQ(wordAt(caption.bytes, 11), COLOR_VALUE_FLAGS_ISRGB);
+             EXPECT_EQ(tail(caption, 28), "Sales & costs");
+         }},
         {"percentage margins and a hide-when formula",
          "<richtext><pardef id='7' leftmargin='10%' rightmargin='0.5in' hide='print web'><code "
          "event='hidewhen'><formula>Status = \"Draft\"</formula></code></pardef><par def='7'>x</par></richtext>",

@@ -254,7 +254,7 @@ TEST_F(RichTextItems, LinksPicturesTablesAndSectionsBecomeTheirRecords) {
     }
     const std::vector<WORD> expected{
         SIG_CD_TEXT,  SIG_CD_V4HOTSPOTBEGIN, SIG_CD_TEXT, SIG_CD_V4HOTSPOTEND, SIG_CD_GRAPHIC,
-        SIG_CD_IMAGEHEADER, SIG_CD_IMAGESEGMENT, SIG_CD_TEXT /* logo and */, SIG_CD_V4HOTSPOTBEGIN,
+        SIG_CD_IMAGEHEADER, SIG_CD_IMAGESEGMENT, SIG_CD_CAPTION /* logo */, SIG_CD_TEXT /* and */, SIG_CD_V4HOTSPOTBEGIN,
         SIG_CD_V4HOTSPOTEND /* computed text */, SIG_CD_HORIZONTALRULE, SIG_CD_BEGIN, SIG_CD_PRETABLEBEGIN,
         SIG_CD_END, SIG_CD_TABLEBEGIN, SIG_CD_TABLECELL, SIG_CD_TEXT, SIG_CD_TABLECELL, SIG_CD_TEXT, SIG_CD_TABLECELL,
         SIG_CD_TEXT, SIG_CD_TABLEEND, SIG_CD_BEGIN, SIG_CD_BAR, SIG_CD_TEXT, SIG_CD_END};
@@ -274,6 +274,9 @@ TEST_F(RichTextItems, LinksPicturesTablesAndSectionsBecomeTheirRecords) {
             EXPECT_EQ(word(record.bytes, 16), NOTES_COLOR_RED);
         } else if (record.type == SIG_CD_TABLECELL && record.bytes[2] == 1) {
             EXPECT_EQ(record.bytes[15], 2) << "the column span";
+        } else if (record.type == SIG_CD_CAPTION) {
+            EXPECT_EQ(word(record.bytes, 4), 4u);
+            EXPECT_EQ(std::string(record.bytes.begin() + 28, record.bytes.end()), "logo");
         } else if (record.type == SIG_CD_BAR) {
             EXPECT_EQ(dword(record.bytes, 4) & BARREC_HAS_COLOR, DWORD{BARREC_HAS_COLOR});
             EXPECT_EQ(std::string(record.bytes.begin() + 14, record.bytes.end()), std::string("Title\0", 6));

@@ -677,7 +677,10 @@ private:
             body.endRecord(sig::kBar, 0);
             body.paragraph().pabReference(1);
             body.picture(ImageType::Gif, pic.width, pic.height, gif);
-            body.text(font(), "Chart");
+            Caption caption;
+            caption.text = "Chart";
+            caption.font = font();
+            body.caption(caption);
             memo.add(Item::richTextRaw("Body", body.bytes()));
         }
         emit(std::move(memo), false);
