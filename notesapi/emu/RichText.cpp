@@ -210,6 +210,15 @@ std::optional<std::uint8_t> parseColor(std::string_view text) {
     return static_cast<std::uint8_t>(best);
 }
 
+bool isNamedColor(std::string_view text) {
+    const std::string value = lower(trim(text));
+    for (const NamedColor &named : kNamedColors) {
+        if (named.name == value)
+            return true;
+    }
+    return false;
+}
+
 // A length in twips; nullopt for a percentage or a value without a known unit.
 std::optional<double> parseTwips(std::string_view text) {
     text = trim(text);
@@ -1236,10 +1245,26 @@ private:
                 if (const std::string *width = cellNode.attribute("borderwidth");
                     width != nullptr && pixels(width) == 0)
                     cell.Border = 0;
+                // A colour other than a named one, and a gradient, also go into the cell colour
+                // record (CDCOLOR, SIG_CD_TABLECELL_COLOR) after the cell, with the exact RGB.
+                std::optional<std::uint32_t> exact, gradient;
                 if (const std::string *color = cellNode.attribute("bgcolor")) {
                     if (const auto index = parseColor(*color)) {
                         cell.Flags |= CDTABLECELL_USE_BKGCOLOR;
                         cell.BackgroundColor = *index;
+                        if (!isNamedColor(*color))
+                            exact = parseRgb(*color);
+                    }
+                }
+                const std::string *style = cellNode.attribute("colorstyle");
+                const std::string *alt = cellNode.attribute("altbgcolor");
+                if ((cell.Flags & CDTABLECELL_USE_BKGCOLOR) != 0 && style != nullptr && alt != nullptr &&
+                    lower(trim(*style)).ends_with("gradient")) {
+                    if ((gradient = parseRgb(*alt))) {
+                        exact = exact.value_or(kPalette[cell.BackgroundColor]);
+                        cell.Flags |= CDTABLECELL_USE_GRADIENT;
+                        if (lower(trim(*style)) == "hgradient")
+                            cell.Flags |= CDTABLECELL_GRADIENT_LTR;
                     }
                 }
                 if (const std::string *valign = cellNode.attribute("valign")) {
@@ -1249,6 +1274,8 @@ private:
                                                       : 0;
                 }
                 emitRecord(cell);
+                if (exact)
+                    cellColor(*exact, gradient);
                 for (const XmlNode &child : cellNode.children) {
                     if (!child.isText && child.name == "cellbackground")
                         cellBackground(child);
@@ -1670,6 +1697,21 @@ private:
             emit(std::move(record));
     }
 
+    void cellColor(std::uint32_t rgb, std::optional<std::uint32_t> gradient) {
+        std::vector<std::uint8_t> record = bsig(SIG_CD_TABLECELL_COLOR, gradient ? 14 : 8);
+        auto colorValue = [&](std::uint32_t value, WORD flags) {
+            out_.word(record, flags);
+            record.push_back(static_cast<std::uint8_t>(value >> 16));
+            record.push_back(static_cast<std::uint8_t>(value >> 8));
+            record.push_back(static_cast<std::uint8_t>(value));
+            record.push_back(0);
+        };
+        colorValue(rgb, COLOR_VALUE_FLAGS_ISRGB | (gradient ? COLOR_VALUE_FLAGS_HASGRADIENT : 0));
+        if (gradient)
+            colorValue(*gradient, COLOR_VALUE_FLAGS_ISRGB);
+        emit(std::move(record));
+    }
+
     // A cell's background: its repeat mode and, for a shared image, a cell resource naming it.
     void cellBackground(const XmlNode &node) {
         struct RepeatName {
@@ -1801,6 +1843,10 @@ private:
     WORD regions_ = 0;
     std::size_t emitted_ = 0; // records written so far
 };
+
+std::optional<std::uint8_t> notesColorIndex(std::string_view text) {
+    return parseColor(text);
+}
 
 std::vector<std::vector<std::uint8_t>> richTextToCompositeItems(const XmlNode &richtext) {
     return Converter().convert(richtext);

@@ -6,6 +6,8 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
+#include <string_view>
 #include <vector>
 
 namespace notesemu {
@@ -29,6 +31,10 @@ public:
 private:
     std::unique_ptr<Converter> converter_;
 };
+
+// The Notes colour index (0..239) a DXL colour attribute value maps to: the named colours to the 16
+// solid colours, other RGB values to the nearest palette entry. nullopt when it cannot be read.
+std::optional<std::uint8_t> notesColorIndex(std::string_view text);
 
 // Converts a `richtext` element into one or more item values. Notes splits rich text larger than
 // 65406 bytes into several items of the same name at record boundaries; each returned value is

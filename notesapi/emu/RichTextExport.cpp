@@ -7,6 +7,7 @@
 #include "DxlWriter.h"
 #include "Log.h"
 #include "Ods.h"
+#include "RichText.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -69,6 +70,11 @@ public:
             flushCellBackground();
         if (record.type != SIG_CD_CAPTION)
             captionAt_.reset();
+        if (record.type != SIG_CD_TABLECELL_COLOR && cellColor_) {
+            if (cellColor_->gradient)
+                return false; // a gradient cell without its colours
+            cellColor_.reset();
+        }
         const std::uint8_t *data = record.data;
         const std::size_t length = record.length;
         switch (record.type) {
@@ -101,6 +107,8 @@ public:
             return highlightColor(data, length);
         case SIG_CD_CAPTION:
             return caption(data, length);
+        case SIG_CD_TABLECELL_COLOR:
+            return tableCellColor(data, length);
         case SIG_CD_V4HOTSPOTBEGIN:
         case SIG_CD_HOTSPOTBEGIN:
             return hotspotBegin(record);
@@ -714,6 +722,12 @@ private:
             return false;
         closeParagraph();
         const auto cell = fromOds<CDTABLECELL>(data);
+        // Cell flags and borders the XML has no attribute for keep the item as item data.
+        constexpr BYTE kExpressed = CDTABLECELL_USE_BKGCOLOR | CDTABLECELL_VALIGNCENTER | CDTABLECELL_VALIGNBOTTOM |
+                                    CDTABLECELL_USE_GRADIENT | CDTABLECELL_GRADIENT_LTR;
+        if ((cell.Flags & ~kExpressed) != 0 || cell.v42Border != 0 || (cell.Border != 0 && cell.Border != 0x55) ||
+            ((cell.Flags & CDTABLECELL_GRADIENT_LTR) != 0 && (cell.Flags & CDTABLECELL_USE_GRADIENT) == 0))
+            return false;
         Table &table = tables_.back();
         if (table.cellOpen)
             out_ += "</tablecell>";
@@ -732,8 +746,11 @@ private:
             out_ += " rowspan='" + std::to_string(cell.RowSpan) + "'";
         if (cell.ColumnSpan > 1)
             out_ += " columnspan='" + std::to_string(cell.ColumnSpan) + "'";
+        const std::size_t colorAt = out_.size();
         if ((cell.Flags & CDTABLECELL_USE_BKGCOLOR) != 0 && cell.BackgroundColor < 16)
             out_ += " bgcolor='" + std::string(kColorNames[cell.BackgroundColor]) + "'";
+        cellColor_ = CellColor{colorAt, out_.size() - colorAt, cell.Flags, cell.BackgroundColor,
+                               (cell.Flags & CDTABLECELL_USE_GRADIENT) != 0};
         if ((cell.Flags & CDTABLECELL_VALIGNCENTER) != 0)
             out_ += " valign='center'";
         else if ((cell.Flags & CDTABLECELL_VALIGNBOTTOM) != 0)
@@ -879,6 +896,35 @@ private:
         return true;
     }
 
+    // The exact colour of the cell just written (CDCOLOR, SIG_CD_TABLECELL_COLOR): its RGB and,
+    // for a gradient, the second colour, in place of the named colour. Written only when the
+    // importer reads the attributes back to the same records: the cell's colour index is the
+    // one the RGB maps to, and the flags are the ones it sets.
+    bool tableCellColor(const std::uint8_t *data, std::size_t length) {
+        if (!cellColor_ || (cellColor_->flags & CDTABLECELL_USE_BKGCOLOR) == 0 || length < 8)
+            return false;
+        const WORD flags = wordAt(data, 2);
+        const bool gradient = (flags & COLOR_VALUE_FLAGS_HASGRADIENT) != 0;
+        if ((flags & ~COLOR_VALUE_FLAGS_HASGRADIENT) != COLOR_VALUE_FLAGS_ISRGB || data[7] != 0 ||
+            gradient != cellColor_->gradient || length != (gradient ? 14u : 8u) ||
+            (gradient && (wordAt(data, 8) != COLOR_VALUE_FLAGS_ISRGB || data[13] != 0)))
+            return false;
+        char rgb[8], alt[8];
+        std::snprintf(rgb, sizeof rgb, "#%02X%02X%02X", data[4], data[5], data[6]);
+        if (notesColorIndex(rgb) != cellColor_->index)
+            return false;
+        std::string attributes = attribute("bgcolor", rgb);
+        if (gradient) {
+            std::snprintf(alt, sizeof alt, "#%02X%02X%02X", data[10], data[11], data[12]);
+            attributes += attribute("colorstyle", (cellColor_->flags & CDTABLECELL_GRADIENT_LTR) != 0 ? "hgradient"
+                                                                                                  : "vgradient");
+            attributes += attribute("altbgcolor", alt);
+        }
+        out_.replace(cellColor_->at, cellColor_->length, attributes);
+        cellColor_.reset();
+        return true;
+    }
+
     // A caption record may follow a picture; it goes inside the picture element just written.
     void pictureClosed() { captionAt_ = out_.size() - std::string_view("</picture>").size(); }
 
@@ -913,6 +959,13 @@ private:
     std::optional<WORD> pardefOpen_; // a pardef element whose end is not yet written
     std::optional<Highlight> highlight_;
     std::optional<std::size_t> captionAt_; // where a caption goes in the picture just written
+    struct CellColor {
+        std::size_t at, length; // the cell's bgcolor attribute in out_ (length 0: none)
+        BYTE flags;
+        WORD index;
+        bool gradient;
+    };
+    std::optional<CellColor> cellColor_; // the cell just written, whose colour record may follow
     std::vector<Hotspot> hotspots_;
     std::size_t sections_ = 0;
     std::size_t layers_ = 0;

@@ -312,6 +312,28 @@ std::vector<ElementCase> elementCases() {
              EXPECT_EQ(first(records, SIG_CD_CELLBACKGROUNDDATA).bytes[4], REPEAT_BOTH);
              EXPECT_EQ(tail(first(records, SIG_CD_TABLECELL_HREF), 34), "stripes.gif");
          }},
+        {"cell colours and gradients",
+         "<richtext><pardef id='1'/><table><tablecolumn width='1in'/><tablecolumn width='1in'/><tablerow><tablecell "
+         "bgcolor='#336699'><par def='1'>rgb</par></tablecell><tablecell bgcolor='#FFC800' colorstyle='hgradient' "
+         "altbgcolor='#0064FF'><par def='1'>gradient</par></tablecell></tablerow></table></richtext>",
+         {SIG_CD_BEGIN, SIG_CD_PRETABLEBEGIN, SIG_CD_END, SIG_CD_TABLEBEGIN, SIG_CD_TABLECELL, SIG_CD_TABLECELL_COLOR,
+          SIG_CD_TEXT, SIG_CD_TABLECELL, SIG_CD_TABLECELL_COLOR, SIG_CD_TEXT, SIG_CD_TABLEEND},
+         [](const std::vector<Rec> &records) {
+             const Rec &plain = first(records, SIG_CD_TABLECELL_COLOR);
+             ASSERT_EQ(plain.bytes.size(), 8u);
+             EXPECT_EQ(wordAt(plain.bytes, 2), COLOR_VALUE_FLAGS_ISRGB);
+             EXPECT_EQ(plain.bytes[4], 0x33);
+             EXPECT_EQ(plain.bytes[5], 0x66);
+             EXPECT_EQ(plain.bytes[6], 0x99);
+             const Rec &gradient = first(records, SIG_CD_TABLECELL_COLOR, 1);
+             ASSERT_EQ(gradient.bytes.size(), 14u);
+             EXPECT_EQ(wordAt(gradient.bytes, 2), COLOR_VALUE_FLAGS_ISRGB | COLOR_VALUE_FLAGS_HASGRADIENT);
+             EXPECT_EQ(gradient.bytes[10], 0x00);
+             EXPECT_EQ(gradient.bytes[11], 0x64);
+             EXPECT_EQ(gradient.bytes[12], 0xFF);
+             const Rec &cell = first(records, SIG_CD_TABLECELL, 1);
+             EXPECT_EQ(cell.bytes[11], CDTABLECELL_USE_BKGCOLOR | CDTABLECELL_USE_GRADIENT | CDTABLECELL_GRADIENT_LTR);
+         }},
         {"nested table",
          "<richtext><pardef id='1'/><table><tablecolumn width='100%'/><tablerow><tablecell><table><tablecolumn "
          "width='50%'/><tablecolumn width='50%'/><tablerow><tablecell><par def='1'>in 1</par></tablecell>"
