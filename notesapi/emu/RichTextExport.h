@@ -1,10 +1,11 @@
 // Composite records back to DXL rich-text XML (eDxlRichtextOption 0): paragraph definitions (with
 // percentage margins and hide-when formulas), paragraphs, runs with their font and highlight, line
 // breaks, URL, document, view and database links, attachment references, buttons, action hotspots,
-// computed text, regions, layers, pictures (GIF, JPEG, PNG, Notes bitmaps, shared images),
-// horizontal rules, tables (column widths, borders, cell backgrounds, nested tables) and
-// sections. A value holding any record this writer does not express gives nullopt, and the
-// exporter keeps that item as raw item data, so nothing is lost.
+// computed text, regions, layers, pictures (GIF, JPEG, PNG, Notes bitmaps, shared images, captions),
+// horizontal rules, tables (column widths, borders, cell colours and backgrounds, nested tables) and
+// sections. A value holding any record this writer does not express, or one whose fields the XML
+// would not give back, gives nullopt, and the exporter keeps that item as raw item data, so nothing
+// is lost.
 #pragma once
 
 #include <cstdint>
