@@ -18,6 +18,8 @@ OutputObject::OutputObject(std::filesystem::path path)
 }
 
 OutputObject::~OutputObject() {
+    if (fd_ >= 0)
+        flush();
     if (fd_ >= 0 && !path_.empty())
         ::close(fd_);
 }
@@ -48,28 +50,48 @@ int QLAPI OutputObject::writeEntry(QLIOobj *pIOobj, const void *pData, uint32_t 
         return 0;
     }
     const auto *p = static_cast<const char *>(pData);
-    uint32_t left = cb;
-    while (left > 0) {
-        const ssize_t n = ::write(self.fd_, p, left);
+    // A memo arrives in dozens of small pieces (a header line, a tag); they are gathered so that
+    // the file gets a few large writes instead of one system call each.
+    if (self.pending_.size() + cb > kBufferSize && !self.flush())
+        return 0;
+    if (cb >= kBufferSize) {
+        if (!self.writeAll(p, cb))
+            return 0;
+    } else {
+        self.pending_.insert(self.pending_.end(), p, p + cb);
+    }
+    self.bytes_ += cb;
+    return 1;
+}
+
+bool OutputObject::flush() {
+    const bool ok = writeAll(pending_.data(), pending_.size());
+    pending_.clear();
+    return ok;
+}
+
+bool OutputObject::writeAll(const char *p, std::size_t cb) {
+    while (cb > 0) {
+        const ssize_t n = ::write(fd_, p, cb);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0) {
-            self.error_ = std::string("write failed: ") + std::strerror(errno);
-            return 0;
+            error_ = std::string("write failed: ") + std::strerror(errno);
+            return false;
         }
         p += n;
-        left -= static_cast<uint32_t>(n);
-        self.bytes_ += static_cast<uint64_t>(n);
+        cb -= static_cast<std::size_t>(n);
     }
-    return 1;
+    return true;
 }
 
 int QLAPI OutputObject::closeEntry(QLIOobj *pIOobj) {
     OutputObject &self = from(pIOobj);
     pIOobj->fpClose = nullptr;
+    const bool flushed = self.fd_ < 0 || self.flush();
     if (self.fd_ < 0 || self.path_.empty()) {
         self.fd_ = -1;
-        return 1;
+        return flushed ? 1 : 0;
     }
     const int result = ::close(self.fd_);
     self.fd_ = -1;
@@ -77,7 +99,7 @@ int QLAPI OutputObject::closeEntry(QLIOobj *pIOobj) {
         self.error_ = std::string("close failed: ") + std::strerror(errno);
         return 0;
     }
-    return 1;
+    return flushed ? 1 : 0;
 }
 
 } // namespace tessel::cli
