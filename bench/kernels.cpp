@@ -78,8 +78,8 @@ const fs::path &scratch() {
 fs::path database(unsigned notes) {
     fs::path path = scratch() / ("kernels-" + std::to_string(notes) + ".dxl");
     if (!fs::exists(path)) {
-        std::string command = std::string("'") + TESSEL_NSFGEN + "' --seed 7 --notes " + std::to_string(notes) +
-                              " --out '" + path.string() + "' > /dev/null 2>&1";
+        std::string command = std::string("'") + TESSEL_NSFGEN + "' --seed 7 --notes " +
+                              std::to_string(notes) + " --out '" + path.string() + "' > /dev/null 2>&1";
         if (std::system(command.c_str()) != 0) {
             std::fprintf(stderr, "nsfgen failed: %s\n", command.c_str());
             std::exit(1);

@@ -58,8 +58,8 @@ int nsfRetAPI(NSFCONTEXT *pContext, const char *pszCaller, STATUS status)
     // The failure line and the API's message text are written only when their level is on; the text
     // lookup is a call into the runtime, so it is skipped with the log off.
     if (nsfLogOn(pContext, nLevel)) {
-        nsfLogf(pContext, nLevel, pszCaller, "Notes API %s failed, status %ld 0x%lx, error message...%s", pszAPI,
-                (long)status, (unsigned long)status, pszIgnored);
+        nsfLogf(pContext, nLevel, pszCaller, "Notes API %s failed, status %ld 0x%lx, error message...%s",
+                pszAPI, (long)status, (unsigned long)status, pszIgnored);
         WORD cch =
             OSLoadString(NULLHANDLE, ERR(status), pContext->szMsg, (WORD)(sizeof(pContext->szMsg) - 1));
         pContext->szMsg[cch < sizeof(pContext->szMsg) ? cch : sizeof(pContext->szMsg) - 1] = '\0';
