@@ -1,6 +1,7 @@
 #include "OutputObject.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -18,6 +19,8 @@ OutputObject::OutputObject(std::filesystem::path path)
 }
 
 OutputObject::~OutputObject() {
+    if (fd_ >= 0)
+        flush();
     if (fd_ >= 0 && !path_.empty())
         ::close(fd_);
 }
@@ -29,7 +32,17 @@ int QLAPI OutputObject::openEntry(QLIOobj *pIOobj) {
     if (self.path_.empty()) {
         self.fd_ = STDOUT_FILENO;
     } else {
-        self.fd_ = ::open(self.path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        // Truncated only when it holds something: on ext4, truncating a file (even an empty one)
+        // makes its close write the new data out at once, a disk write per extracted file.
+        self.fd_ = ::open(self.path_.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+        struct stat st {};
+        if (self.fd_ >= 0 &&
+            (::fstat(self.fd_, &st) != 0 || (st.st_size != 0 && ::ftruncate(self.fd_, 0) != 0))) {
+            const int error = errno;
+            ::close(self.fd_);
+            self.fd_ = -1;
+            errno = error;
+        }
         if (self.fd_ < 0) {
             self.error_ = "cannot create " + self.path_.string() + ": " + std::strerror(errno);
             return 0;
@@ -48,28 +61,48 @@ int QLAPI OutputObject::writeEntry(QLIOobj *pIOobj, const void *pData, uint32_t 
         return 0;
     }
     const auto *p = static_cast<const char *>(pData);
-    uint32_t left = cb;
-    while (left > 0) {
-        const ssize_t n = ::write(self.fd_, p, left);
+    // A memo arrives in dozens of small pieces (a header line, a tag); they are gathered so that
+    // the file gets a few large writes instead of one system call each.
+    if (self.pending_.size() + cb > kBufferSize && !self.flush())
+        return 0;
+    if (cb >= kBufferSize) {
+        if (!self.writeAll(p, cb))
+            return 0;
+    } else {
+        self.pending_.insert(self.pending_.end(), p, p + cb);
+    }
+    self.bytes_ += cb;
+    return 1;
+}
+
+bool OutputObject::flush() {
+    const bool ok = writeAll(pending_.data(), pending_.size());
+    pending_.clear();
+    return ok;
+}
+
+bool OutputObject::writeAll(const char *p, std::size_t cb) {
+    while (cb > 0) {
+        const ssize_t n = ::write(fd_, p, cb);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0) {
-            self.error_ = std::string("write failed: ") + std::strerror(errno);
-            return 0;
+            error_ = std::string("write failed: ") + std::strerror(errno);
+            return false;
         }
         p += n;
-        left -= static_cast<uint32_t>(n);
-        self.bytes_ += static_cast<uint64_t>(n);
+        cb -= static_cast<std::size_t>(n);
     }
-    return 1;
+    return true;
 }
 
 int QLAPI OutputObject::closeEntry(QLIOobj *pIOobj) {
     OutputObject &self = from(pIOobj);
     pIOobj->fpClose = nullptr;
+    const bool flushed = self.fd_ < 0 || self.flush();
     if (self.fd_ < 0 || self.path_.empty()) {
         self.fd_ = -1;
-        return 1;
+        return flushed ? 1 : 0;
     }
     const int result = ::close(self.fd_);
     self.fd_ = -1;
@@ -77,7 +110,7 @@ int QLAPI OutputObject::closeEntry(QLIOobj *pIOobj) {
         self.error_ = std::string("close failed: ") + std::strerror(errno);
         return 0;
     }
-    return 1;
+    return flushed ? 1 : 0;
 }
 
 } // namespace tessel::cli

@@ -1,6 +1,7 @@
 // The I/O objects extraction writes into: a file, created only when the reader opens the object,
-// and standard output. Both count the bytes written. As the host interface requires, fpClose is
-// null while the object is closed.
+// and standard output. Both count the bytes written. Small writes are gathered in a buffer that
+// goes out when it is full and at close (whose result reports a failed write). As the host
+// interface requires, fpClose is null while the object is closed.
 #pragma once
 
 #include <quillon/quillon.h>
@@ -8,6 +9,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace tessel::cli {
 
@@ -34,11 +36,17 @@ private:
     static int QLAPI writeEntry(QLIOobj *pIOobj, const void *pData, uint32_t cb);
     static int QLAPI closeEntry(QLIOobj *pIOobj);
     static OutputObject &from(QLIOobj *pIOobj) { return *reinterpret_cast<Table *>(pIOobj)->self; }
+    // Writes the gathered bytes; false (with error_ set) when the file refuses them.
+    bool flush();
+    bool writeAll(const char *p, std::size_t cb);
+
+    static constexpr std::size_t kBufferSize = 64 * 1024;
 
     std::filesystem::path path_;
     std::string name_;
     Table table_{};
     int fd_ = -1;
+    std::vector<char> pending_; // written but not yet handed to the file
     uint64_t bytes_ = 0;
     int opens_ = 0;
     std::string error_;

@@ -9,7 +9,7 @@ packages=(
     cmake ninja-build g++ pkg-config binutils
     libexpat1-dev libicu-dev libssl-dev libgumbo-dev libgmime-3.0-dev libgif-dev
     libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev nlohmann-json3-dev
-    libxml2-utils tzdata chromium zlib1g-dev
+    libxml2-utils time tzdata chromium zlib1g-dev
 )
 
 missing=()

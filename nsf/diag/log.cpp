@@ -25,11 +25,6 @@ void nsfLogText(FILE *pFile, const char *pszText)
     }
 }
 
-bool nsfLogWanted(const NSFCONTEXT *pContext, int nLevel)
-{
-    return nLevel >= NSF_LOG_NOTES_API && nLevel <= pContext->logLevel && pContext->logFile != NULL;
-}
-
 // The value of an environment variable, or null when it is unset.
 const char *nsfGetEnv(const char *pszName)
 {
@@ -104,7 +99,7 @@ void nsfLogOpen(NSFCONTEXT *pContext)
 
 void nsfLog(NSFCONTEXT *pContext, int nLevel, const char *pszFunc, const char *pszMessage)
 {
-    if (!nsfLogWanted(pContext, nLevel) || pszMessage == NULL)
+    if (!nsfLogOn(pContext, nLevel) || pszMessage == NULL)
         return;
     if (pszFunc == NULL) {
         nsfLogText(pContext->logFile, pszMessage);
@@ -125,8 +120,10 @@ void nsfLog(NSFCONTEXT *pContext, int nLevel, const char *pszFunc, const char *p
     fflush(pContext->logFile);
 }
 
-void nsfLogf(NSFCONTEXT *pContext, int nLevel, const char *pszFunc, const char *pszFormat, ...)
+void nsfLogFormat(NSFCONTEXT *pContext, int nLevel, const char *pszFunc, const char *pszFormat, ...)
 {
+    if (!nsfLogOn(pContext, nLevel))
+        return;
     va_list args;
     va_start(args, pszFormat);
     vsnprintf(pContext->szMsg, sizeof(pContext->szMsg), pszFormat, args);
@@ -136,7 +133,7 @@ void nsfLogf(NSFCONTEXT *pContext, int nLevel, const char *pszFunc, const char *
 
 void nsfLogDump(NSFCONTEXT *pContext, int nLevel, const void *pData, uint32_t cbData)
 {
-    if (!nsfLogWanted(pContext, nLevel) || pData == NULL || cbData == 0)
+    if (!nsfLogOn(pContext, nLevel) || pData == NULL || cbData == 0)
         return;
     const uint8_t *pb = (const uint8_t *)pData;
     for (uint64_t ulOffset = 0; ulOffset < cbData; ulOffset += 16) {

@@ -36,8 +36,13 @@ int nsfRetAPI(NSFCONTEXT *pContext, const char *pszCaller, STATUS status)
         pContext->pszFuncAPI = NULL;
         return NSF_STATUS_OK;
     case ERR_NOTE_NOT_SEALED:
+        // Decrypting a note that is not encrypted: every plain note gives this, so it is an expected
+        // outcome, not a warning. The note is read as it is.
+        nLevel = NSF_LOG_DIAG;
+        pszIgnored = " (ignored)";
+        break;
     case ERR_NOT_SEALED_FOR_YOU:
-        // Decrypting a note that is not encrypted, or not for us: the note is read as it is.
+        // Encrypted for others: the note is read without its sealed items, which a user wants to know.
         nLevel = NSF_LOG_WARNING;
         pszIgnored = " (ignored)";
         break;
@@ -50,12 +55,16 @@ int nsfRetAPI(NSFCONTEXT *pContext, const char *pszCaller, STATUS status)
         nStatus = NSF_STATUS_INTERNAL;
         break;
     }
-    nsfLogf(pContext, nLevel, pszCaller, "Notes API %s failed, status %ld 0x%lx, error message...%s", pszAPI,
-            (long)status, (unsigned long)status, pszIgnored);
-    // The message text is loaded even when the log is off.
-    WORD cch = OSLoadString(NULLHANDLE, ERR(status), pContext->szMsg, (WORD)(sizeof(pContext->szMsg) - 1));
-    pContext->szMsg[cch < sizeof(pContext->szMsg) ? cch : sizeof(pContext->szMsg) - 1] = '\0';
-    nsfLog(pContext, nLevel, pszCaller, pContext->szMsg);
+    // The failure line and the API's message text are written only when their level is on; the text
+    // lookup is a call into the runtime, so it is skipped with the log off.
+    if (nsfLogOn(pContext, nLevel)) {
+        nsfLogf(pContext, nLevel, pszCaller, "Notes API %s failed, status %ld 0x%lx, error message...%s",
+                pszAPI, (long)status, (unsigned long)status, pszIgnored);
+        WORD cch =
+            OSLoadString(NULLHANDLE, ERR(status), pContext->szMsg, (WORD)(sizeof(pContext->szMsg) - 1));
+        pContext->szMsg[cch < sizeof(pContext->szMsg) ? cch : sizeof(pContext->szMsg) - 1] = '\0';
+        nsfLog(pContext, nLevel, pszCaller, pContext->szMsg);
+    }
     pContext->pszFuncAPI = NULL;
     return nStatus;
 }

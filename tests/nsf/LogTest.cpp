@@ -184,6 +184,26 @@ TEST_F(LogTest, LevelDecidesWhichLinesAreWritten) {
               (std::vector<std::string>{"[0/0] NOTES_API f(): level 2", "[0/0] ERROR f(): level 3"}));
 }
 
+// A level that is off costs nothing: the arguments of a formatted line are not even evaluated,
+// so name lookups written as arguments are skipped; a level that is on evaluates them once.
+TEST_F(LogTest, ArgumentsOfALineThatIsOffAreNotEvaluated) {
+    auto path = dir.path() / "x.log";
+    env.set("QUILLON_TESSEL_LOG_LEVEL", "WARN");
+    env.set("QUILLON_TESSEL_LOG_TIMESTAMP", "FALSE");
+    env.set("QUILLON_TESSEL_LOG_FILE", path.string());
+    nsfLogOpen(context.get());
+    int cEvaluated = 0;
+    auto count = [&cEvaluated]() { return ++cEvaluated; };
+    nsfLogf(context.get(), NSF_LOG_DIAG, "f()", "diag %d", count());
+    nsfLogf(context.get(), NSF_LOG_INFO, "f()", "info %d", count());
+    EXPECT_EQ(cEvaluated, 0);
+    EXPECT_FALSE(nsfLogOn(context.get(), NSF_LOG_INFO));
+    EXPECT_TRUE(nsfLogOn(context.get(), NSF_LOG_WARNING));
+    nsfLogf(context.get(), NSF_LOG_WARNING, "f()", "warning %d", count());
+    EXPECT_EQ(cEvaluated, 1);
+    EXPECT_EQ(lines(path), (std::vector<std::string>{"[0/0] WARNING f(): warning 1"}));
+}
+
 TEST_F(LogTest, ApiLinesNeedTheirVariable) {
     env.set("QUILLON_TESSEL_LOG_LEVEL", "INFO");
     env.set("QUILLON_TESSEL_LOG_API", "true");

@@ -19,7 +19,7 @@ TEST_F(TraceTest, StatusMapping) {
         const char *pszSuffix;
     };
     const Case cases[] = {
-        {0x0262, NSF_STATUS_OK, "WARNING", " (ignored)"}, // note not encrypted
+        {0x0262, NSF_STATUS_OK, "DIAG", " (ignored)"},    // note not encrypted: every plain note
         {0x0265, NSF_STATUS_OK, "WARNING", " (ignored)"}, // encrypted for someone else
         {0x02F8, NSF_STATUS_ACCESS_REFUSED, "ERROR", ""}, // locally encrypted database
         {0x1902, NSF_STATUS_ACCESS_REFUSED, "ERROR", ""}, // ID file cannot be opened
@@ -45,6 +45,38 @@ TEST_F(TraceTest, StatusMapping) {
         ASSERT_GT(cch, 0) << "the runtime has a text for every status it returns";
         EXPECT_EQ(lines.back(), std::string("[0/0] ") + c.pszLevel + " caller(): " + szText);
     }
+}
+
+// With the log at WARNING (or off) the expected "not sealed" of a plain note writes nothing and
+// its message text is not looked up; a note encrypted for others is still reported.
+TEST_F(TraceTest, NotSealedIsQuietAtWarning) {
+    pContext->logLevel = NSF_LOG_WARNING;
+    pContext->bLogAPI = 0;
+    nsfCallAPI(pContext, "caller()", "NSFNoteDecrypt()");
+    EXPECT_EQ(nsfRetAPI(pContext, "caller()", 0x0262), NSF_STATUS_OK);
+    EXPECT_TRUE(logLines().empty());
+    nsfCallAPI(pContext, "caller()", "NSFNoteDecrypt()");
+    EXPECT_EQ(nsfRetAPI(pContext, "caller()", 0x0265), NSF_STATUS_OK);
+    auto lines = logLines();
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0], "[0/0] WARNING caller(): Notes API NSFNoteDecrypt() failed, status 613 0x265, error "
+                        "message... (ignored)");
+    EXPECT_EQ(pContext->pszFuncAPI, nullptr);
+}
+
+// Failures are mapped the same whether or not the log is written.
+TEST_F(TraceTest, StatusMappingWithTheLogOff) {
+    pContext->logLevel = NSF_LOG_NONE;
+    const std::pair<STATUS, int> cases[] = {{0x0262, NSF_STATUS_OK},
+                                            {0x0265, NSF_STATUS_OK},
+                                            {0x1908, NSF_STATUS_ACCESS_REFUSED},
+                                            {0x0201, NSF_STATUS_INTERNAL}};
+    for (const auto &[status, nExpected] : cases) {
+        nsfCallAPI(pContext, "caller()", "NSFDbOpen()");
+        EXPECT_EQ(nsfRetAPI(pContext, "caller()", status), nExpected) << status;
+        EXPECT_EQ(pContext->pszFuncAPI, nullptr);
+    }
+    EXPECT_TRUE(logLines().empty());
 }
 
 TEST_F(TraceTest, SuccessLogsOnlyTheApiLines) {
