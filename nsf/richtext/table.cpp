@@ -113,16 +113,18 @@ void CLotusRTTable::HandleRecord(uint8_t bKind, CLotusRecordCursor &record, std:
         break;
     }
     case 0xFC: {
-        // The border record is read only when it holds every field used: the style, the four
-        // widths and the colour bytes at 44 to 46.
+        // The border record is read only when it holds every field used: the style word after
+        // the flags doubleword, the four widths after it and the colour bytes at 44 to 46.
         uint8_t bRed, bGreen, bBlue;
+        uint16_t wStyle;
         if (!record.ByteAt(44, &bRed) || !record.ByteAt(45, &bGreen) || !record.ByteAt(46, &bBlue))
             break;
-        record.DWordAt(4, &m_dwBorderStyle);
-        record.WordAt(8, &m_wBorderTop);
-        record.WordAt(10, &m_wBorderLeft);
-        record.WordAt(12, &m_wBorderBottom);
-        record.WordAt(14, &m_wBorderRight);
+        record.WordAt(8, &wStyle);
+        m_dwBorderStyle = wStyle;
+        record.WordAt(10, &m_wBorderTop);
+        record.WordAt(12, &m_wBorderLeft);
+        record.WordAt(14, &m_wBorderBottom);
+        record.WordAt(16, &m_wBorderRight);
         m_dwBorderColor = ((uint32_t)bRed << 16) | ((uint32_t)bGreen << 8) | bBlue;
         break;
     }

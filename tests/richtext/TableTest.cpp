@@ -145,11 +145,12 @@ TEST_F(Tables, BorderRecordAndStyleColour) {
     kit::PreTableBegin pre;
     pre.styleColor1 = 0x00FF00;
     kit::BorderInfo border;
-    border.flags = 2;       // read as the style: double
-    border.borderStyle = 3; // read as the top width
-    border.widthTop = 0;    // left
-    border.widthLeft = 5;   // bottom
-    border.widthBottom = 0; // right
+    border.flags = 7; // not a style: the flags doubleword is not read
+    border.borderStyle = 2; // double
+    border.widthTop = 3;
+    border.widthLeft = 0;
+    border.widthBottom = 5;
+    border.widthRight = 0;
     border.color = kit::ColorValue::rgb(0x12, 0x34, 0x56);
     CdWriter cd;
     cd.beginRecord(kit::sig::kPreTableBegin, 1)
@@ -166,7 +167,7 @@ TEST_F(Tables, BorderRecordAndStyleColour) {
 
 TEST_F(Tables, UnknownBorderStyleIsSolid) {
     kit::BorderInfo border;
-    border.flags = 20;
+    border.borderStyle = 20;
     border.color = kit::ColorValue::rgb(0, 0, 0xFF);
     CdWriter cd;
     cd.preTableBegin({}).borderInfo(border).tableBegin({}).tableEnd();
