@@ -115,10 +115,15 @@ STATUS OutputFile::commit() {
     if (!flushed || !closed)
         return fail("close", !flushed ? flushError : closeError);
     std::error_code error;
-    if (!overwrite_ && std::filesystem::exists(target_, error)) {
+    const bool exists = std::filesystem::exists(std::filesystem::symlink_status(target_, error));
+    if (!overwrite_ && exists) {
         logf("Cannot write '%s': the file appeared while it was written", target_.string().c_str());
         return ERR_EXISTS;
     }
+    // A file being replaced is removed before the rename: renaming over an existing file makes
+    // some file systems (ext4) write the new data out at once, which costs more than the write.
+    if (exists)
+        std::filesystem::remove(target_, error);
     std::filesystem::rename(temporary_, target_, error);
     if (error) {
         logf("Cannot write '%s': %s", target_.string().c_str(), error.message().c_str());
