@@ -3,7 +3,7 @@
 # the preset win32 links, and installs them into build-win32-deps/prefix of this checkout, where
 # the preset looks for them: expat, ICU's common library with a data package reduced to the
 # character converters tessel uses, and GoogleTest (from /usr/src/googletest), all as static
-# libraries.
+# libraries; and the header-only CLI11 and nlohmann-json from Debian's packages.
 #
 # Debian has no mingw-w64 builds of them, but its source packages are reachable: when apt knows no
 # source archive yet, a deb-src entry for the Debian archive the machine already uses is added
@@ -83,8 +83,9 @@ build_expat() {
 }
 
 # The converters in ICU's data package for Windows: those the host names (windows-1252, the
-# algorithmic ones need no data) and those the LMBCS converter switches to for its groups.
-icu_converters=(windows-1252 ibm-850 ibm-851 ibm-852 windows-1250 windows-1251 windows-1253
+# algorithmic ones need no data), and those the LMBCS converter opens: its table of Lotus
+# exceptions (lmb-excp) and the code pages it switches to for its groups.
+icu_converters=(windows-1252 lmb-excp ibm-850 ibm-851 ibm-852 windows-1250 windows-1251 windows-1253
     windows-1254 windows-1255 windows-1256 windows-1257 windows-1258 windows-874 windows-932
     windows-936 windows-949 windows-950)
 
@@ -93,7 +94,7 @@ build_icu() {
         echo "build-win32-deps: ICU already built"
         return
     fi
-    local source version tools_version data
+    local source version tools_version data name canonical
     source=$(fetch icu)/source
     version=$(sed -n 's/^#define U_ICU_VERSION_MAJOR_NUM \([0-9]*\).*/\1/p' "$source/common/unicode/uvernum.h")
     tools_version=$(uconv --version | sed -n 's/.*ICU \([0-9]*\).*/\1/p' | head -n 1)
@@ -108,8 +109,10 @@ build_icu() {
     mkdir -p "$data/items"
     {
         echo cnvalias.icu
+        # A converter's table is named by its canonical name; lmb-excp has no alias entry.
         for name in "${icu_converters[@]}"; do
-            echo "$(uconv --list-code "$name" | head -n 1).cnv"
+            canonical=$(uconv --list-code "$name" 2>/dev/null | head -n 1 || true)
+            echo "${canonical:-$name}.cnv"
         done
     } | sort -u >"$data/items.txt"
     # Some converters extend a base table: icupkg names the missing base, which is added in turn.
@@ -127,12 +130,14 @@ build_icu() {
         echo "build-win32-deps: ICU data package incomplete: $missing" >&2
         exit 1
     fi
-    genccode -q -d "$data" -e "icudt${version}" --skip-dll-export "$data/icudt${version}l.dat"
+    # genccode names the array after the file: ICU looks for icudt<version>_dat.
+    cp "$data/icudt${version}l.dat" "$data/icudt${version}.dat"
+    genccode -q -d "$data" "$data/icudt${version}.dat"
     rm -rf "$deps/icu-build"
     cmake -S "$root/cmake/icu" -B "$deps/icu-build" -G Ninja \
         -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release \
         -DCMAKE_INSTALL_PREFIX="$prefix" -DICU_SOURCE="$source" \
-        -DICU_DATA_C="$data/icudt${version}l_dat.c" >/dev/null
+        -DICU_DATA_C="$data/icudt${version}_dat.c" >/dev/null
     cmake --build "$deps/icu-build" -j "$jobs" >/dev/null
     cmake --install "$deps/icu-build" >/dev/null
     # Users of the static libraries must see ICU's declarations without dllimport.
@@ -159,7 +164,20 @@ build_googletest() {
     echo "build-win32-deps: GoogleTest $(dpkg-query -W -f='${Version}' googletest 2>/dev/null) installed in $prefix"
 }
 
+# CLI11 and nlohmann-json are headers only: Debian's copies, with their CMake package files, are
+# put into the prefix, where a cross build looks for packages.
+copy_header_libraries() {
+    local package
+    mkdir -p "$prefix/include" "$prefix/share/cmake"
+    cp -r /usr/include/CLI /usr/include/nlohmann "$prefix/include/"
+    for package in CLI11 nlohmann_json; do
+        rm -rf "${prefix:?}/share/cmake/$package"
+        cp -r "/usr/share/cmake/$package" "$prefix/share/cmake/"
+    done
+}
+
 ensure_sources
 build_expat "${1:-}"
 build_icu "${1:-}"
 build_googletest "${1:-}"
+copy_header_libraries

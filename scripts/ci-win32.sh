@@ -6,6 +6,7 @@
 #   - tessel_nsf.dll exports exactly one entry, nsfGetContainerReaderInterfaceEx, under its plain
 #     name, and the entry is stdcall (the linker saw it as _nsfGetContainerReaderInterfaceEx@4);
 #   - bmpcv.dll exports IMGXconvert (stdcall, @28) and IMGXgetLastError;
+#   - the emulated runtime, nnotes.dll, exports every function the plug-in imports;
 #   - neither imports a DLL beyond Windows' own and, for the plug-in, the Notes client's nnotes.dll,
 #     whose functions it imports by their plain names;
 #   - the export check refuses a DLL with the wrong exports (so that it can fail at all);
@@ -116,6 +117,17 @@ if [ -z "$notes_imports" ]; then
     fail "tessel_nsf.dll: imports nothing from nnotes.dll"
 elif [[ "$notes_imports" == *@* ]]; then
     fail "tessel_nsf.dll: decorated names imported from nnotes.dll: $(echo $notes_imports)"
+fi
+
+# The emulated runtime stands in for the client's nnotes.dll: it exports, under their plain
+# names, every function the plug-in imports from it, and needs no DLL beyond Windows' own.
+runtime=$build/notesapi/nnotes.dll
+if [ ! -f "$runtime" ]; then
+    fail "$runtime was not built"
+else
+    missing=$(comm -23 <(echo "$notes_imports" | sort) <(exports_of "$runtime"))
+    [ -z "$missing" ] || fail "nnotes.dll does not export: $(echo $missing)"
+    check_imports "$runtime" $windows_dlls bcrypt.dll || fail "nnotes.dll: unexpected imports"
 fi
 
 check_exports "$bmpcv" IMGXconvert IMGXgetLastError || fail "bmpcv.dll: wrong export table"

@@ -18,7 +18,7 @@ missing=()
 # GoogleTest sources for scripts/build-win32-deps.sh.
 if [ "${1:-}" = "--win32" ]; then
     packages=(cmake ninja-build dpkg-dev icu-devtools googletest g++-mingw-w64-i686 binutils-mingw-w64-i686
-        wine wine32)
+        libcli11-dev nlohmann-json3-dev wine wine32)
 fi
 # With fuzz: also clang and libFuzzer for the fuzz preset.
 if [ "${1:-}" = "fuzz" ]; then
