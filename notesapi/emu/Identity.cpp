@@ -8,7 +8,6 @@
 #ifdef _WIN32
 #include "Platform.h"
 #else
-#include <openssl/crypto.h>
 #include <openssl/evp.h>
 #endif
 

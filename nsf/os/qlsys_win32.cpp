@@ -162,16 +162,36 @@ bool qlsysIsWideUTF8(const char *pszPath)
     return bWide;
 }
 
-// The runtime's stat and mkdir, for a UTF-8 path through its UTF-16 form.
+// The UTF-16 form of a UTF-8 path for the runtime's wide calls; null (errno set) when it fails.
+wchar_t *qlsysWideForCall(const char *pszPath)
+{
+    wchar_t *pwszPath = qlsysWidePath(pszPath, "", false);
+    if (pwszPath == NULL)
+        errno = ENOENT;
+    return pwszPath;
+}
+
+// Runs the runtime's narrow call on a path in the code page, or its wide twin on the UTF-16 form
+// of a UTF-8 path.
+int qlsysPathCall(const char *pszPath, int (*pfnNarrow)(const char *), int (*pfnWide)(const wchar_t *))
+{
+    if (!qlsysIsWideUTF8(pszPath))
+        return pfnNarrow(pszPath);
+    wchar_t *pwszPath = qlsysWideForCall(pszPath);
+    if (pwszPath == NULL)
+        return -1;
+    int nResult = pfnWide(pwszPath);
+    free(pwszPath);
+    return nResult;
+}
+
 int qlsysStat(const char *pszPath, struct _stat64 *pStat)
 {
     if (!qlsysIsWideUTF8(pszPath))
         return _stat64(pszPath, pStat);
-    wchar_t *pwszPath = qlsysWidePath(pszPath, "", false);
-    if (pwszPath == NULL) {
-        errno = ENOENT;
+    wchar_t *pwszPath = qlsysWideForCall(pszPath);
+    if (pwszPath == NULL)
         return -1;
-    }
     int nResult = _wstat64(pwszPath, pStat);
     free(pwszPath);
     return nResult;
@@ -179,16 +199,7 @@ int qlsysStat(const char *pszPath, struct _stat64 *pStat)
 
 int qlsysMkdir(const char *pszPath)
 {
-    if (!qlsysIsWideUTF8(pszPath))
-        return _mkdir(pszPath);
-    wchar_t *pwszPath = qlsysWidePath(pszPath, "", false);
-    if (pwszPath == NULL) {
-        errno = ENOENT;
-        return -1;
-    }
-    int nResult = _wmkdir(pwszPath);
-    free(pwszPath);
-    return nResult;
+    return qlsysPathCall(pszPath, _mkdir, _wmkdir);
 }
 
 bool qlsysIsNT()
@@ -306,16 +317,7 @@ int qlsys_unlink(const char *pszPath)
         errno = EINVAL;
         return -1;
     }
-    if (!qlsysIsWideUTF8(pszPath))
-        return _unlink(pszPath);
-    wchar_t *pwszPath = qlsysWidePath(pszPath, "", false);
-    if (pwszPath == NULL) {
-        errno = ENOENT;
-        return -1;
-    }
-    int nResult = _wunlink(pwszPath);
-    free(pwszPath);
-    return nResult;
+    return qlsysPathCall(pszPath, _unlink, _wunlink);
 }
 
 int qlsys_access(const char *pszPath, int nMode)
