@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <set>
 #include <string>
+#include <vector>
 
 #include <tessel/kit/TempDir.h>
 
@@ -45,14 +46,19 @@ TEST(WindowsStack, TheSampleIsListedAndExtracted) {
     quillon::Extractor extractor(container);
     std::set<int32_t> kinds;
     size_t cExtracted = 0;
+    std::vector<int> failedStatuses;
     for (const quillon::SubFile &subfile : subfiles.value) {
         if (subfile.kind == QLSubFileType_Folder)
             continue;
         fs::path output = dir.path() / ("out" + std::to_string(subfile.index));
         int status = extractor.extract(subfile.index, output, QLExtractFlag_GetFormattedBody);
         SCOPED_TRACE(subfile.name.value_or("(no name)"));
-        if (status != QLSTATUS_OK)
-            continue; // MIME memos: the Windows runtime has no MIME conversion
+        if (status != QLSTATUS_OK) {
+            // Only a memo kept as MIME may fail: the Windows runtime has no MIME conversion.
+            EXPECT_EQ(subfile.kind, QLSubFileType_Main);
+            failedStatuses.push_back(status);
+            continue;
+        }
         ASSERT_TRUE(fs::exists(output));
         if (subfile.kind == QLSubFileType_Main) {
             EXPECT_GT(fs::file_size(output), 0u);
@@ -63,6 +69,7 @@ TEST(WindowsStack, TheSampleIsListedAndExtracted) {
     EXPECT_TRUE(kinds.count(QLSubFileType_Main)) << "memos are extracted";
     EXPECT_TRUE(kinds.count(QLSubFileType_Attachment)) << "attachments are extracted";
     EXPECT_GT(cExtracted, subfiles.value.size() / 2);
+    EXPECT_LE(failedStatuses.size(), 1u) << "the sample holds one memo kept as MIME";
 }
 
 } // namespace
