@@ -6,9 +6,12 @@
 #   - tessel_nsf.dll exports exactly one entry, nsfGetContainerReaderInterfaceEx, under its plain
 #     name, and the entry is stdcall (the linker saw it as _nsfGetContainerReaderInterfaceEx@4);
 #   - bmpcv.dll exports IMGXconvert (stdcall, @28) and IMGXgetLastError;
+#   - the emulated runtime, nnotes.dll, exports every function the plug-in imports;
 #   - neither imports a DLL beyond Windows' own and, for the plug-in, the Notes client's nnotes.dll,
 #     whose functions it imports by their plain names;
-#   - the export check refuses a DLL with the wrong exports (so that it can fail at all).
+#   - the export check refuses a DLL with the wrong exports (so that it can fail at all);
+# and then runs the Windows tests under Wine (ctest --preset win32) in a Wine prefix of its own,
+# made in a temporary folder and removed at the end.
 #
 # Usage: scripts/ci-win32.sh [--no-install]
 #   --no-install  do not install the cross compiler and dpkg-dev (scripts/install-deps.sh --win32)
@@ -116,6 +119,17 @@ elif [[ "$notes_imports" == *@* ]]; then
     fail "tessel_nsf.dll: decorated names imported from nnotes.dll: $(echo $notes_imports)"
 fi
 
+# The emulated runtime stands in for the client's nnotes.dll: it exports, under their plain
+# names, every function the plug-in imports from it, and needs no DLL beyond Windows' own.
+runtime=$build/notesapi/nnotes.dll
+if [ ! -f "$runtime" ]; then
+    fail "$runtime was not built"
+else
+    missing=$(comm -23 <(echo "$notes_imports" | sort) <(exports_of "$runtime"))
+    [ -z "$missing" ] || fail "nnotes.dll does not export: $(echo $missing)"
+    check_imports "$runtime" $windows_dlls bcrypt.dll || fail "nnotes.dll: unexpected imports"
+fi
+
 check_exports "$bmpcv" IMGXconvert IMGXgetLastError || fail "bmpcv.dll: wrong export table"
 check_symbol "$bmpcv" _IMGXconvert@28 || fail "bmpcv.dll: IMGXconvert is not stdcall with seven arguments"
 check_imports "$bmpcv" $windows_dlls || fail "bmpcv.dll: unexpected imports"
@@ -130,3 +144,23 @@ if [ "$failures" -ne 0 ]; then
     exit 1
 fi
 echo "win32: tessel_nsf.dll (1 export, $(echo "$notes_imports" | wc -l) nnotes.dll imports) and bmpcv.dll checked"
+
+# The tests under Wine. The Wine server is kept running for the whole stage: each test program
+# then starts in a fraction of a second instead of seconds. Its services are started here, with
+# their output going nowhere, so that none of them inherits (and holds open) a test's output.
+if ! command -v wine >/dev/null; then
+    echo "win32: no wine (scripts/install-deps.sh --win32 installs it)" >&2
+    exit 1
+fi
+WINEPREFIX=$(mktemp -d "${TMPDIR:-/tmp}/tessel-wine.XXXXXX")
+export WINEPREFIX WINEDEBUG=-all
+stop_wine() {
+    wineserver -k >/dev/null 2>&1 || true
+    rm -rf "$WINEPREFIX"
+}
+trap stop_wine EXIT
+started=$(date +%s)
+wineserver -p </dev/null >/dev/null 2>&1
+wineboot -i </dev/null >/dev/null 2>&1
+echo "win32: Wine prefix made in $(($(date +%s) - started)) s"
+ctest --preset win32 -j "$jobs"

@@ -13,9 +13,12 @@ packages=(
 )
 
 missing=()
-# With --win32: only what the 32-bit Windows cross build (the preset win32) needs.
+# With --win32: only what the 32-bit Windows cross build (the preset win32) needs, with Wine for
+# its tests (wine32 is an i386 package: the architecture is enabled for it), icu-devtools and the
+# GoogleTest sources for scripts/build-win32-deps.sh.
 if [ "${1:-}" = "--win32" ]; then
-    packages=(cmake ninja-build dpkg-dev g++-mingw-w64-i686 binutils-mingw-w64-i686)
+    packages=(cmake ninja-build dpkg-dev icu-devtools googletest g++-mingw-w64-i686 binutils-mingw-w64-i686
+        libcli11-dev nlohmann-json3-dev wine wine32)
 fi
 # With fuzz: also clang and libFuzzer for the fuzz preset.
 if [ "${1:-}" = "fuzz" ]; then
@@ -36,5 +39,8 @@ if [ "$(id -u)" -ne 0 ]; then
     SUDO="sudo"
 fi
 echo "Installing: ${missing[*]}"
+if [ "${1:-}" = "--win32" ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+    $SUDO dpkg --add-architecture i386
+fi
 $SUDO apt-get update -qq
 DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -28,7 +28,11 @@ std::string lastErrorText() {
 } // namespace
 
 void *openLibrary(const std::filesystem::path &path, std::string &error) {
-    HMODULE hModule = LoadLibraryW(path.c_str());
+    // A library given by its path has its own folder searched first for the DLLs it imports, as
+    // on POSIX the plug-in finds its runtime through its own search path: the emulated nnotes.dll
+    // installed beside tessel_nsf.dll, or a Notes client's on the system's search path.
+    HMODULE hModule = path.has_parent_path() ? LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH)
+                                             : LoadLibraryW(path.c_str());
     if (hModule == nullptr)
         error = path.string() + ": " + lastErrorText();
     return reinterpret_cast<void *>(hModule);

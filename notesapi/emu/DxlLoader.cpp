@@ -15,7 +15,9 @@
 #include <expat.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#ifndef _WIN32
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <cerrno>
@@ -1826,6 +1828,19 @@ LoadResult loadDxlFile(const std::filesystem::path &path, const LoadOptions &opt
         logf("%s: is a directory, not a DXL database", name.c_str());
         return {ERR_NOT_NSF, nullptr};
     }
+#ifdef _WIN32
+    // Windows has no FIFOs in the file system; a device name or anything but a file is refused.
+    if (status.type() != std::filesystem::file_type::regular) {
+        logf("%s: is not a regular file; only files hold DXL databases", name.c_str());
+        return {ERR_NOT_NSF, nullptr};
+    }
+    std::FILE *file = ::_wfopen(path.c_str(), L"rb");
+    if (file == nullptr) {
+        const int code = errno;
+        logf("%s: cannot be opened: %s", name.c_str(), std::strerror(code));
+        return {code == ENOENT ? static_cast<STATUS>(ERR_NOEXIST) : static_cast<STATUS>(ERR_ACCESS), nullptr};
+    }
+#else
     // Opened without blocking and checked on the open descriptor, so that a FIFO or a device
     // (or a file swapped for one after the check above) is refused at once instead of blocking.
     const int fd = ::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
@@ -1848,6 +1863,7 @@ LoadResult loadDxlFile(const std::filesystem::path &path, const LoadOptions &opt
         logf("%s: cannot be read: %s", name.c_str(), std::strerror(code));
         return {ERR_ACCESS, nullptr};
     }
+#endif
     Loader loader(name, options);
     LoadResult result = loader.parseFile(file);
     std::fclose(file);

@@ -5,8 +5,11 @@
 
 #include <notes/secerr.h>
 
-#include <openssl/crypto.h>
+#ifdef _WIN32
+#include "Platform.h"
+#else
 #include <openssl/evp.h>
+#endif
 
 #include <fstream>
 #include <mutex>
@@ -47,6 +50,16 @@ bool parseHex(std::string_view text, std::span<std::uint8_t> out) {
     return true;
 }
 
+#ifdef _WIN32
+// SHA-256 of salt || password; nullopt (logged) when the system cannot compute it.
+std::optional<std::array<std::uint8_t, 32>> sha256(std::span<const std::uint8_t> salt,
+                                                   std::string_view password) {
+    auto digest = systemSha256(salt, password);
+    if (!digest)
+        logLine("SHA-256 is not available from the system (CNG); no password can be checked");
+    return digest;
+}
+#else
 // SHA-256 of salt || password; nullopt (logged) when OpenSSL cannot compute it.
 std::optional<std::array<std::uint8_t, 32>> sha256(std::span<const std::uint8_t> salt,
                                                    std::string_view password) {
@@ -64,6 +77,7 @@ std::optional<std::array<std::uint8_t, 32>> sha256(std::span<const std::uint8_t>
     }
     return digest;
 }
+#endif
 
 std::filesystem::path idFileFromEnvironment() {
     Runtime &runtime = Runtime::instance();
@@ -122,9 +136,19 @@ STATUS readIdFile(const std::filesystem::path &path, IdFile &file) {
     return NOERROR;
 }
 
+// Compares in a time that does not depend on where the digests differ.
+bool sameDigest(std::span<const std::uint8_t> a, std::span<const std::uint8_t> b) {
+    if (a.size() != b.size())
+        return false;
+    std::uint8_t difference = 0;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        difference = static_cast<std::uint8_t>(difference | (a[i] ^ b[i]));
+    return difference == 0;
+}
+
 bool passwordMatches(const IdFile &file, std::string_view password) {
     const auto digest = sha256(file.salt, password);
-    return digest && CRYPTO_memcmp(digest->data(), file.hash.data(), digest->size()) == 0;
+    return digest && sameDigest(*digest, file.hash);
 }
 
 std::string currentUser() {

@@ -13,8 +13,13 @@ namespace notesemu {
 // Writes one line. Thread-safe.
 void logLine(std::string_view message);
 
-// printf-style convenience over logLine.
+// printf-style convenience over logLine. Under mingw-w64 the formats are those of its own C99
+// printf (the build selects it), which "printf" would check as msvcrt's, without %zu.
+#ifdef __MINGW32__
+[[gnu::format(gnu_printf, 1, 2)]] void logf(const char *format, ...);
+#else
 [[gnu::format(printf, 1, 2)]] void logf(const char *format, ...);
+#endif
 
 // Collects every line written while it exists, for tests that check what the runtime logged.
 class LogCapture {

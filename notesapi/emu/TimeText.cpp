@@ -1,5 +1,7 @@
 #include "TimeText.h"
 
+#include "Platform.h"
+
 #include "Calendar.h"
 
 #include <cstdint>
@@ -62,20 +64,19 @@ LocalZone localZone(std::int64_t utcSeconds) {
     tzset();
     const auto instant = static_cast<std::time_t>(utcSeconds);
     std::tm tm{};
-    localtime_r(&instant, &tm);
-    zone.offsetSeconds = tm.tm_gmtoff;
+    zone.offsetSeconds = localTimeWithOffset(instant, tm).value_or(0);
     zone.dstNow = tm.tm_isdst > 0;
     // Sample mid-January and mid-July of that year for the standard offset and the observance.
     const CivilDate date = civilFromDays(breakDown(utcSeconds).days);
-    long standard = tm.tm_isdst > 0 ? tm.tm_gmtoff - 3600 : tm.tm_gmtoff;
+    long standard = tm.tm_isdst > 0 ? zone.offsetSeconds - 3600 : zone.offsetSeconds;
     for (unsigned month : {1U, 7U}) {
         const auto sample = static_cast<std::time_t>(daysFromCivil(date.year, month, 15) * 86400 + 43200);
         std::tm sampled{};
-        localtime_r(&sample, &sampled);
+        const std::optional<long> sampledOffset = localTimeWithOffset(sample, sampled);
         if (sampled.tm_isdst > 0)
             zone.observesDst = true;
-        else
-            standard = sampled.tm_gmtoff;
+        else if (sampledOffset)
+            standard = *sampledOffset;
     }
     zone.standardSeconds = standard;
     return zone;
@@ -213,8 +214,7 @@ std::string formatTime(const Settings &settings, const TFMT &format, int hour, i
 std::int64_t localToday() {
     const std::time_t now = std::time(nullptr);
     std::tm tm{};
-    localtime_r(&now, &tm);
-    return breakDown(static_cast<std::int64_t>(now) + tm.tm_gmtoff).days;
+    return breakDown(static_cast<std::int64_t>(now) + localTimeWithOffset(now, tm).value_or(0)).days;
 }
 
 } // namespace

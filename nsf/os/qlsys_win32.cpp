@@ -131,6 +131,77 @@ bool qlsysUTF8Only()
     return pszValue != NULL && atoi(pszValue) == 1;
 }
 
+// True when the path holds characters beyond ASCII written as well-formed UTF-8. Such a path is
+// taken as UTF-8 at once: its bytes read in the code page would name another file, which the
+// code-page attempt of a creation would make under that garbled name.
+bool qlsysIsWideUTF8(const char *pszPath)
+{
+    bool bWide = false;
+    const unsigned char *pb = (const unsigned char *)pszPath;
+    while (*pb != 0) {
+        unsigned cTrailing;
+        if (*pb < 0x80) {
+            pb++;
+            continue;
+        } else if (*pb >= 0xC2 && *pb <= 0xDF) {
+            cTrailing = 1;
+        } else if (*pb >= 0xE0 && *pb <= 0xEF) {
+            cTrailing = 2;
+        } else if (*pb >= 0xF0 && *pb <= 0xF4) {
+            cTrailing = 3;
+        } else {
+            return false;
+        }
+        pb++;
+        for (unsigned i = 0; i < cTrailing; i++, pb++) {
+            if ((*pb & 0xC0) != 0x80)
+                return false;
+        }
+        bWide = true;
+    }
+    return bWide;
+}
+
+// The UTF-16 form of a UTF-8 path for the runtime's wide calls; null (errno set) when it fails.
+wchar_t *qlsysWideForCall(const char *pszPath)
+{
+    wchar_t *pwszPath = qlsysWidePath(pszPath, "", false);
+    if (pwszPath == NULL)
+        errno = ENOENT;
+    return pwszPath;
+}
+
+// Runs the runtime's narrow call on a path in the code page, or its wide twin on the UTF-16 form
+// of a UTF-8 path.
+int qlsysPathCall(const char *pszPath, int (*pfnNarrow)(const char *), int (*pfnWide)(const wchar_t *))
+{
+    if (!qlsysIsWideUTF8(pszPath))
+        return pfnNarrow(pszPath);
+    wchar_t *pwszPath = qlsysWideForCall(pszPath);
+    if (pwszPath == NULL)
+        return -1;
+    int nResult = pfnWide(pwszPath);
+    free(pwszPath);
+    return nResult;
+}
+
+int qlsysStat(const char *pszPath, struct _stat64 *pStat)
+{
+    if (!qlsysIsWideUTF8(pszPath))
+        return _stat64(pszPath, pStat);
+    wchar_t *pwszPath = qlsysWideForCall(pszPath);
+    if (pwszPath == NULL)
+        return -1;
+    int nResult = _wstat64(pwszPath, pStat);
+    free(pwszPath);
+    return nResult;
+}
+
+int qlsysMkdir(const char *pszPath)
+{
+    return qlsysPathCall(pszPath, _mkdir, _wmkdir);
+}
+
 bool qlsysIsNT()
 {
     OSVERSIONINFOA info;
@@ -175,7 +246,7 @@ QLSYS_FILE qlsys_open(const char *pszPath, int nFlags)
         return QLSYS_INVALID_FILE;
     }
     HANDLE hFile = INVALID_HANDLE_VALUE;
-    if (!qlsysUTF8Only()) {
+    if (!qlsysUTF8Only() && !qlsysIsWideUTF8(pszPath)) {
         hFile = CreateFileA(pszPath, dwAccess, dwShare, NULL, dwCreation, dwAttributes, NULL);
         if (hFile != INVALID_HANDLE_VALUE)
             return (QLSYS_FILE)hFile;
@@ -204,6 +275,10 @@ size_t qlsys_fread(void *pBuffer, size_t cbSize, size_t cCount, QLSYS_FILE hFile
 {
     if (cbSize == 0 || cCount > 0xFFFFFFFFu / cbSize)
         return 0;
+    if (hFile == QLSYS_INVALID_FILE) {
+        errno = EBADF;
+        return 0;
+    }
     DWORD cbRead = 0;
     if (!ReadFile((HANDLE)hFile, pBuffer, (DWORD)(cbSize * cCount), &cbRead, NULL)) {
         qlsysSetErrno(GetLastError());
@@ -214,6 +289,12 @@ size_t qlsys_fread(void *pBuffer, size_t cbSize, size_t cCount, QLSYS_FILE hFile
 
 int qlsys_fclose(QLSYS_FILE hFile)
 {
+    // The invalid file's value is also the pseudo-handle of the current process, which
+    // CloseHandle accepts: it must not count as a file closed.
+    if (hFile == QLSYS_INVALID_FILE) {
+        errno = EBADF;
+        return -1;
+    }
     if (!CloseHandle((HANDLE)hFile)) {
         qlsysSetErrno(GetLastError());
         return -1;
@@ -223,12 +304,20 @@ int qlsys_fclose(QLSYS_FILE hFile)
 
 int qlsys_stat(const char *pszPath, QLSYS_STAT *pStat)
 {
-    return _stat64(pszPath, pStat);
+    if (pszPath == NULL) {
+        errno = EINVAL;
+        return -1;
+    }
+    return qlsysStat(pszPath, pStat);
 }
 
 int qlsys_unlink(const char *pszPath)
 {
-    return _unlink(pszPath);
+    if (pszPath == NULL) {
+        errno = EINVAL;
+        return -1;
+    }
+    return qlsysPathCall(pszPath, _unlink, _wunlink);
 }
 
 int qlsys_access(const char *pszPath, int nMode)
@@ -293,14 +382,14 @@ int qlsys_mkdir(const char *pszPath)
             continue;
         char chSep = *psz;
         *psz = '\0';
-        if (_stat64(szPath, &st) != 0)
-            nResult = _mkdir(szPath);
+        if (qlsysStat(szPath, &st) != 0)
+            nResult = qlsysMkdir(szPath);
         *psz = chSep;
     }
     // A path ending in a separator was made whole by the loop (and the runtime's stat refuses a
     // trailing separator, so asking again would report a failure).
-    if (szPath[cch - 1] != '\\' && szPath[cch - 1] != '/' && _stat64(szPath, &st) != 0)
-        nResult = _mkdir(szPath);
+    if (szPath[cch - 1] != '\\' && szPath[cch - 1] != '/' && qlsysStat(szPath, &st) != 0)
+        nResult = qlsysMkdir(szPath);
     return nResult;
 }
 

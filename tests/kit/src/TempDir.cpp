@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <random>
 #include <fstream>
 #include <regex>
 #include <sstream>
@@ -11,12 +12,55 @@ namespace tessel::kit {
 
 namespace fs = std::filesystem;
 
-TempDir::TempDir(std::string_view prefix) {
+namespace {
+
+#ifdef _WIN32
+// Windows has no mkdtemp: a random name is tried until creating it succeeds, which fails when the
+// name exists, so no two tests share a folder.
+fs::path makeUniqueDirectory(std::string_view prefix) {
+    static const char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    std::random_device seed;
+    std::mt19937 random(seed());
+    std::uniform_int_distribution<size_t> letter(0, sizeof(kLetters) - 2);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string name = std::string(prefix) + "-";
+        for (int i = 0; i < 6; ++i)
+            name += kLetters[letter(random)];
+        fs::path path = fs::temp_directory_path() / name;
+        std::error_code ec;
+        if (fs::create_directory(path, ec))
+            return path;
+    }
+    throw std::runtime_error("no unique temporary folder for " + std::string(prefix));
+}
+
+void setVariable(const std::string &name, const std::string &value) {
+    _putenv_s(name.c_str(), value.c_str());
+}
+
+void unsetVariable(const std::string &name) {
+    _putenv_s(name.c_str(), ""); // an empty value removes the variable
+}
+#else
+fs::path makeUniqueDirectory(std::string_view prefix) {
     std::string pattern = (fs::temp_directory_path() / (std::string(prefix) + "-XXXXXX")).string();
     if (mkdtemp(pattern.data()) == nullptr)
         throw std::runtime_error("mkdtemp failed for " + pattern);
-    path_ = pattern;
+    return pattern;
 }
+
+void setVariable(const std::string &name, const std::string &value) {
+    setenv(name.c_str(), value.c_str(), 1);
+}
+
+void unsetVariable(const std::string &name) {
+    unsetenv(name.c_str());
+}
+#endif
+
+} // namespace
+
+TempDir::TempDir(std::string_view prefix) : path_(makeUniqueDirectory(prefix)) {}
 
 TempDir::~TempDir() {
     std::error_code ec;
@@ -58,20 +102,20 @@ ScopedEnv::ScopedEnv(const std::string &name, const std::optional<std::string> &
 ScopedEnv::~ScopedEnv() {
     for (const auto &[name, value] : saved_) {
         if (value)
-            setenv(name.c_str(), value->c_str(), 1);
+            setVariable(name, *value);
         else
-            unsetenv(name.c_str());
+            unsetVariable(name);
     }
 }
 
 void ScopedEnv::set(const std::string &name, const std::string &value) {
     remember(name);
-    setenv(name.c_str(), value.c_str(), 1);
+    setVariable(name, value);
 }
 
 void ScopedEnv::unset(const std::string &name) {
     remember(name);
-    unsetenv(name.c_str());
+    unsetVariable(name);
 }
 
 void ScopedEnv::remember(const std::string &name) {
