@@ -21,6 +21,8 @@
 //
 // Ratios to read: LmbcsToUtf8 and Utf8ToHtml against Copy (bytes per second), DxlLoad against
 // ExpatParse, MemoTemplates against MemoBuiltIn (per memo).
+#include "BenchSupport.h"
+
 #include <benchmark/benchmark.h>
 
 #include <quillon/host/Catalogue.h>
@@ -76,16 +78,7 @@ const fs::path &scratch() {
 
 // A database of `notes` memos written by nsfgen (seed 7) into the scratch folder once.
 fs::path database(unsigned notes) {
-    fs::path path = scratch() / ("kernels-" + std::to_string(notes) + ".dxl");
-    if (!fs::exists(path)) {
-        std::string command = std::string("'") + TESSEL_NSFGEN + "' --seed 7 --notes " +
-                              std::to_string(notes) + " --out '" + path.string() + "' > /dev/null 2>&1";
-        if (std::system(command.c_str()) != 0) {
-            std::fprintf(stderr, "nsfgen failed: %s\n", command.c_str());
-            std::exit(1);
-        }
-    }
-    return path;
+    return tessel::bench::database(scratch(), notes);
 }
 
 // Text of kTextBytes made of words, with line breaks and (when wanted) accented or markup words.

@@ -27,6 +27,7 @@
 #include "Database.h"
 #include "DxlValues.h"
 #include "Ods.h"
+#include "ParagraphLists.h"
 #include "Translate.h"
 
 #include <notes/notes.h>
@@ -620,26 +621,8 @@ private:
     }
 
     void parseList(std::string_view text, CDPABDEFINITION &pab) {
-        struct ListKind {
-            std::string_view name;
-            WORD flags;
-            WORD flags2;
-        };
-        static constexpr ListKind kKinds[] = {
-            {"bullet", PABFLAG_BULLET, 0},
-            {"circle", PABFLAG_BULLET, PABFLAG2_CIRCLELIST},
-            {"square", PABFLAG_BULLET, PABFLAG2_SQUARELIST},
-            {"check", PABFLAG_BULLET, PABFLAG2_CHECKEDLIST},
-            {"uncheck", PABFLAG_BULLET, PABFLAG2_UNCHECKEDLIST},
-            {"number", PABFLAG_NUMBEREDLIST, 0},
-            {"romanupper", PABFLAG_NUMBEREDLIST, PABFLAG2_CHECKEDLIST | PABFLAG2_CIRCLELIST},
-            {"romanlower", PABFLAG_NUMBEREDLIST, PABFLAG2_CHECKEDLIST | PABFLAG2_SQUARELIST},
-            {"alphaupper", PABFLAG_NUMBEREDLIST, PABFLAG2_SQUARELIST | PABFLAG2_CIRCLELIST},
-            {"alphalower", PABFLAG_NUMBEREDLIST,
-             PABFLAG2_CHECKEDLIST | PABFLAG2_SQUARELIST | PABFLAG2_CIRCLELIST},
-        };
         const std::string value = lower(trim(text));
-        for (const ListKind &kind : kKinds) {
+        for (const ListKind &kind : kListKinds) {
             if (kind.name == value) {
                 pab.Flags |= kind.flags;
                 pab.Flags2 |= kind.flags2;

@@ -1,6 +1,7 @@
 #include "RichTextExport.h"
 
 #include "BitmapGif.h"
+#include "ParagraphLists.h"
 #include "Composite.h"
 #include "Database.h"
 #include "DxlValues.h"
@@ -323,28 +324,9 @@ private:
         }
         if (!hide.empty())
             out_ += attribute("hide", hide);
-        struct ListKind {
-            const char *name;
-            WORD flags;
-            WORD flags2;
-        };
-        static constexpr WORD kListBits2 =
-            PABFLAG2_CIRCLELIST | PABFLAG2_SQUARELIST | PABFLAG2_CHECKEDLIST | PABFLAG2_UNCHECKEDLIST;
-        static constexpr ListKind kLists[] = {
-            {"bullet", PABFLAG_BULLET, 0},
-            {"circle", PABFLAG_BULLET, PABFLAG2_CIRCLELIST},
-            {"square", PABFLAG_BULLET, PABFLAG2_SQUARELIST},
-            {"check", PABFLAG_BULLET, PABFLAG2_CHECKEDLIST},
-            {"uncheck", PABFLAG_BULLET, PABFLAG2_UNCHECKEDLIST},
-            {"number", PABFLAG_NUMBEREDLIST, 0},
-            {"romanupper", PABFLAG_NUMBEREDLIST, PABFLAG2_CHECKEDLIST | PABFLAG2_CIRCLELIST},
-            {"romanlower", PABFLAG_NUMBEREDLIST, PABFLAG2_CHECKEDLIST | PABFLAG2_SQUARELIST},
-            {"alphaupper", PABFLAG_NUMBEREDLIST, PABFLAG2_SQUARELIST | PABFLAG2_CIRCLELIST},
-            {"alphalower", PABFLAG_NUMBEREDLIST, PABFLAG2_CHECKEDLIST | PABFLAG2_SQUARELIST | PABFLAG2_CIRCLELIST},
-        };
-        for (const ListKind &kind : kLists) {
+        for (const ListKind &kind : kListKinds) {
             if ((pab.Flags & (PABFLAG_BULLET | PABFLAG_NUMBEREDLIST)) == kind.flags &&
-                (pab.Flags2 & kListBits2) == kind.flags2)
+                (pab.Flags2 & kListKindBits2) == kind.flags2)
                 out_ += attribute("list", kind.name);
         }
         if ((pab.Flags2 & PABFLAG2_BIDI_RTLREADING) != 0)
