@@ -1,5 +1,11 @@
 #include "Database.h"
 
+#include "DxlValues.h"
+#include "Log.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <bit>
 #include <cctype>
@@ -32,6 +38,102 @@ std::span<const std::uint8_t> ByteArena::store(std::span<const std::uint8_t> byt
     chunkNext_ += bytes.size();
     chunkFree_ -= bytes.size();
     return {copy, bytes.size()};
+}
+
+SourceFile::~SourceFile() {
+    if (fd_ >= 0)
+        ::close(fd_);
+}
+
+static FileStamp stampOf(const struct stat &info) {
+    FileStamp stamp;
+    stamp.size = static_cast<std::uint64_t>(info.st_size);
+    stamp.modifiedNs = static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
+    stamp.device = static_cast<std::uint64_t>(info.st_dev);
+    stamp.inode = static_cast<std::uint64_t>(info.st_ino);
+    return stamp;
+}
+
+std::optional<FileStamp> fileStampOf(int fd) {
+    struct stat info {};
+    if (::fstat(fd, &info) != 0)
+        return std::nullopt;
+    return stampOf(info);
+}
+
+std::optional<FileStamp> fileStampOf(const std::string &path) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0)
+        return std::nullopt;
+    return stampOf(info);
+}
+
+STATUS SourceFile::read(const LazyBytes &range, std::uint8_t *out) const {
+    const std::optional<FileStamp> now = fileStampOf(fd_);
+    if (!now || now->size != stamp_.size || now->modifiedNs != stamp_.modifiedNs) {
+        logf("%s: the file changed after the database was opened; its values are no longer read from it "
+             "(reopen the database)",
+             path_.c_str());
+        return ERR_STRUCT;
+    }
+    std::string raw(range.rawLength, '\0');
+    std::size_t done = 0;
+    while (done < raw.size()) {
+        const ssize_t got = ::pread(fd_, raw.data() + done, raw.size() - done,
+                                    static_cast<off_t>(range.offset + done));
+        if (got <= 0) {
+            logf("%s: cannot read %zu bytes at offset %llu of the file", path_.c_str(), raw.size(),
+                 static_cast<unsigned long long>(range.offset));
+            return ERR_STRUCT;
+        }
+        done += static_cast<std::size_t>(got);
+    }
+    std::vector<std::uint8_t> decoded;
+    decoded.reserve(range.size + 3);
+    Base64Decoder decoder(decoded);
+    if (!decoder.feed(raw) || !decoder.finish() || decoded.size() != range.size) {
+        logf("%s: the file no longer holds the expected base64 value at offset %llu", path_.c_str(),
+             static_cast<unsigned long long>(range.offset));
+        return ERR_STRUCT;
+    }
+    if (!decoded.empty())
+        std::memcpy(out, decoded.data(), decoded.size());
+    return NOERROR;
+}
+
+STATUS Database::readValue(const Item &item, std::uint8_t *out) const {
+    if (!item.isLazy()) {
+        if (!item.value.empty())
+            std::memcpy(out, item.value.data(), item.value.size());
+        return NOERROR;
+    }
+    out[0] = static_cast<std::uint8_t>(item.lazyType);
+    out[1] = static_cast<std::uint8_t>(item.lazyType >> 8);
+    if (!source)
+        return ERR_STRUCT;
+    return source->read(lazyValues[item.lazy], out + 2);
+}
+
+STATUS Database::readValue(const Item &item, std::vector<std::uint8_t> &out) const {
+    out.resize(valueSize(item));
+    return readValue(item, out.data());
+}
+
+STATUS Database::readObject(const DatabaseObject &object, std::vector<std::uint8_t> &storage,
+                            std::span<const std::uint8_t> &bytes) const {
+    bytes = object.bytes;
+    if (object.lazy == kNotLazy)
+        return NOERROR;
+    const LazyBytes &range = lazyValues[object.lazy];
+    storage.resize(range.size);
+    if (!source)
+        return ERR_STRUCT;
+    if (const STATUS status = source->read(range, storage.data()); status != NOERROR) {
+        storage = {};
+        return status;
+    }
+    bytes = storage;
+    return NOERROR;
 }
 
 const Note *Database::findNote(NOTEID id) const {

@@ -41,7 +41,51 @@ private:
     std::size_t used_ = 0;
 };
 
-// One stored item. The value begins with its TYPE_xxx word and valueLength counts it.
+// Where a value that is read on demand lies in the database's file: the base64 text of
+// `rawLength` bytes at `offset`, decoding to `size` bytes.
+struct LazyBytes {
+    std::uint64_t offset = 0;
+    std::uint64_t rawLength = 0;
+    std::uint32_t size = 0;
+};
+
+inline constexpr std::uint32_t kNotLazy = 0xFFFFFFFF;
+
+// What tells one version of a file from another: its size, modification time and identity.
+struct FileStamp {
+    std::uint64_t size = 0;
+    std::int64_t modifiedNs = 0;
+    std::uint64_t device = 0, inode = 0;
+    bool operator==(const FileStamp &) const = default;
+};
+// The stamp of an open file, or of a file by path (following links); nullopt when it cannot be had.
+std::optional<FileStamp> fileStampOf(int fd);
+std::optional<FileStamp> fileStampOf(const std::string &path);
+
+// The file a database was loaded from, kept open so that large values are read when they are
+// needed instead of being held in memory. Reads are refused once the file has changed.
+class SourceFile {
+public:
+    // Takes ownership of the descriptor.
+    SourceFile(std::string path, int fd, FileStamp stamp) : path_(std::move(path)), fd_(fd), stamp_(stamp) {}
+    ~SourceFile();
+    SourceFile(const SourceFile &) = delete;
+    SourceFile &operator=(const SourceFile &) = delete;
+
+    // Decodes the value into `out` (exactly range.size bytes). ERR_STRUCT, logged, when the file
+    // changed size or modification time since it was loaded, or no longer holds the value there.
+    STATUS read(const LazyBytes &range, std::uint8_t *out) const;
+
+private:
+    std::string path_;
+    int fd_;
+    FileStamp stamp_;
+};
+
+// One stored item. The value begins with its TYPE_xxx word and valueLength counts it. A large
+// binary value may be held in the file instead (lazy names it in Database::lazyValues; value is
+// then empty and lazyType holds its type word); Database::valueSize and Database::readValue
+// serve both forms.
 struct Item {
     std::string_view name;
     WORD flags = 0;          // ITEM_xxx
@@ -50,9 +94,16 @@ struct Item {
     // Not NOERROR: the value was too large to hold; `value` is its type word only and reading
     // the item fails with this status.
     STATUS readStatus = NOERROR;
+    WORD lazyType = 0;
+    std::uint32_t lazy = kNotLazy;
     std::span<const std::uint8_t> value;
 
-    WORD type() const { return value.size() >= 2 ? static_cast<WORD>(value[0] | value[1] << 8) : 0; }
+    bool isLazy() const { return lazy != kNotLazy; }
+    WORD type() const {
+        if (isLazy())
+            return lazyType;
+        return value.size() >= 2 ? static_cast<WORD>(value[0] | value[1] << 8) : 0;
+    }
     std::span<const std::uint8_t> data() const { return value.size() >= 2 ? value.subspan(2) : value; }
 };
 
@@ -70,10 +121,12 @@ struct Note {
     bool unreadable = false; // a readers item could not be loaded: nobody may read the note
 };
 
-// An attachment's bytes, as an object of the database (FILEOBJECT.Header.RRV names it).
+// An attachment's bytes, as an object of the database (FILEOBJECT.Header.RRV names it). A
+// loaded attachment is usually read from the file on demand (lazy names its place).
 struct DatabaseObject {
     std::span<const std::uint8_t> bytes;
     STATUS status = NOERROR; // not NOERROR: the object was too large to hold and reading it fails
+    std::uint32_t lazy = kNotLazy;
 };
 
 struct Database {
@@ -91,6 +144,24 @@ struct Database {
     std::map<DWORD, DatabaseObject> objects;
     ByteArena arena;
     std::unordered_set<std::string> names; // item names, shared by every item of that name
+    std::vector<LazyBytes> lazyValues;     // values and objects left in the file
+    std::shared_ptr<const SourceFile> source;
+
+    // The length of an item's value, type word included.
+    std::size_t valueSize(const Item &item) const {
+        return item.isLazy() ? 2 + std::size_t{lazyValues[item.lazy].size} : item.value.size();
+    }
+    // Writes the value, type word first, to `out` (valueSize bytes). Fails only for a value left
+    // in a file that has changed since.
+    STATUS readValue(const Item &item, std::uint8_t *out) const;
+    // The same into a vector.
+    STATUS readValue(const Item &item, std::vector<std::uint8_t> &out) const;
+    std::size_t objectSize(const DatabaseObject &object) const {
+        return object.lazy != kNotLazy ? lazyValues[object.lazy].size : object.bytes.size();
+    }
+    // An object's bytes: `bytes` itself, or read into `storage` when the object is in the file.
+    STATUS readObject(const DatabaseObject &object, std::vector<std::uint8_t> &storage,
+                      std::span<const std::uint8_t> &bytes) const;
 
     std::span<const Item> itemsOf(const Note &note) const {
         return std::span(items).subspan(note.firstItem, note.itemCount);

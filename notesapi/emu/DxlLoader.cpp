@@ -36,6 +36,8 @@ constexpr DWORD kFirstObjectId = 0x40000000;
 // The largest value one item can hold: its length must fit the ITEM table's WORD for summary
 // items and the runtime's DWORD everywhere else.
 constexpr std::size_t kMaxListEntries = 0xFFFF;
+// Values below this size stay in memory: a lazy value costs its record as well.
+constexpr std::uint64_t kMinLazyBytes = 64;
 
 enum class Tag : std::uint8_t {
     Database,
@@ -216,6 +218,7 @@ struct PendingItem {
     bool pairHasEmpty = false;
     WORD rawType = 0;
     std::vector<std::uint8_t> bytes;
+    std::optional<LazyBytes> lazy; // the base64 value is read from the file on demand
     bool compiledFormula = false;
     // object/file
     bool hasFile = false;
@@ -283,7 +286,9 @@ public:
         database_->path = std::string(name);
     }
 
-    LoadResult parseFile(std::FILE *file);
+    // `fd` is a descriptor of the same file, read by offset for values that stay in it; the
+    // database keeps it when any value does. `stamp` is what the file was when loading began.
+    LoadResult parseFile(std::FILE *file, int fd, const FileStamp &stamp);
     LoadResult parseText(std::string_view text);
 
 private:
@@ -322,6 +327,14 @@ private:
     void startValue(std::string_view name, const XML_Char **attributes);
     void startRichTextChild(std::string_view name, const XML_Char **attributes);
     void startFile(const XML_Char **attributes);
+    // Starts collecting base64 into `target`. With `countOnly` the text is only checked and
+    // counted while it can be read back from the file, and decoded only if it cannot.
+    void startBase64(std::vector<std::uint8_t> &target, bool lazyCandidate, bool countOnly);
+    void trackLazy();
+    // Ends a base64 value; false when it is not valid base64. Sets `lazy` when the value stays
+    // in the file.
+    bool endBase64(std::optional<LazyBytes> &lazy);
+    bool readRange(std::uint64_t offset, std::uint64_t length, std::string &out);
     void endDateTime(Tag parent);
     void flushRichText(PendingItem &item);
     void endItem();
@@ -367,7 +380,12 @@ private:
     std::optional<std::size_t> aclEntry_; // the entry whose roles are being read
     std::vector<std::uint8_t> pictureBytes_;
     std::optional<Base64Decoder> decoder_;
+    std::optional<Base64Counter> counter_;
     std::vector<std::uint8_t> *decodeTarget_ = nullptr;
+    int sourceFd_ = -1;
+    bool lazyTrack_ = false; // the value's text so far lies in the file as plain base64
+    bool lazyStarted_ = false;
+    std::uint64_t lazyStart_ = 0, lazyEnd_ = 0;
     bool base64Bad_ = false;
     bool base64Overflow_ = false;
     DWORD nextObjectId_ = kFirstObjectId;
@@ -454,10 +472,13 @@ bool Loader::tokenTooLong() {
     return true;
 }
 
-LoadResult Loader::parseFile(std::FILE *file) {
+LoadResult Loader::parseFile(std::FILE *file, int fd, const FileStamp &stamp) {
+    sourceFd_ = fd;
     XML_Parser parser = createParser();
-    if (parser == nullptr)
+    if (parser == nullptr) {
+        ::close(fd);
         return {ERR_MEMORY, nullptr};
+    }
     bool parsed = true;
     while (failure_ == NOERROR) {
         void *buffer = XML_GetBuffer(parser, static_cast<int>(kReadChunk));
@@ -480,7 +501,13 @@ LoadResult Loader::parseFile(std::FILE *file) {
         if (last || tokenTooLong())
             break;
     }
-    return finish(parser, parsed);
+    LoadResult result = finish(parser, parsed);
+    if (result.database && !result.database->lazyValues.empty())
+        result.database->source = std::make_shared<const SourceFile>(name_, fd, stamp);
+    else
+        ::close(fd);
+    sourceFd_ = -1;
+    return result;
 }
 
 LoadResult Loader::parseText(std::string_view text) {
@@ -736,10 +763,7 @@ void Loader::start(const XML_Char *qualified, const XML_Char **attributes) {
         if (local == "filedata") {
             item_->bytes.clear();
             item_->hasFileData = true;
-            decoder_.emplace(item_->bytes);
-            decodeTarget_ = &item_->bytes;
-            base64Bad_ = false;
-            base64Overflow_ = false;
+            startBase64(item_->bytes, true, true);
             push(Tag::FileData);
             return;
         }
@@ -876,10 +900,7 @@ void Loader::startNoteChild(std::string_view name, const XML_Char **attributes) 
                          : name == "bmp"  ? imageTypeBmp
                                           : imageTypeNotesBitmap;
         pictureBytes_.clear();
-        decoder_.emplace(pictureBytes_);
-        decodeTarget_ = &pictureBytes_;
-        base64Bad_ = false;
-        base64Overflow_ = false;
+        startBase64(pictureBytes_, false, false);
         push(Tag::Picture);
         return;
     }
@@ -995,10 +1016,10 @@ void Loader::startValue(std::string_view name, const XML_Char **attributes) {
         if (!typed)
             item.skip("its rawitemdata has no valid type");
         item.bytes.clear();
-        decoder_.emplace(item.bytes);
-        decodeTarget_ = &item.bytes;
-        base64Bad_ = false;
-        base64Overflow_ = false;
+        // Rich text and MIME parts are what makes a mail file large; their checks need the
+        // decoded bytes only for MIME parts (damaged rich text is kept as stored anyway).
+        const bool lazyCandidate = typed && (item.rawType == TYPE_COMPOSITE || item.rawType == TYPE_MIME_PART);
+        startBase64(item.bytes, lazyCandidate, lazyCandidate && item.rawType == TYPE_COMPOSITE);
         push(Tag::Raw);
     } else if (name == "object") {
         item.kind = ValueKind::Object;
@@ -1011,10 +1032,7 @@ void Loader::startValue(std::string_view name, const XML_Char **attributes) {
         }
         if (item.compiledFormula) {
             item.bytes.clear();
-            decoder_.emplace(item.bytes);
-            decodeTarget_ = &item.bytes;
-            base64Bad_ = false;
-            base64Overflow_ = false;
+            startBase64(item.bytes, false, false);
         }
         push(Tag::Formula);
     } else if (name == "richtext") {
@@ -1127,6 +1145,93 @@ void Loader::startFile(const XML_Char **attributes) {
     push(Tag::File);
 }
 
+void Loader::startBase64(std::vector<std::uint8_t> &target, bool lazyCandidate, bool countOnly) {
+    decodeTarget_ = &target;
+    base64Bad_ = false;
+    base64Overflow_ = false;
+    lazyTrack_ = lazyCandidate && sourceFd_ >= 0;
+    lazyStarted_ = false;
+    decoder_.reset();
+    counter_.reset();
+    if (lazyTrack_ && countOnly)
+        counter_.emplace();
+    else
+        decoder_.emplace(target);
+}
+
+// Follows the value's text through the file: it can be read back by offset as long as each
+// piece expat reports is the file's own bytes (no character references, CDATA markers or
+// comments in between) and plain base64.
+void Loader::trackLazy() {
+    int offset = 0, size = 0;
+    const char *context = XML_GetInputContext(parser_, &offset, &size);
+    const XML_Index at = XML_GetCurrentByteIndex(parser_);
+    const int count = XML_GetCurrentByteCount(parser_);
+    const bool plain = context != nullptr && at >= 0 && count > 0 && offset >= 0 && count <= size - offset &&
+                       (!lazyStarted_ || static_cast<std::uint64_t>(at) == lazyEnd_) &&
+                       plainBase64Text(std::string_view(context + offset, static_cast<std::size_t>(count)));
+    if (plain) {
+        if (!lazyStarted_)
+            lazyStart_ = static_cast<std::uint64_t>(at);
+        lazyStarted_ = true;
+        lazyEnd_ = static_cast<std::uint64_t>(at) + static_cast<std::uint64_t>(count);
+        return;
+    }
+    lazyTrack_ = false;
+    if (!counter_)
+        return;
+    // From here on the value is decoded as it arrives; what was only counted is decoded from
+    // the file first.
+    counter_.reset();
+    decoder_.emplace(*decodeTarget_);
+    if (!lazyStarted_ || base64Bad_ || base64Overflow_)
+        return;
+    std::string raw;
+    if (!readRange(lazyStart_, lazyEnd_ - lazyStart_, raw) || !decoder_->feed(raw))
+        base64Bad_ = true;
+}
+
+bool Loader::endBase64(std::optional<LazyBytes> &lazy) {
+    lazy.reset();
+    bool valid = !base64Bad_ && !base64Overflow_;
+    if (valid && counter_) {
+        valid = counter_->finish();
+        if (valid && lazyStarted_ && counter_->size() <= 0xFFFFFFFF) {
+            lazy = LazyBytes{lazyStart_, lazyEnd_ - lazyStart_, static_cast<std::uint32_t>(counter_->size())};
+        } else if (valid && lazyStarted_) {
+            // Never reached under the value limit; decoded rather than lost.
+            std::string raw;
+            std::vector<std::uint8_t> &target = *decodeTarget_;
+            Base64Decoder decoder(target);
+            valid = readRange(lazyStart_, lazyEnd_ - lazyStart_, raw) && decoder.feed(raw) && decoder.finish();
+        }
+    } else if (valid) {
+        valid = decoder_ && decoder_->finish();
+        if (valid && lazyTrack_ && lazyStarted_ && decodeTarget_->size() >= kMinLazyBytes &&
+            decodeTarget_->size() <= 0xFFFFFFFF)
+            lazy = LazyBytes{lazyStart_, lazyEnd_ - lazyStart_, static_cast<std::uint32_t>(decodeTarget_->size())};
+    }
+    decoder_.reset();
+    counter_.reset();
+    decodeTarget_ = nullptr;
+    lazyTrack_ = false;
+    lazyStarted_ = false;
+    return valid;
+}
+
+bool Loader::readRange(std::uint64_t offset, std::uint64_t length, std::string &out) {
+    out.assign(length, '\0');
+    std::size_t done = 0;
+    while (done < out.size()) {
+        const ssize_t got = ::pread(sourceFd_, out.data() + done, out.size() - done,
+                                    static_cast<off_t>(offset + done));
+        if (got <= 0)
+            return false;
+        done += static_cast<std::size_t>(got);
+    }
+    return true;
+}
+
 void Loader::characters(std::string_view text) {
     noteEvent();
     if (failure_ != NOERROR || skipDepth_ != 0 || stack_.empty())
@@ -1177,7 +1282,18 @@ void Loader::characters(std::string_view text) {
         return;
     }
     // Base64 content.
-    if (base64Bad_ || base64Overflow_ || !decoder_)
+    if (lazyTrack_)
+        trackLazy();
+    if (base64Bad_ || base64Overflow_)
+        return;
+    if (counter_) {
+        if (!counter_->feed(text))
+            base64Bad_ = true;
+        else if (counter_->size() > options_.maxValueBytes)
+            base64Overflow_ = true;
+        return;
+    }
+    if (!decoder_)
         return;
     if (!decoder_->feed(text)) {
         base64Bad_ = true;
@@ -1217,14 +1333,15 @@ void Loader::end(const XML_Char *) {
     stack_.pop_back();
     const Tag parent = stack_.empty() ? Tag::Skip : stack_.back();
     const auto checkBase64 = [&](std::string_view what) {
+        const bool valid = endBase64(item_->lazy);
         if (base64Overflow_) {
+            item_->lazy.reset();
             item_->markTooLarge("its " + std::string(what) + " is larger than the limit of " +
                                 std::to_string(options_.maxValueBytes) + " bytes");
-        } else if (base64Bad_ || !decoder_ || !decoder_->finish()) {
+        } else if (!valid) {
+            item_->lazy.reset();
             item_->skip("its " + std::string(what) + " is not valid base64");
         }
-        decoder_.reset();
-        decodeTarget_ = nullptr;
     };
     switch (tag) {
     case Tag::Text: {
@@ -1324,13 +1441,11 @@ void Loader::end(const XML_Char *) {
         if (base64Overflow_)
             note.imageProblem = "the picture is larger than the limit of " +
                                 std::to_string(options_.maxValueBytes) + " bytes";
-        else if (base64Bad_ || !decoder_ || !decoder_->finish())
+        else if (std::optional<LazyBytes> unused; !endBase64(unused))
             note.imageProblem = "the picture is not valid base64";
         else
             note.imageBytes = std::move(pictureBytes_);
         pictureBytes_ = {};
-        decoder_.reset();
-        decodeTarget_ = nullptr;
         return;
     }
     case Tag::Item:
@@ -1456,7 +1571,7 @@ std::vector<std::uint8_t> Loader::fileObjectValue(const PendingItem &item, Datab
     file.CompressionType = item.compression;
     file.FileAttributes = item.attributes;
     file.Flags = item.fileFlags;
-    file.FileSize = item.declaredSize.value_or(static_cast<DWORD>(object.bytes.size()));
+    file.FileSize = item.declaredSize.value_or(static_cast<DWORD>(database_->objectSize(object)));
     file.FileCreated = item.fileCreated;
     file.FileModified = item.fileModified;
     database_->objects[nextObjectId_] = object;
@@ -1604,6 +1719,8 @@ void Loader::endItem() {
             putBytes(value, item.pairs.data(), item.pairs.size() * sizeof(TIMEDATE_PAIR));
             break;
         case ValueKind::Raw: {
+            if (item.lazy && item.rawType == TYPE_COMPOSITE)
+                break; // checked when it is read: damaged rich text is kept as stored in any case
             const std::string_view problem = rawValueProblem(item.rawType, item.bytes);
             if (!problem.empty() && item.rawType == TYPE_COMPOSITE) {
                 // Damaged rich text is kept as it is stored: its readers meet the damage when they
@@ -1647,12 +1764,19 @@ void Loader::endItem() {
             if (!item.hasFileData)
                 logf("%s: %s names the file '%s' but carries no file data; its object is empty",
                      name_.c_str(), itemContext().c_str(), item.fileName.c_str());
+            const std::size_t size = item.lazy ? item.lazy->size : item.bytes.size();
             if (item.compression == COMPRESS_NONE && item.hasFileData && item.declaredSize &&
-                *item.declaredSize != item.bytes.size())
+                *item.declaredSize != size)
                 logf("%s: %s declares %u bytes but its file data has %zu", name_.c_str(),
-                     itemContext().c_str(), *item.declaredSize, item.bytes.size());
-            value = fileObjectValue(
-                item, DatabaseObject{database_->arena.store(std::span<const std::uint8_t>(item.bytes))});
+                     itemContext().c_str(), *item.declaredSize, size);
+            DatabaseObject object;
+            if (item.lazy) {
+                object.lazy = static_cast<std::uint32_t>(database_->lazyValues.size());
+                database_->lazyValues.push_back(*item.lazy);
+            } else {
+                object.bytes = database_->arena.store(std::span<const std::uint8_t>(item.bytes));
+            }
+            value = fileObjectValue(item, object);
             break;
         }
         case ValueKind::RichText: {
@@ -1677,6 +1801,33 @@ void Loader::endItem() {
     WORD flags = item.flags;
     if (item.summary.value_or(impliedSummary))
         flags |= ITEM_SUMMARY;
+    // Summary values and names lists are read by searches and access checks straight from the
+    // database, so they stay in memory.
+    if (item.kind == ValueKind::Raw && item.lazy &&
+        (flags & (ITEM_SUMMARY | ITEM_NAMES | ITEM_READERS | ITEM_READWRITERS)) == 0) {
+        addItem(*note_, item.name, flags, {}, item.sealedData);
+        Item &added = note_->items.back();
+        added.value = {};
+        added.lazyType = item.rawType;
+        added.lazy = static_cast<std::uint32_t>(database_->lazyValues.size());
+        database_->lazyValues.push_back(*item.lazy);
+        item_.reset();
+        return;
+    }
+    if (item.kind == ValueKind::Raw && item.lazy && item.rawType == TYPE_COMPOSITE && values.front().empty()) {
+        // Only counted so far: held in memory after all.
+        std::string raw;
+        Base64Decoder decoder(item.bytes);
+        if (!readRange(item.lazy->offset, item.lazy->rawLength, raw) || !decoder.feed(raw) || !decoder.finish()) {
+            ++skippedItems_;
+            logf("%s: %s skipped: its raw item data cannot be read back from the file", name_.c_str(),
+                 itemContext().c_str());
+            item_.reset();
+            return;
+        }
+        putWord(values.front(), item.rawType);
+        putBytes(values.front(), item.bytes.data(), item.bytes.size());
+    }
     for (std::vector<std::uint8_t> &value : values) {
         addItem(*note_, item.name, flags, std::move(value), item.sealedData);
         note_->items.back().formulaSource = formulaSource;
@@ -1848,8 +1999,17 @@ LoadResult loadDxlFile(const std::filesystem::path &path, const LoadOptions &opt
         logf("%s: cannot be read: %s", name.c_str(), std::strerror(code));
         return {ERR_ACCESS, nullptr};
     }
+    const std::optional<FileStamp> stamp = fileStampOf(fd);
+    // A second descriptor reads values by offset while the first one streams the file.
+    const int valuesFd = stamp ? ::fcntl(fd, F_DUPFD_CLOEXEC, 0) : -1;
+    if (valuesFd < 0) {
+        const int code = errno;
+        std::fclose(file);
+        logf("%s: cannot be read: %s", name.c_str(), std::strerror(code));
+        return {ERR_ACCESS, nullptr};
+    }
     Loader loader(name, options);
-    LoadResult result = loader.parseFile(file);
+    LoadResult result = loader.parseFile(file, valuesFd, *stamp);
     std::fclose(file);
     return result;
 }

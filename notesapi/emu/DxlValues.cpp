@@ -278,6 +278,46 @@ bool Base64Decoder::finish() {
     return !bad_ && pending_ == 0;
 }
 
+bool Base64Counter::feed(std::string_view text) {
+    if (bad_)
+        return false;
+    for (char c : text) {
+        const std::uint8_t value = kBase64Digits[static_cast<unsigned char>(c)];
+        if (value < 64) {
+            if (padding_ != 0) {
+                bad_ = true;
+                return false;
+            }
+            if (++pending_ == 4) {
+                size_ += 3;
+                pending_ = 0;
+            }
+        } else if (value == 65) {
+            if (pending_ < 2) {
+                bad_ = true;
+                return false;
+            }
+            ++padding_;
+            if (++pending_ == 4) {
+                size_ += padding_ == 2 ? 1 : 2;
+                pending_ = 0;
+            }
+        } else if (value != 64) {
+            bad_ = true;
+            return false;
+        }
+    }
+    return true;
+}
+
+bool plainBase64Text(std::string_view text) {
+    for (char c : text) {
+        if (kBase64Digits[static_cast<unsigned char>(c)] > 65)
+            return false;
+    }
+    return true;
+}
+
 std::string base64Encode(std::span<const std::uint8_t> data) {
     static constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
     std::string out;

@@ -49,6 +49,24 @@ private:
     bool bad_ = false;
 };
 
+// Checks base64 as it arrives by the same rules as Base64Decoder and counts the bytes it
+// decodes to, without decoding them.
+class Base64Counter {
+public:
+    bool feed(std::string_view text);
+    bool finish() const { return !bad_ && pending_ == 0; }
+    std::uint64_t size() const { return size_; }
+
+private:
+    std::uint64_t size_ = 0;
+    int pending_ = 0;
+    int padding_ = 0;
+    bool bad_ = false;
+};
+
+// Whether every byte is a base64 digit, padding or whitespace.
+bool plainBase64Text(std::string_view text);
+
 std::string base64Encode(std::span<const std::uint8_t> data);
 
 // UTF-8 text with line breaks given as NUL bytes, as Notes stores text: LMBCS with NULs for

@@ -1,5 +1,6 @@
 #include "OpenNote.h"
 
+#include "DxlValues.h"
 #include "IdTable.h"
 #include "Log.h"
 #include "Runtime.h"
@@ -108,18 +109,24 @@ STATUS OpenNote::layOut(HandleTable &table, const std::vector<std::size_t> &whic
     struct Placement {
         std::size_t segment, itemOffset, valueOffset;
         std::span<const std::uint8_t> value;
+        std::size_t valueSize;
+        const Item *lazy; // read from the database's file into the pool
     };
+    const Database &db = *database_->database();
     std::vector<Placement> placements;
+    placements.reserve(which.size());
     std::vector<std::size_t> segmentSizes{kFirstBlock};
     for (const std::size_t index : which) {
         OpenItem &entry = items_[index];
         std::span<const std::uint8_t> value = entry.stored->value;
+        const Item *lazy = entry.stored->isLazy() ? entry.stored : nullptr;
         if ((openFlags_ & OPEN_EXPAND) != 0) {
             if (auto expanded = expandedValue(*entry.stored)) {
                 expanded_.push_back(std::move(*expanded));
                 value = expanded_.back();
             }
         }
+        const std::size_t valueSize = lazy != nullptr ? db.valueSize(*lazy) : value.size();
         const std::size_t header = kItemHeader + entry.name.size();
         std::size_t itemOffset = align4(segmentSizes.back());
         std::size_t valueOffset = align4(itemOffset + header);
@@ -128,8 +135,8 @@ STATUS OpenNote::layOut(HandleTable &table, const std::vector<std::size_t> &whic
             itemOffset = kFirstBlock;
             valueOffset = align4(itemOffset + header);
         }
-        placements.push_back({segmentSizes.size() - 1, itemOffset, valueOffset, value});
-        segmentSizes.back() = valueOffset + value.size();
+        placements.push_back({segmentSizes.size() - 1, itemOffset, valueOffset, value, valueSize, lazy});
+        segmentSizes.back() = valueOffset + valueSize;
     }
     std::vector<std::pair<DHANDLE, std::uint8_t *>> segments;
     for (const std::size_t size : segmentSizes) {
@@ -147,16 +154,29 @@ STATUS OpenNote::layOut(HandleTable &table, const std::vector<std::size_t> &whic
         const Placement &place = placements[i];
         const auto [handle, base] = segments[place.segment];
         std::uint8_t *item = base + place.itemOffset;
+        if (place.lazy != nullptr) {
+            if (const STATUS status = db.readValue(*place.lazy, base + place.valueOffset); status != NOERROR)
+                return status;
+            if (place.lazy->lazyType == TYPE_COMPOSITE) {
+                const std::string_view problem = rawValueProblem(
+                    TYPE_COMPOSITE, std::span<const std::uint8_t>(base + place.valueOffset + 2, place.valueSize - 2));
+                if (!problem.empty())
+                    logf("Item %.*s: its rich text is damaged (%.*s); kept as stored",
+                         static_cast<int>(entry.name.size()), entry.name.data(), static_cast<int>(problem.size()),
+                         problem.data());
+            }
+        } else if (!place.value.empty()) {
+            std::memcpy(base + place.valueOffset, place.value.data(), place.value.size());
+        }
+        const std::uint8_t *valueBytes = base + place.valueOffset;
         putWord(item, entry.name.size());
         putWord(item + 2, entry.flags);
-        putWord(item + 4, place.value.size() >= 2 ? (place.value[0] | place.value[1] << 8) : 0);
+        putWord(item + 4, place.valueSize >= 2 ? (valueBytes[0] | valueBytes[1] << 8) : 0);
         putWord(item + 6, 0);
-        const auto length = static_cast<DWORD>(place.value.size());
+        const auto length = static_cast<DWORD>(place.valueSize);
         std::memcpy(item + 8, &length, sizeof length);
         std::memcpy(item + kItemHeader, entry.name.data(), entry.name.size());
         entry.name = std::string_view(reinterpret_cast<const char *>(item + kItemHeader), entry.name.size());
-        if (!place.value.empty())
-            std::memcpy(base + place.valueOffset, place.value.data(), place.value.size());
         entry.item = BLOCKID{handle, static_cast<BLOCK>(place.itemOffset)};
         entry.value = BLOCKID{handle, static_cast<BLOCK>(place.valueOffset)};
         entry.valueBytes = base + place.valueOffset;
@@ -272,6 +292,24 @@ DWORD OpenNote::addObject(std::vector<std::uint8_t> bytes) {
     ownObjectBytes_.push_back(std::move(bytes));
     ownObjects_[rrv] = DatabaseObject{ownObjectBytes_.back()};
     return rrv;
+}
+
+STATUS OpenNote::objectBytes(DWORD rrv, const DatabaseObject &object, std::span<const std::uint8_t> &bytes) const {
+    bytes = object.bytes;
+    if (object.lazy == kNotLazy)
+        return NOERROR;
+    std::lock_guard lock(objectMutex_);
+    if (const auto found = readObjects_.find(rrv); found != readObjects_.end()) {
+        bytes = found->second;
+        return NOERROR;
+    }
+    std::vector<std::uint8_t> storage;
+    std::span<const std::uint8_t> read;
+    if (const STATUS status = database_->database()->readObject(object, storage, read); status != NOERROR)
+        return status;
+    // A vector's buffer stays where it is when the vector moves into the map.
+    bytes = readObjects_.emplace(rrv, std::move(storage)).first->second;
+    return NOERROR;
 }
 
 const DatabaseObject *OpenNote::findObject(DWORD rrv) const {

@@ -78,6 +78,9 @@ public:
     DWORD addObject(std::vector<std::uint8_t> bytes);
     // The object an RRV names: the working copy's own, else the database's; null when none.
     const DatabaseObject *findObject(DWORD rrv) const;
+    // The bytes of an object findObject gave; an object left in the database's file is read once
+    // and kept until the note is closed. Fails only when the file changed since it was loaded.
+    STATUS objectBytes(DWORD rrv, const DatabaseObject &object, std::span<const std::uint8_t> &bytes) const;
 
 private:
     OpenNote() = default;
@@ -103,6 +106,8 @@ private:
     std::deque<std::vector<std::uint8_t>> ownValues_;
     std::map<DWORD, DatabaseObject> ownObjects_;
     std::deque<std::vector<std::uint8_t>> ownObjectBytes_;
+    mutable std::mutex objectMutex_;
+    mutable std::map<DWORD, std::vector<std::uint8_t>> readObjects_;
 };
 
 // The open note a handle names: NOERROR and the note, ERR_NOTES_NOT_INITIALIZED when the runtime
