@@ -136,6 +136,25 @@ STATUS Database::readObject(const DatabaseObject &object, std::vector<std::uint8
     return NOERROR;
 }
 
+const Item *ItemStore::append(std::span<const Item> first, std::span<const Item> second) {
+    const std::size_t count = first.size() + second.size();
+    if (count == 0)
+        return nullptr;
+    if (count > free_) {
+        // The rest of the last chunk stays unused; a note with more items than a chunk holds
+        // gets a chunk of its own size.
+        const std::size_t size = std::max(kChunkItems, count);
+        chunks_.push_back(std::make_unique<Item[]>(size));
+        next_ = chunks_.back().get();
+        free_ = size;
+    }
+    Item *start = next_;
+    next_ = std::copy(second.begin(), second.end(), std::copy(first.begin(), first.end(), next_));
+    free_ -= count;
+    size_ += count;
+    return start;
+}
+
 const Note *Database::findNote(NOTEID id) const {
     const auto found = std::lower_bound(notes.begin(), notes.end(), id,
                                         [](const Note &note, NOTEID value) { return note.id < value; });

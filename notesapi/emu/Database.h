@@ -115,7 +115,7 @@ struct Note {
     TIMEDATE modified{};           // modified in this file (_NOTE_MODIFIED, GLOBALINSTANCEID.Note)
     TIMEDATE accessed{};           // _NOTE_ACCESSED
     TIMEDATE addedToFile{};        // _NOTE_ADDED_TO_FILE
-    std::uint32_t firstItem = 0;   // index into Database::items
+    const Item *items = nullptr; // in Database::items
     std::uint32_t itemCount = 0;
     bool sealed = false;     // has $SealedFor: the ITEM_SEAL items are encrypted
     bool unreadable = false; // a readers item could not be loaded: nobody may read the note
@@ -129,6 +129,22 @@ struct DatabaseObject {
     std::uint32_t lazy = kNotLazy;
 };
 
+// Every note's items, note after note. A note's items are contiguous and never move, so the
+// store grows by chunks instead of reallocating (and copying) one array.
+class ItemStore {
+public:
+    // Copies one note's items, `first` then `second`, and returns where they start.
+    const Item *append(std::span<const Item> first, std::span<const Item> second);
+    std::size_t size() const { return size_; }
+
+private:
+    static constexpr std::size_t kChunkItems = 8192;
+    std::vector<std::unique_ptr<Item[]>> chunks_;
+    Item *next_ = nullptr;
+    std::size_t free_ = 0;
+    std::size_t size_ = 0;
+};
+
 struct Database {
     std::string path;    // the file it was loaded from
     std::string title;   // database/@title
@@ -140,7 +156,7 @@ struct Database {
     bool hasAcl = false;
     Acl acl;
     std::vector<Note> notes; // ascending note ID
-    std::vector<Item> items; // every note's items, note after note
+    ItemStore items;
     std::map<DWORD, DatabaseObject> objects;
     ByteArena arena;
     std::unordered_set<std::string> names; // item names, shared by every item of that name
@@ -164,7 +180,7 @@ struct Database {
                       std::span<const std::uint8_t> &bytes) const;
 
     std::span<const Item> itemsOf(const Note &note) const {
-        return std::span(items).subspan(note.firstItem, note.itemCount);
+        return std::span(note.items, note.itemCount);
     }
     // The note of that ID, or null.
     const Note *findNote(NOTEID id) const;

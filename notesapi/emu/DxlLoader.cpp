@@ -330,7 +330,7 @@ private:
     // Starts collecting base64 into `target`. With `countOnly` the text is only checked and
     // counted while it can be read back from the file, and decoded only if it cannot.
     void startBase64(std::vector<std::uint8_t> &target, bool lazyCandidate, bool countOnly);
-    void trackLazy();
+    void trackLazy(std::string_view text);
     // Ends a base64 value; false when it is not valid base64. Sets `lazy` when the value stays
     // in the file.
     bool endBase64(std::optional<LazyBytes> &lazy);
@@ -1162,14 +1162,18 @@ void Loader::startBase64(std::vector<std::uint8_t> &target, bool lazyCandidate, 
 // Follows the value's text through the file: it can be read back by offset as long as each
 // piece expat reports is the file's own bytes (no character references, CDATA markers or
 // comments in between) and plain base64.
-void Loader::trackLazy() {
+void Loader::trackLazy(std::string_view text) {
     int offset = 0, size = 0;
     const char *context = XML_GetInputContext(parser_, &offset, &size);
     const XML_Index at = XML_GetCurrentByteIndex(parser_);
     const int count = XML_GetCurrentByteCount(parser_);
-    const bool plain = context != nullptr && at >= 0 && count > 0 && offset >= 0 && count <= size - offset &&
-                       (!lazyStarted_ || static_cast<std::uint64_t>(at) == lazyEnd_) &&
-                       plainBase64Text(std::string_view(context + offset, static_cast<std::size_t>(count)));
+    bool plain = context != nullptr && at >= 0 && count > 0 && offset >= 0 && count <= size - offset &&
+                 (!lazyStarted_ || static_cast<std::uint64_t>(at) == lazyEnd_);
+    // Text that is the input's own bytes is checked by the decoder or counter it goes to; only
+    // text expat rewrote (line ends) needs a look at the raw bytes.
+    const std::string_view raw = plain ? std::string_view(context + offset, static_cast<std::size_t>(count))
+                                       : std::string_view();
+    plain = plain && ((raw.data() == text.data() && raw.size() == text.size()) || plainBase64Text(raw));
     if (plain) {
         if (!lazyStarted_)
             lazyStart_ = static_cast<std::uint64_t>(at);
@@ -1186,8 +1190,8 @@ void Loader::trackLazy() {
     decoder_.emplace(*decodeTarget_);
     if (!lazyStarted_ || base64Bad_ || base64Overflow_)
         return;
-    std::string raw;
-    if (!readRange(lazyStart_, lazyEnd_ - lazyStart_, raw) || !decoder_->feed(raw))
+    std::string counted;
+    if (!readRange(lazyStart_, lazyEnd_ - lazyStart_, counted) || !decoder_->feed(counted))
         base64Bad_ = true;
 }
 
@@ -1283,7 +1287,7 @@ void Loader::characters(std::string_view text) {
     }
     // Base64 content.
     if (lazyTrack_)
-        trackLazy();
+        trackLazy(text);
     if (base64Bad_ || base64Overflow_)
         return;
     if (counter_) {
@@ -1914,10 +1918,8 @@ void Loader::endNote() {
     record.oid.SequenceTime = note.hasRevised ? note.revised : note.modified;
     record.accessed = note.accessed;
     record.addedToFile = note.addedToFile;
-    record.firstItem = static_cast<std::uint32_t>(database_->items.size());
     record.itemCount = static_cast<std::uint32_t>(synthesized.items.size() + note.items.size());
-    database_->items.insert(database_->items.end(), synthesized.items.begin(), synthesized.items.end());
-    database_->items.insert(database_->items.end(), note.items.begin(), note.items.end());
+    record.items = database_->items.append(synthesized.items, note.items);
     record.sealed = note.sealedForDamaged || findItem(database_->itemsOf(record), "$SealedFor") != nullptr;
     record.unreadable = note.readersDamaged;
     if (note.id && seenIds_.insert(*note.id).second) {
@@ -1954,7 +1956,6 @@ void Loader::finishDatabase() {
               [](const Note &a, const Note &b) { return a.id < b.id; });
     if (database.dbid.Innards[0] == 0 && database.dbid.Innards[1] == 0)
         database.dbid = database.replicaId;
-    database.items.shrink_to_fit();
     database.notes.shrink_to_fit();
 }
 

@@ -281,31 +281,29 @@ bool Base64Decoder::finish() {
 bool Base64Counter::feed(std::string_view text) {
     if (bad_)
         return false;
-    for (char c : text) {
-        const std::uint8_t value = kBase64Digits[static_cast<unsigned char>(c)];
-        if (value < 64) {
-            if (padding_ != 0) {
-                bad_ = true;
-                return false;
-            }
-            if (++pending_ == 4) {
-                size_ += 3;
-                pending_ = 0;
-            }
-        } else if (value == 65) {
-            if (pending_ < 2) {
-                bad_ = true;
-                return false;
-            }
-            ++padding_;
-            if (++pending_ == 4) {
-                size_ += padding_ == 2 ? 1 : 2;
-                pending_ = 0;
-            }
-        } else if (value != 64) {
-            bad_ = true;
-            return false;
+    const auto *at = reinterpret_cast<const unsigned char *>(text.data());
+    const auto *end = at + text.size();
+    while (at != end) {
+        // Runs of digits are the common case: count them without looking at groups.
+        const auto *run = at;
+        if (padding_ == 0) {
+            while (at != end && kBase64Digits[*at] < 64)
+                ++at;
+            digits_ += static_cast<std::uint64_t>(at - run);
+            if (at == end)
+                break;
         }
+        const std::uint8_t value = kBase64Digits[*at++];
+        if (value == 64)
+            continue;
+        // Padding completes a group of two or three digits; nothing but padding and whitespace
+        // may follow it.
+        if (value == 65 && (digits_ + padding_) % 4 >= 2) {
+            ++padding_;
+            continue;
+        }
+        bad_ = true;
+        return false;
     }
     return true;
 }

@@ -54,13 +54,16 @@ private:
 class Base64Counter {
 public:
     bool feed(std::string_view text);
-    bool finish() const { return !bad_ && pending_ == 0; }
-    std::uint64_t size() const { return size_; }
+    bool finish() const { return !bad_ && (digits_ + padding_) % 4 == 0; }
+    // Padding only ever ends the last group, which counts once it is complete.
+    std::uint64_t size() const {
+        const std::uint64_t characters = digits_ + padding_;
+        return characters / 4 * 3 - (characters % 4 == 0 ? padding_ : 0);
+    }
 
 private:
-    std::uint64_t size_ = 0;
-    int pending_ = 0;
-    int padding_ = 0;
+    std::uint64_t digits_ = 0;
+    std::uint64_t padding_ = 0;
     bool bad_ = false;
 };
 

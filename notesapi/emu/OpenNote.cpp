@@ -154,17 +154,10 @@ STATUS OpenNote::layOut(HandleTable &table, const std::vector<std::size_t> &whic
         const Placement &place = placements[i];
         const auto [handle, base] = segments[place.segment];
         std::uint8_t *item = base + place.itemOffset;
+        entry.pending = place.lazy != nullptr;
         if (place.lazy != nullptr) {
-            if (const STATUS status = db.readValue(*place.lazy, base + place.valueOffset); status != NOERROR)
-                return status;
-            if (place.lazy->lazyType == TYPE_COMPOSITE) {
-                const std::string_view problem = rawValueProblem(
-                    TYPE_COMPOSITE, std::span<const std::uint8_t>(base + place.valueOffset + 2, place.valueSize - 2));
-                if (!problem.empty())
-                    logf("Item %.*s: its rich text is damaged (%.*s); kept as stored",
-                         static_cast<int>(entry.name.size()), entry.name.data(), static_cast<int>(problem.size()),
-                         problem.data());
-            }
+            // Only the type word now; the rest when the value is asked for.
+            putWord(base + place.valueOffset, place.lazy->lazyType);
         } else if (!place.value.empty()) {
             std::memcpy(base + place.valueOffset, place.value.data(), place.value.size());
         }
@@ -224,6 +217,34 @@ std::optional<std::size_t> OpenNote::findVisible(std::size_t from,
             return i;
     }
     return std::nullopt;
+}
+
+STATUS OpenNote::readValue(std::size_t index) {
+    OpenItem &entry = items_[index];
+    if (!entry.pending)
+        return NOERROR;
+    const Database &db = *database_->database();
+    if (const STATUS status = db.readValue(*entry.stored, entry.valueBytes); status != NOERROR)
+        return status;
+    entry.pending = false;
+    if (entry.stored->lazyType == TYPE_COMPOSITE) {
+        const std::string_view problem =
+            rawValueProblem(TYPE_COMPOSITE, std::span<const std::uint8_t>(entry.valueBytes + 2, entry.valueLength - 2));
+        if (!problem.empty())
+            logf("Item %.*s: its rich text is damaged (%.*s); kept as stored", static_cast<int>(entry.name.size()),
+                 entry.name.data(), static_cast<int>(problem.size()), problem.data());
+    }
+    return NOERROR;
+}
+
+STATUS OpenNote::readValues() {
+    for (std::size_t i = 0; i < items_.size(); ++i) {
+        if (!items_[i].visible)
+            continue;
+        if (const STATUS status = readValue(i); status != NOERROR)
+            return status;
+    }
+    return NOERROR;
 }
 
 STATUS OpenNote::reveal(HandleTable &table) {

@@ -35,6 +35,9 @@ public:
         BLOCKID value{};
         std::uint8_t *valueBytes = nullptr; // the value block (type word first)
         DWORD valueLength = 0;
+        // The value is left in the database's file: its block holds the type word and room for
+        // the rest, filled by readValue.
+        bool pending = false;
     };
 
     // Builds the working copy: every item the open flags let through, sealed items of an
@@ -51,6 +54,12 @@ public:
     const OpenDatabase &database() const { return *database_; }
     DWORD openFlags() const { return openFlags_; }
     DHANDLE responses() const { return responses_; }
+
+    // Reads the value of an item into its block if it is still in the database's file, so that
+    // the block can be handed out. Fails (logged) only when the file changed since it was loaded.
+    STATUS readValue(std::size_t index);
+    // The same for every visible item.
+    STATUS readValues();
 
     // Visible items in order; lookup by the item BLOCKID handed out.
     const std::vector<OpenItem> &items() const { return items_; }
