@@ -167,6 +167,8 @@ const DatabaseObject *Database::findObject(DWORD rrv) const {
 }
 
 std::string_view Database::internName(std::string_view name) {
+    if (const auto found = names.find(name); found != names.end())
+        return *found;
     return *names.emplace(name).first;
 }
 

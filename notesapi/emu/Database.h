@@ -159,7 +159,12 @@ struct Database {
     ItemStore items;
     std::map<DWORD, DatabaseObject> objects;
     ByteArena arena;
-    std::unordered_set<std::string> names; // item names, shared by every item of that name
+    // Item names, shared by every item of that name; looked up by view without a copy.
+    struct NameHash {
+        using is_transparent = void;
+        std::size_t operator()(std::string_view name) const { return std::hash<std::string_view>{}(name); }
+    };
+    std::unordered_set<std::string, NameHash, std::equal_to<>> names;
     std::vector<LazyBytes> lazyValues;     // values and objects left in the file
     std::shared_ptr<const SourceFile> source;
 

@@ -357,7 +357,7 @@ private:
     void noteUnknown(const std::string &what);
     bool appendText(std::string_view text);
 
-    void addItem(PendingNote &note, std::string_view name, WORD flags, std::vector<std::uint8_t> value,
+    void addItem(PendingNote &note, std::string_view name, WORD flags, std::span<const std::uint8_t> value,
                  bool sealedData = false);
     std::string itemContext() const;
 
@@ -381,6 +381,8 @@ private:
     std::vector<std::uint8_t> pictureBytes_;
     std::optional<Base64Decoder> decoder_;
     std::optional<Base64Counter> counter_;
+    std::vector<std::uint8_t> valueScratch_;
+    std::vector<Item> spareItems_; // the item list of the last note, kept for its capacity
     std::vector<std::uint8_t> *decodeTarget_ = nullptr;
     int sourceFd_ = -1;
     bool lazyTrack_ = false; // the value's text so far lies in the file as plain base64
@@ -846,6 +848,8 @@ void Loader::startNote(std::string_view element, const XML_Char **attributes) {
     }
     if (!name.empty() && element != "note" && element != "document" && element != "profiledocument")
         note.title = alias.empty() ? name : name + "|" + alias;
+    note.items = std::move(spareItems_);
+    note.items.clear();
     note_ = std::move(note);
     push(Tag::Note);
 }
@@ -1536,13 +1540,13 @@ void Loader::endDateTime(Tag parent) {
     item_->times.push_back(*value);
 }
 
-void Loader::addItem(PendingNote &note, std::string_view name, WORD flags, std::vector<std::uint8_t> value,
+void Loader::addItem(PendingNote &note, std::string_view name, WORD flags, std::span<const std::uint8_t> value,
                      bool sealedData) {
     Item item;
     item.name = database_->internName(name);
     item.flags = flags;
     item.sealedData = sealedData;
-    item.value = database_->arena.store(std::span<const std::uint8_t>(value));
+    item.value = database_->arena.store(value);
     note.items.push_back(item);
 }
 
@@ -1667,7 +1671,10 @@ void Loader::noteProtectionLoss(const PendingItem &item) {
 
 void Loader::endItem() {
     PendingItem &item = *item_;
-    std::vector<std::vector<std::uint8_t>> values;
+    std::vector<std::vector<std::uint8_t>> values; // the records of rich text given as XML
+    // Every other value is built in one buffer that keeps its capacity from item to item.
+    std::vector<std::uint8_t> &value = valueScratch_;
+    value.clear();
     const bool impliedSummary = Loader::impliedSummary(item.kind);
     bool formulaSource = false;
     if (item.skipReason.empty() && !item.tooLarge.empty()) {
@@ -1675,7 +1682,6 @@ void Loader::endItem() {
         return;
     }
     if (item.skipReason.empty()) {
-        std::vector<std::uint8_t> value;
         switch (item.kind) {
         case ValueKind::None:
             item.skip("it has no value element");
@@ -1792,8 +1798,6 @@ void Loader::endItem() {
             break;
         }
         }
-        if (item.kind != ValueKind::RichText && item.skipReason.empty())
-            values.push_back(std::move(value));
     }
     if (!item.skipReason.empty()) {
         ++skippedItems_;
@@ -1818,7 +1822,7 @@ void Loader::endItem() {
         item_.reset();
         return;
     }
-    if (item.kind == ValueKind::Raw && item.lazy && item.rawType == TYPE_COMPOSITE && values.front().empty()) {
+    if (item.kind == ValueKind::Raw && item.lazy && item.rawType == TYPE_COMPOSITE && value.empty()) {
         // Only counted so far: held in memory after all.
         std::string raw;
         Base64Decoder decoder(item.bytes);
@@ -1829,13 +1833,15 @@ void Loader::endItem() {
             item_.reset();
             return;
         }
-        putWord(values.front(), item.rawType);
-        putBytes(values.front(), item.bytes.data(), item.bytes.size());
+        putWord(value, item.rawType);
+        putBytes(value, item.bytes.data(), item.bytes.size());
     }
-    for (std::vector<std::uint8_t> &value : values) {
-        addItem(*note_, item.name, flags, std::move(value), item.sealedData);
+    if (item.kind != ValueKind::RichText) {
+        addItem(*note_, item.name, flags, value, item.sealedData);
         note_->items.back().formulaSource = formulaSource;
     }
+    for (const std::vector<std::uint8_t> &record : values)
+        addItem(*note_, item.name, flags, record, item.sealedData);
     item_.reset();
 }
 
@@ -1932,6 +1938,7 @@ void Loader::endNote() {
         notesWithoutId_.push_back(database_->notes.size());
     }
     database_->notes.push_back(record);
+    spareItems_ = std::move(note.items);
     note_.reset();
 }
 

@@ -61,6 +61,8 @@ STATUS OpenNote::open(HandleTable &table, DBHANDLE dbHandle, std::shared_ptr<Ope
     open->openFlags_ = openFlags;
     const Database &db = *open->database_->database();
     std::vector<std::size_t> visible;
+    visible.reserve(note.itemCount);
+    open->items_.reserve(note.itemCount);
     bool rawMime = false;
     for (const Item &item : db.itemsOf(note)) {
         if ((openFlags & OPEN_SUMMARY) != 0 && (item.flags & ITEM_SUMMARY) == 0)
@@ -199,13 +201,16 @@ void OpenNote::reindex() {
     itemIndex_.reserve(items_.size());
     for (std::size_t i = 0; i < items_.size(); ++i) {
         if (items_[i].visible)
-            itemIndex_[blockKey(items_[i].item)] = i;
+            itemIndex_.emplace_back(blockKey(items_[i].item), i);
     }
+    std::sort(itemIndex_.begin(), itemIndex_.end());
 }
 
 std::optional<std::size_t> OpenNote::indexOfItemBlock(const BLOCKID &block) const {
-    const auto found = itemIndex_.find(blockKey(block));
-    if (found == itemIndex_.end())
+    const std::uint64_t key = blockKey(block);
+    const auto found = std::lower_bound(itemIndex_.begin(), itemIndex_.end(), key,
+                                        [](const auto &entry, std::uint64_t value) { return entry.first < value; });
+    if (found == itemIndex_.end() || found->first != key)
         return std::nullopt;
     return found->second;
 }
@@ -274,18 +279,21 @@ STATUS OpenNote::replaceItems(HandleTable &table, std::string_view at,
     }
     if (!position)
         insertAt = kept.size();
-    const auto make = [this](NewItem &source) {
-        ownNames_.push_back(std::move(source.name));
-        ownValues_.push_back(std::move(source.value));
+    if (!owned_)
+        owned_ = std::make_unique<Owned>();
+    Owned &owned = *owned_;
+    const auto make = [&owned](NewItem &source) {
+        owned.names.push_back(std::move(source.name));
+        owned.values.push_back(std::move(source.value));
         Item item;
-        item.name = ownNames_.back();
+        item.name = owned.names.back();
         item.flags = source.flags;
-        item.value = ownValues_.back();
-        ownItems_.push_back(item);
+        item.value = owned.values.back();
+        owned.items.push_back(item);
         OpenItem entry;
-        entry.name = ownItems_.back().name;
+        entry.name = owned.items.back().name;
         entry.flags = item.flags;
-        entry.stored = &ownItems_.back();
+        entry.stored = &owned.items.back();
         return entry;
     };
     std::vector<OpenItem> fresh;
@@ -310,8 +318,10 @@ DWORD OpenNote::addObject(std::vector<std::uint8_t> bytes) {
     DWORD rrv = db.objects.empty() ? 4 : db.objects.rbegin()->first + 4;
     if (!ownObjects_.empty())
         rrv = std::max(rrv, ownObjects_.rbegin()->first + 4);
-    ownObjectBytes_.push_back(std::move(bytes));
-    ownObjects_[rrv] = DatabaseObject{ownObjectBytes_.back()};
+    if (!owned_)
+        owned_ = std::make_unique<Owned>();
+    owned_->objectBytes.push_back(std::move(bytes));
+    ownObjects_[rrv] = DatabaseObject{owned_->objectBytes.back()};
     return rrv;
 }
 

@@ -19,7 +19,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 namespace notesemu {
@@ -102,19 +101,23 @@ private:
     DWORD openFlags_ = 0;
     bool decrypted_ = false;
     std::vector<OpenItem> items_;
-    // Item block (pool and offset) to its index in items_, so that NSFItemInfoNext finds its
-    // place in constant time; rebuilt whenever items_ changes.
-    std::unordered_map<std::uint64_t, std::size_t> itemIndex_;
+    // Item block (pool and offset) and its index in items_, sorted by block, so that
+    // NSFItemInfoNext finds its place in logarithmic time; rebuilt whenever items_ changes.
+    std::vector<std::pair<std::uint64_t, std::size_t>> itemIndex_;
     void reindex();
     std::vector<std::vector<std::uint8_t>> expanded_; // values changed by OPEN_EXPAND
     std::vector<DHANDLE> segments_;
     DHANDLE responses_ = NULLHANDLE;
-    // What conversions added: item records, names and values, and attachment objects.
-    std::deque<Item> ownItems_;
-    std::deque<std::string> ownNames_;
-    std::deque<std::vector<std::uint8_t>> ownValues_;
+    // What conversions added: item records, names and values, and attachment objects. Made on
+    // the first conversion: most notes are only read.
+    struct Owned {
+        std::deque<Item> items;
+        std::deque<std::string> names;
+        std::deque<std::vector<std::uint8_t>> values;
+        std::deque<std::vector<std::uint8_t>> objectBytes;
+    };
+    std::unique_ptr<Owned> owned_;
     std::map<DWORD, DatabaseObject> ownObjects_;
-    std::deque<std::vector<std::uint8_t>> ownObjectBytes_;
     mutable std::mutex objectMutex_;
     mutable std::map<DWORD, std::vector<std::uint8_t>> readObjects_;
 };
