@@ -36,7 +36,8 @@ constexpr DWORD kFirstObjectId = 0x40000000;
 // The largest value one item can hold: its length must fit the ITEM table's WORD for summary
 // items and the runtime's DWORD everywhere else.
 constexpr std::size_t kMaxListEntries = 0xFFFF;
-// Values below this size stay in memory: a lazy value costs its record as well.
+// MIME parts, which are decoded while loading anyway, stay in memory below this size: a value
+// left in the file costs a record of its own.
 constexpr std::uint64_t kMinLazyBytes = 64;
 
 enum class Tag : std::uint8_t {
