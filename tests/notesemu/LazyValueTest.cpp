@@ -76,7 +76,7 @@ NoteValues readAll(const Database &db) {
     NoteValues out;
     for (const Item &item : db.itemsOf(db.notes.at(0))) {
         std::vector<std::uint8_t> value;
-        EXPECT_EQ(db.readValue(item, value), NOERROR) << item.name;
+        EXPECT_EQ(db.readValue(item, value), NOERROR) << std::string_view(item.name);
         out.values.push_back(value);
     }
     for (const auto &[rrv, object] : db.objects) {
