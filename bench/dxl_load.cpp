@@ -28,9 +28,10 @@ int main(int argc, char **argv) {
     const notesemu::Database &db = *result.database;
     std::error_code error;
     const auto size = std::filesystem::file_size(path, error);
-    std::printf("file %ju bytes, %zu notes, %zu items, %zu objects, %zu value bytes kept\n",
+    std::printf("file %ju bytes, %zu notes, %zu items, %zu objects, %zu value bytes kept, %zu values left in "
+                "the file\n",
                 static_cast<std::uintmax_t>(size), db.notes.size(), db.items.size(), db.objects.size(),
-                db.arena.bytesUsed());
+                db.arena.bytesUsed(), db.lazyValues.size());
     std::printf("load %.3f s (%.1f MB/s)\n", seconds, static_cast<double>(size) / 1e6 / seconds);
     return 0;
 }

@@ -51,13 +51,13 @@ STATUS readAttachment(const OpenNote &note, std::span<const std::uint8_t> value,
              caller, out.name.c_str(), out.file.CompressionType & COMPRESS_MASK);
         return ERR_ENCODING;
     }
-    if (object->bytes.size() != out.file.FileSize) {
+    const std::size_t size = note.database().database()->objectSize(*object);
+    if (size != out.file.FileSize) {
         logf("%s: the attachment '%s' declares %u bytes but its object holds %zu", caller, out.name.c_str(),
-             out.file.FileSize, object->bytes.size());
+             out.file.FileSize, size);
         return ERR_OBJECT_TRUNCATED;
     }
-    out.bytes = object->bytes;
-    return NOERROR;
+    return note.objectBytes(out.file.Header.RRV, *object, out.bytes);
 }
 
 STATUS findAttachment(const OpenNote &note, std::string_view name, std::span<const WORD> hostTypes,

@@ -1,5 +1,8 @@
 #include "Database.h"
 
+#include "DxlValues.h"
+#include "Log.h"
+
 #include <algorithm>
 #include <bit>
 #include <cctype>
@@ -34,6 +37,97 @@ std::span<const std::uint8_t> ByteArena::store(std::span<const std::uint8_t> byt
     return {copy, bytes.size()};
 }
 
+SourceFile::~SourceFile() {
+    if (fd_ >= 0)
+        closeDescriptor(fd_);
+}
+
+STATUS SourceFile::read(const LazyBytes &range, std::uint8_t *out) const {
+    const std::optional<FileStamp> now = fileStampOf(fd_);
+    if (!now || now->size != stamp_.size || now->modifiedNs != stamp_.modifiedNs) {
+        logf("%s: the file changed after the database was opened; its values are no longer read from it "
+             "(reopen the database)",
+             path_.c_str());
+        return ERR_STRUCT;
+    }
+    std::string raw(range.rawLength, '\0');
+    std::size_t done = 0;
+    while (done < raw.size()) {
+        const long long got = readAt(fd_, raw.data() + done, raw.size() - done, range.offset + done);
+        if (got <= 0) {
+            logf("%s: cannot read %zu bytes at offset %llu of the file", path_.c_str(), raw.size(),
+                 static_cast<unsigned long long>(range.offset));
+            return ERR_STRUCT;
+        }
+        done += static_cast<std::size_t>(got);
+    }
+    std::vector<std::uint8_t> decoded;
+    decoded.reserve(range.size + 3);
+    Base64Decoder decoder(decoded);
+    if (!decoder.feed(raw) || !decoder.finish() || decoded.size() != range.size) {
+        logf("%s: the file no longer holds the expected base64 value at offset %llu", path_.c_str(),
+             static_cast<unsigned long long>(range.offset));
+        return ERR_STRUCT;
+    }
+    if (!decoded.empty())
+        std::memcpy(out, decoded.data(), decoded.size());
+    return NOERROR;
+}
+
+STATUS Database::readValue(const Item &item, std::uint8_t *out) const {
+    if (!item.isLazy()) {
+        if (!item.value.empty())
+            std::memcpy(out, item.value.data(), item.value.size());
+        return NOERROR;
+    }
+    out[0] = static_cast<std::uint8_t>(item.lazyType);
+    out[1] = static_cast<std::uint8_t>(item.lazyType >> 8);
+    if (!source)
+        return ERR_STRUCT;
+    return source->read(lazyValues[item.lazy], out + 2);
+}
+
+STATUS Database::readValue(const Item &item, std::vector<std::uint8_t> &out) const {
+    out.resize(valueSize(item));
+    return readValue(item, out.data());
+}
+
+STATUS Database::readObject(const DatabaseObject &object, std::vector<std::uint8_t> &storage,
+                            std::span<const std::uint8_t> &bytes) const {
+    bytes = object.bytes;
+    if (object.lazy == kNotLazy)
+        return NOERROR;
+    const LazyBytes &range = lazyValues[object.lazy];
+    storage.resize(range.size);
+    if (!source)
+        return ERR_STRUCT;
+    if (const STATUS status = source->read(range, storage.data()); status != NOERROR) {
+        storage = {};
+        return status;
+    }
+    bytes = storage;
+    return NOERROR;
+}
+
+const Item *ItemStore::append(std::span<const Item> first, std::span<const Item> second) {
+    const std::size_t count = first.size() + second.size();
+    if (count == 0)
+        return nullptr;
+    if (count > free_) {
+        // The rest of the last chunk stays unused; a note with more items than a chunk holds
+        // gets a chunk of its own size.
+        const std::size_t size = std::max(kChunkItems, count);
+        chunks_.push_back(std::make_unique<Item[]>(size));
+        next_ = chunks_.back().get();
+        free_ = size;
+    }
+    Item *start = next_;
+    next_ = std::copy(second.begin(), second.end(), std::copy(first.begin(), first.end(), next_));
+    free_ -= count;
+    size_ += count;
+    return start;
+}
+
 const Note *Database::findNote(NOTEID id) const {
     const auto found = std::lower_bound(notes.begin(), notes.end(), id,
                                         [](const Note &note, NOTEID value) { return note.id < value; });
@@ -46,6 +140,8 @@ const DatabaseObject *Database::findObject(DWORD rrv) const {
 }
 
 std::string_view Database::internName(std::string_view name) {
+    if (const auto found = names.find(name); found != names.end())
+        return *found;
     return *names.emplace(name).first;
 }
 

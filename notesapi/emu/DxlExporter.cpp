@@ -243,6 +243,7 @@ std::string DxlExporter::document(const OpenNote &note) {
         item.name = open.name;
         item.flags = open.flags;
         item.value = std::span<const std::uint8_t>(open.valueBytes, open.valueLength);
+        item.lazy = kNotLazy; // the open note holds the value
         const WORD type = item.type();
         bool omit =
             listed(omitNames_, item.name) || (!restrictNames_.empty() && !listed(restrictNames_, item.name));

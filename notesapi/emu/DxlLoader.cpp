@@ -38,6 +38,9 @@ constexpr DWORD kFirstObjectId = 0x40000000;
 // The largest value one item can hold: its length must fit the ITEM table's WORD for summary
 // items and the runtime's DWORD everywhere else.
 constexpr std::size_t kMaxListEntries = 0xFFFF;
+// MIME parts, which are decoded while loading anyway, stay in memory below this size: a value
+// left in the file costs a record of its own.
+constexpr std::uint64_t kMinLazyBytes = 64;
 
 enum class Tag : std::uint8_t {
     Database,
@@ -218,6 +221,7 @@ struct PendingItem {
     bool pairHasEmpty = false;
     WORD rawType = 0;
     std::vector<std::uint8_t> bytes;
+    std::optional<LazyBytes> lazy; // the base64 value is read from the file on demand
     bool compiledFormula = false;
     // object/file
     bool hasFile = false;
@@ -285,7 +289,9 @@ public:
         database_->path = std::string(name);
     }
 
-    LoadResult parseFile(std::FILE *file);
+    // `fd` is a descriptor of the same file, read by offset for values that stay in it; the
+    // database keeps it when any value does. `stamp` is what the file was when loading began.
+    LoadResult parseFile(std::FILE *file, int fd, const FileStamp &stamp);
     LoadResult parseText(std::string_view text);
 
 private:
@@ -324,6 +330,14 @@ private:
     void startValue(std::string_view name, const XML_Char **attributes);
     void startRichTextChild(std::string_view name, const XML_Char **attributes);
     void startFile(const XML_Char **attributes);
+    // Starts collecting base64 into `target`. With `countOnly` the text is only checked and
+    // counted while it can be read back from the file, and decoded only if it cannot.
+    void startBase64(std::vector<std::uint8_t> &target, bool lazyCandidate, bool countOnly);
+    void trackLazy(std::string_view text);
+    // Ends a base64 value; false when it is not valid base64. Sets `lazy` when the value stays
+    // in the file.
+    bool endBase64(std::optional<LazyBytes> &lazy);
+    bool readRange(std::uint64_t offset, std::uint64_t length, std::string &out);
     void endDateTime(Tag parent);
     void flushRichText(PendingItem &item);
     void endItem();
@@ -346,7 +360,7 @@ private:
     void noteUnknown(const std::string &what);
     bool appendText(std::string_view text);
 
-    void addItem(PendingNote &note, std::string_view name, WORD flags, std::vector<std::uint8_t> value,
+    void addItem(PendingNote &note, std::string_view name, WORD flags, std::span<const std::uint8_t> value,
                  bool sealedData = false);
     std::string itemContext() const;
 
@@ -369,7 +383,14 @@ private:
     std::optional<std::size_t> aclEntry_; // the entry whose roles are being read
     std::vector<std::uint8_t> pictureBytes_;
     std::optional<Base64Decoder> decoder_;
+    std::optional<Base64Counter> counter_;
+    std::vector<std::uint8_t> valueScratch_;
+    std::vector<Item> spareItems_; // the item list of the last note, kept for its capacity
     std::vector<std::uint8_t> *decodeTarget_ = nullptr;
+    int sourceFd_ = -1;
+    bool lazyTrack_ = false; // the value's text so far lies in the file as plain base64
+    bool lazyStarted_ = false;
+    std::uint64_t lazyStart_ = 0, lazyEnd_ = 0;
     bool base64Bad_ = false;
     bool base64Overflow_ = false;
     DWORD nextObjectId_ = kFirstObjectId;
@@ -456,10 +477,13 @@ bool Loader::tokenTooLong() {
     return true;
 }
 
-LoadResult Loader::parseFile(std::FILE *file) {
+LoadResult Loader::parseFile(std::FILE *file, int fd, const FileStamp &stamp) {
+    sourceFd_ = fd;
     XML_Parser parser = createParser();
-    if (parser == nullptr)
+    if (parser == nullptr) {
+        closeDescriptor(fd);
         return {ERR_MEMORY, nullptr};
+    }
     bool parsed = true;
     while (failure_ == NOERROR) {
         void *buffer = XML_GetBuffer(parser, static_cast<int>(kReadChunk));
@@ -482,7 +506,13 @@ LoadResult Loader::parseFile(std::FILE *file) {
         if (last || tokenTooLong())
             break;
     }
-    return finish(parser, parsed);
+    LoadResult result = finish(parser, parsed);
+    if (result.database && !result.database->lazyValues.empty())
+        result.database->source = std::make_shared<const SourceFile>(name_, fd, stamp);
+    else
+        closeDescriptor(fd);
+    sourceFd_ = -1;
+    return result;
 }
 
 LoadResult Loader::parseText(std::string_view text) {
@@ -738,10 +768,7 @@ void Loader::start(const XML_Char *qualified, const XML_Char **attributes) {
         if (local == "filedata") {
             item_->bytes.clear();
             item_->hasFileData = true;
-            decoder_.emplace(item_->bytes);
-            decodeTarget_ = &item_->bytes;
-            base64Bad_ = false;
-            base64Overflow_ = false;
+            startBase64(item_->bytes, true, true);
             push(Tag::FileData);
             return;
         }
@@ -824,6 +851,8 @@ void Loader::startNote(std::string_view element, const XML_Char **attributes) {
     }
     if (!name.empty() && element != "note" && element != "document" && element != "profiledocument")
         note.title = alias.empty() ? name : name + "|" + alias;
+    note.items = std::move(spareItems_);
+    note.items.clear();
     note_ = std::move(note);
     push(Tag::Note);
 }
@@ -878,10 +907,7 @@ void Loader::startNoteChild(std::string_view name, const XML_Char **attributes) 
                          : name == "bmp"  ? imageTypeBmp
                                           : imageTypeNotesBitmap;
         pictureBytes_.clear();
-        decoder_.emplace(pictureBytes_);
-        decodeTarget_ = &pictureBytes_;
-        base64Bad_ = false;
-        base64Overflow_ = false;
+        startBase64(pictureBytes_, false, false);
         push(Tag::Picture);
         return;
     }
@@ -997,10 +1023,10 @@ void Loader::startValue(std::string_view name, const XML_Char **attributes) {
         if (!typed)
             item.skip("its rawitemdata has no valid type");
         item.bytes.clear();
-        decoder_.emplace(item.bytes);
-        decodeTarget_ = &item.bytes;
-        base64Bad_ = false;
-        base64Overflow_ = false;
+        // Rich text and MIME parts are what makes a mail file large; their checks need the
+        // decoded bytes only for MIME parts (damaged rich text is kept as stored anyway).
+        const bool lazyCandidate = typed && (item.rawType == TYPE_COMPOSITE || item.rawType == TYPE_MIME_PART);
+        startBase64(item.bytes, lazyCandidate, lazyCandidate && item.rawType == TYPE_COMPOSITE);
         push(Tag::Raw);
     } else if (name == "object") {
         item.kind = ValueKind::Object;
@@ -1013,10 +1039,7 @@ void Loader::startValue(std::string_view name, const XML_Char **attributes) {
         }
         if (item.compiledFormula) {
             item.bytes.clear();
-            decoder_.emplace(item.bytes);
-            decodeTarget_ = &item.bytes;
-            base64Bad_ = false;
-            base64Overflow_ = false;
+            startBase64(item.bytes, false, false);
         }
         push(Tag::Formula);
     } else if (name == "richtext") {
@@ -1129,6 +1152,96 @@ void Loader::startFile(const XML_Char **attributes) {
     push(Tag::File);
 }
 
+void Loader::startBase64(std::vector<std::uint8_t> &target, bool lazyCandidate, bool countOnly) {
+    decodeTarget_ = &target;
+    base64Bad_ = false;
+    base64Overflow_ = false;
+    lazyTrack_ = lazyCandidate && sourceFd_ >= 0;
+    lazyStarted_ = false;
+    decoder_.reset();
+    counter_.reset();
+    if (lazyTrack_ && countOnly)
+        counter_.emplace();
+    else
+        decoder_.emplace(target);
+}
+
+// Follows the value's text through the file: it can be read back by offset as long as each
+// piece expat reports is the file's own bytes (no character references, CDATA markers or
+// comments in between) and plain base64.
+void Loader::trackLazy(std::string_view text) {
+    int offset = 0, size = 0;
+    const char *context = XML_GetInputContext(parser_, &offset, &size);
+    const XML_Index at = XML_GetCurrentByteIndex(parser_);
+    const int count = XML_GetCurrentByteCount(parser_);
+    bool plain = context != nullptr && at >= 0 && count > 0 && offset >= 0 && count <= size - offset &&
+                 (!lazyStarted_ || static_cast<std::uint64_t>(at) == lazyEnd_);
+    // Text that is the input's own bytes is checked by the decoder or counter it goes to; only
+    // text expat rewrote (line ends) needs a look at the raw bytes.
+    const std::string_view raw = plain ? std::string_view(context + offset, static_cast<std::size_t>(count))
+                                       : std::string_view();
+    plain = plain && ((raw.data() == text.data() && raw.size() == text.size()) || plainBase64Text(raw));
+    if (plain) {
+        if (!lazyStarted_)
+            lazyStart_ = static_cast<std::uint64_t>(at);
+        lazyStarted_ = true;
+        lazyEnd_ = static_cast<std::uint64_t>(at) + static_cast<std::uint64_t>(count);
+        return;
+    }
+    lazyTrack_ = false;
+    if (!counter_)
+        return;
+    // From here on the value is decoded as it arrives; what was only counted is decoded from
+    // the file first.
+    counter_.reset();
+    decoder_.emplace(*decodeTarget_);
+    if (!lazyStarted_ || base64Bad_ || base64Overflow_)
+        return;
+    std::string counted;
+    if (!readRange(lazyStart_, lazyEnd_ - lazyStart_, counted) || !decoder_->feed(counted))
+        base64Bad_ = true;
+}
+
+bool Loader::endBase64(std::optional<LazyBytes> &lazy) {
+    lazy.reset();
+    bool valid = !base64Bad_ && !base64Overflow_;
+    if (valid && counter_) {
+        valid = counter_->finish();
+        if (valid && lazyStarted_ && counter_->size() <= 0xFFFFFFFF) {
+            lazy = LazyBytes{lazyStart_, lazyEnd_ - lazyStart_, static_cast<std::uint32_t>(counter_->size())};
+        } else if (valid && lazyStarted_) {
+            // Never reached under the value limit; decoded rather than lost.
+            std::string raw;
+            std::vector<std::uint8_t> &target = *decodeTarget_;
+            Base64Decoder decoder(target);
+            valid = readRange(lazyStart_, lazyEnd_ - lazyStart_, raw) && decoder.feed(raw) && decoder.finish();
+        }
+    } else if (valid) {
+        valid = decoder_ && decoder_->finish();
+        if (valid && lazyTrack_ && lazyStarted_ && decodeTarget_->size() >= kMinLazyBytes &&
+            decodeTarget_->size() <= 0xFFFFFFFF)
+            lazy = LazyBytes{lazyStart_, lazyEnd_ - lazyStart_, static_cast<std::uint32_t>(decodeTarget_->size())};
+    }
+    decoder_.reset();
+    counter_.reset();
+    decodeTarget_ = nullptr;
+    lazyTrack_ = false;
+    lazyStarted_ = false;
+    return valid;
+}
+
+bool Loader::readRange(std::uint64_t offset, std::uint64_t length, std::string &out) {
+    out.assign(length, '\0');
+    std::size_t done = 0;
+    while (done < out.size()) {
+        const long long got = readAt(sourceFd_, out.data() + done, out.size() - done, offset + done);
+        if (got <= 0)
+            return false;
+        done += static_cast<std::size_t>(got);
+    }
+    return true;
+}
+
 void Loader::characters(std::string_view text) {
     noteEvent();
     if (failure_ != NOERROR || skipDepth_ != 0 || stack_.empty())
@@ -1179,7 +1292,18 @@ void Loader::characters(std::string_view text) {
         return;
     }
     // Base64 content.
-    if (base64Bad_ || base64Overflow_ || !decoder_)
+    if (lazyTrack_)
+        trackLazy(text);
+    if (base64Bad_ || base64Overflow_)
+        return;
+    if (counter_) {
+        if (!counter_->feed(text))
+            base64Bad_ = true;
+        else if (counter_->size() > options_.maxValueBytes)
+            base64Overflow_ = true;
+        return;
+    }
+    if (!decoder_)
         return;
     if (!decoder_->feed(text)) {
         base64Bad_ = true;
@@ -1219,14 +1343,15 @@ void Loader::end(const XML_Char *) {
     stack_.pop_back();
     const Tag parent = stack_.empty() ? Tag::Skip : stack_.back();
     const auto checkBase64 = [&](std::string_view what) {
+        const bool valid = endBase64(item_->lazy);
         if (base64Overflow_) {
+            item_->lazy.reset();
             item_->markTooLarge("its " + std::string(what) + " is larger than the limit of " +
                                 std::to_string(options_.maxValueBytes) + " bytes");
-        } else if (base64Bad_ || !decoder_ || !decoder_->finish()) {
+        } else if (!valid) {
+            item_->lazy.reset();
             item_->skip("its " + std::string(what) + " is not valid base64");
         }
-        decoder_.reset();
-        decodeTarget_ = nullptr;
     };
     switch (tag) {
     case Tag::Text: {
@@ -1326,13 +1451,11 @@ void Loader::end(const XML_Char *) {
         if (base64Overflow_)
             note.imageProblem = "the picture is larger than the limit of " +
                                 std::to_string(options_.maxValueBytes) + " bytes";
-        else if (base64Bad_ || !decoder_ || !decoder_->finish())
+        else if (std::optional<LazyBytes> unused; !endBase64(unused))
             note.imageProblem = "the picture is not valid base64";
         else
             note.imageBytes = std::move(pictureBytes_);
         pictureBytes_ = {};
-        decoder_.reset();
-        decodeTarget_ = nullptr;
         return;
     }
     case Tag::Item:
@@ -1419,13 +1542,13 @@ void Loader::endDateTime(Tag parent) {
     item_->times.push_back(*value);
 }
 
-void Loader::addItem(PendingNote &note, std::string_view name, WORD flags, std::vector<std::uint8_t> value,
+void Loader::addItem(PendingNote &note, std::string_view name, WORD flags, std::span<const std::uint8_t> value,
                      bool sealedData) {
     Item item;
     item.name = database_->internName(name);
     item.flags = flags;
     item.sealedData = sealedData;
-    item.value = database_->arena.store(std::span<const std::uint8_t>(value));
+    item.value = database_->arena.store(value);
     note.items.push_back(item);
 }
 
@@ -1458,7 +1581,7 @@ std::vector<std::uint8_t> Loader::fileObjectValue(const PendingItem &item, Datab
     file.CompressionType = item.compression;
     file.FileAttributes = item.attributes;
     file.Flags = item.fileFlags;
-    file.FileSize = item.declaredSize.value_or(static_cast<DWORD>(object.bytes.size()));
+    file.FileSize = item.declaredSize.value_or(static_cast<DWORD>(database_->objectSize(object)));
     file.FileCreated = item.fileCreated;
     file.FileModified = item.fileModified;
     database_->objects[nextObjectId_] = object;
@@ -1550,7 +1673,10 @@ void Loader::noteProtectionLoss(const PendingItem &item) {
 
 void Loader::endItem() {
     PendingItem &item = *item_;
-    std::vector<std::vector<std::uint8_t>> values;
+    std::vector<std::vector<std::uint8_t>> values; // the records of rich text given as XML
+    // Every other value is built in one buffer that keeps its capacity from item to item.
+    std::vector<std::uint8_t> &value = valueScratch_;
+    value.clear();
     const bool impliedSummary = Loader::impliedSummary(item.kind);
     bool formulaSource = false;
     if (item.skipReason.empty() && !item.tooLarge.empty()) {
@@ -1558,7 +1684,6 @@ void Loader::endItem() {
         return;
     }
     if (item.skipReason.empty()) {
-        std::vector<std::uint8_t> value;
         switch (item.kind) {
         case ValueKind::None:
             item.skip("it has no value element");
@@ -1606,6 +1731,8 @@ void Loader::endItem() {
             putBytes(value, item.pairs.data(), item.pairs.size() * sizeof(TIMEDATE_PAIR));
             break;
         case ValueKind::Raw: {
+            if (item.lazy && item.rawType == TYPE_COMPOSITE)
+                break; // checked when it is read: damaged rich text is kept as stored in any case
             const std::string_view problem = rawValueProblem(item.rawType, item.bytes);
             if (!problem.empty() && item.rawType == TYPE_COMPOSITE) {
                 // Damaged rich text is kept as it is stored: its readers meet the damage when they
@@ -1649,12 +1776,19 @@ void Loader::endItem() {
             if (!item.hasFileData)
                 logf("%s: %s names the file '%s' but carries no file data; its object is empty",
                      name_.c_str(), itemContext().c_str(), item.fileName.c_str());
+            const std::size_t size = item.lazy ? item.lazy->size : item.bytes.size();
             if (item.compression == COMPRESS_NONE && item.hasFileData && item.declaredSize &&
-                *item.declaredSize != item.bytes.size())
+                *item.declaredSize != size)
                 logf("%s: %s declares %u bytes but its file data has %zu", name_.c_str(),
-                     itemContext().c_str(), *item.declaredSize, item.bytes.size());
-            value = fileObjectValue(
-                item, DatabaseObject{database_->arena.store(std::span<const std::uint8_t>(item.bytes))});
+                     itemContext().c_str(), *item.declaredSize, size);
+            DatabaseObject object;
+            if (item.lazy) {
+                object.lazy = static_cast<std::uint32_t>(database_->lazyValues.size());
+                database_->lazyValues.push_back(*item.lazy);
+            } else {
+                object.bytes = database_->arena.store(std::span<const std::uint8_t>(item.bytes));
+            }
+            value = fileObjectValue(item, object);
             break;
         }
         case ValueKind::RichText: {
@@ -1666,8 +1800,6 @@ void Loader::endItem() {
             break;
         }
         }
-        if (item.kind != ValueKind::RichText && item.skipReason.empty())
-            values.push_back(std::move(value));
     }
     if (!item.skipReason.empty()) {
         ++skippedItems_;
@@ -1679,10 +1811,39 @@ void Loader::endItem() {
     WORD flags = item.flags;
     if (item.summary.value_or(impliedSummary))
         flags |= ITEM_SUMMARY;
-    for (std::vector<std::uint8_t> &value : values) {
-        addItem(*note_, item.name, flags, std::move(value), item.sealedData);
+    // Summary values and names lists are read by searches and access checks straight from the
+    // database, so they stay in memory.
+    if (item.kind == ValueKind::Raw && item.lazy &&
+        (flags & (ITEM_SUMMARY | ITEM_NAMES | ITEM_READERS | ITEM_READWRITERS)) == 0) {
+        addItem(*note_, item.name, flags, {}, item.sealedData);
+        Item &added = note_->items.back();
+        added.value = {};
+        added.lazyType = item.rawType;
+        added.lazy = static_cast<std::uint32_t>(database_->lazyValues.size());
+        database_->lazyValues.push_back(*item.lazy);
+        item_.reset();
+        return;
+    }
+    if (item.kind == ValueKind::Raw && item.lazy && item.rawType == TYPE_COMPOSITE && value.empty()) {
+        // Only counted so far: held in memory after all.
+        std::string raw;
+        Base64Decoder decoder(item.bytes);
+        if (!readRange(item.lazy->offset, item.lazy->rawLength, raw) || !decoder.feed(raw) || !decoder.finish()) {
+            ++skippedItems_;
+            logf("%s: %s skipped: its raw item data cannot be read back from the file", name_.c_str(),
+                 itemContext().c_str());
+            item_.reset();
+            return;
+        }
+        putWord(value, item.rawType);
+        putBytes(value, item.bytes.data(), item.bytes.size());
+    }
+    if (item.kind != ValueKind::RichText) {
+        addItem(*note_, item.name, flags, value, item.sealedData);
         note_->items.back().formulaSource = formulaSource;
     }
+    for (const std::vector<std::uint8_t> &record : values)
+        addItem(*note_, item.name, flags, record, item.sealedData);
     item_.reset();
 }
 
@@ -1765,10 +1926,8 @@ void Loader::endNote() {
     record.oid.SequenceTime = note.hasRevised ? note.revised : note.modified;
     record.accessed = note.accessed;
     record.addedToFile = note.addedToFile;
-    record.firstItem = static_cast<std::uint32_t>(database_->items.size());
     record.itemCount = static_cast<std::uint32_t>(synthesized.items.size() + note.items.size());
-    database_->items.insert(database_->items.end(), synthesized.items.begin(), synthesized.items.end());
-    database_->items.insert(database_->items.end(), note.items.begin(), note.items.end());
+    record.items = database_->items.append(synthesized.items, note.items);
     record.sealed = note.sealedForDamaged || findItem(database_->itemsOf(record), "$SealedFor") != nullptr;
     record.unreadable = note.readersDamaged;
     if (note.id && seenIds_.insert(*note.id).second) {
@@ -1781,6 +1940,7 @@ void Loader::endNote() {
         notesWithoutId_.push_back(database_->notes.size());
     }
     database_->notes.push_back(record);
+    spareItems_ = std::move(note.items);
     note_.reset();
 }
 
@@ -1805,7 +1965,6 @@ void Loader::finishDatabase() {
               [](const Note &a, const Note &b) { return a.id < b.id; });
     if (database.dbid.Innards[0] == 0 && database.dbid.Innards[1] == 0)
         database.dbid = database.replicaId;
-    database.items.shrink_to_fit();
     database.notes.shrink_to_fit();
 }
 
@@ -1840,6 +1999,7 @@ LoadResult loadDxlFile(const std::filesystem::path &path, const LoadOptions &opt
         logf("%s: cannot be opened: %s", name.c_str(), std::strerror(code));
         return {code == ENOENT ? static_cast<STATUS>(ERR_NOEXIST) : static_cast<STATUS>(ERR_ACCESS), nullptr};
     }
+    const int fd = ::_fileno(file);
 #else
     // Opened without blocking and checked on the open descriptor, so that a FIFO or a device
     // (or a file swapped for one after the check above) is refused at once instead of blocking.
@@ -1864,8 +2024,17 @@ LoadResult loadDxlFile(const std::filesystem::path &path, const LoadOptions &opt
         return {ERR_ACCESS, nullptr};
     }
 #endif
+    const std::optional<FileStamp> stamp = fileStampOf(fd);
+    // A second descriptor reads values by offset while the first one streams the file.
+    const int valuesFd = stamp ? openForReadsAt(fd, path) : -1;
+    if (valuesFd < 0) {
+        const int code = errno;
+        std::fclose(file);
+        logf("%s: cannot be read: %s", name.c_str(), std::strerror(code));
+        return {ERR_ACCESS, nullptr};
+    }
     Loader loader(name, options);
-    LoadResult result = loader.parseFile(file);
+    LoadResult result = loader.parseFile(file, valuesFd, *stamp);
     std::fclose(file);
     return result;
 }

@@ -278,6 +278,44 @@ bool Base64Decoder::finish() {
     return !bad_ && pending_ == 0;
 }
 
+bool Base64Counter::feed(std::string_view text) {
+    if (bad_)
+        return false;
+    const auto *at = reinterpret_cast<const unsigned char *>(text.data());
+    const auto *end = at + text.size();
+    while (at != end) {
+        // Runs of digits are the common case: count them without looking at groups.
+        const auto *run = at;
+        if (padding_ == 0) {
+            while (at != end && kBase64Digits[*at] < 64)
+                ++at;
+            digits_ += static_cast<std::uint64_t>(at - run);
+            if (at == end)
+                break;
+        }
+        const std::uint8_t value = kBase64Digits[*at++];
+        if (value == 64)
+            continue;
+        // Padding completes a group of two or three digits; nothing but padding and whitespace
+        // may follow it.
+        if (value == 65 && (digits_ + padding_) % 4 >= 2) {
+            ++padding_;
+            continue;
+        }
+        bad_ = true;
+        return false;
+    }
+    return true;
+}
+
+bool plainBase64Text(std::string_view text) {
+    for (char c : text) {
+        if (kBase64Digits[static_cast<unsigned char>(c)] > 65)
+            return false;
+    }
+    return true;
+}
+
 std::string base64Encode(std::span<const std::uint8_t> data) {
     static constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
     std::string out;

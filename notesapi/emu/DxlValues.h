@@ -49,6 +49,27 @@ private:
     bool bad_ = false;
 };
 
+// Checks base64 as it arrives by the same rules as Base64Decoder and counts the bytes it
+// decodes to, without decoding them.
+class Base64Counter {
+public:
+    bool feed(std::string_view text);
+    bool finish() const { return !bad_ && (digits_ + padding_) % 4 == 0; }
+    // Padding only ever ends the last group, which counts once it is complete.
+    std::uint64_t size() const {
+        const std::uint64_t characters = digits_ + padding_;
+        return characters / 4 * 3 - (characters % 4 == 0 ? padding_ : 0);
+    }
+
+private:
+    std::uint64_t digits_ = 0;
+    std::uint64_t padding_ = 0;
+    bool bad_ = false;
+};
+
+// Whether every byte is a base64 digit, padding or whitespace.
+bool plainBase64Text(std::string_view text);
+
 std::string base64Encode(std::span<const std::uint8_t> data);
 
 // UTF-8 text with line breaks given as NUL bytes, as Notes stores text: LMBCS with NULs for

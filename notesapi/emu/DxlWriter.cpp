@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <optional>
 
 namespace notesemu {
@@ -185,8 +186,12 @@ std::optional<std::string> fileElement(const Database &database, std::span<const
             return std::nullopt;
         out += std::string("<") + element + ">" + *text + "</" + element + ">";
     }
+    std::vector<std::uint8_t> storage;
+    std::span<const std::uint8_t> bytes;
+    if (database.readObject(*object, storage, bytes) != NOERROR)
+        return std::nullopt;
     out += "<filedata>";
-    appendBase64(out, object->bytes);
+    appendBase64(out, bytes);
     out += "</filedata></file></object>";
     return out;
 }
@@ -453,8 +458,20 @@ void writeDatabaseDxl(std::ostream &out, const Database &database) {
         head += "</acl>\n";
     }
     out << head;
-    for (const Note &note : database.notes)
-        out << noteDxl(database, note, database.itemsOf(note), false);
+    for (const Note &note : database.notes) {
+        // Values left in the database's file are read for the note being written.
+        std::vector<Item> items(database.itemsOf(note).begin(), database.itemsOf(note).end());
+        std::deque<std::vector<std::uint8_t>> values;
+        for (Item &item : items) {
+            if (!item.isLazy())
+                continue;
+            if (database.readValue(item, values.emplace_back()) != NOERROR)
+                values.back() = {static_cast<std::uint8_t>(item.lazyType), static_cast<std::uint8_t>(item.lazyType >> 8)};
+            item.value = values.back();
+            item.lazy = kNotLazy;
+        }
+        out << noteDxl(database, note, items, false);
+    }
     out << "</database>\n";
 }
 

@@ -1,5 +1,6 @@
 #include "OpenNote.h"
 
+#include "DxlValues.h"
 #include "IdTable.h"
 #include "Log.h"
 #include "Runtime.h"
@@ -60,6 +61,8 @@ STATUS OpenNote::open(HandleTable &table, DBHANDLE dbHandle, std::shared_ptr<Ope
     open->openFlags_ = openFlags;
     const Database &db = *open->database_->database();
     std::vector<std::size_t> visible;
+    visible.reserve(note.itemCount);
+    open->items_.reserve(note.itemCount);
     bool rawMime = false;
     for (const Item &item : db.itemsOf(note)) {
         if ((openFlags & OPEN_SUMMARY) != 0 && (item.flags & ITEM_SUMMARY) == 0)
@@ -108,18 +111,24 @@ STATUS OpenNote::layOut(HandleTable &table, const std::vector<std::size_t> &whic
     struct Placement {
         std::size_t segment, itemOffset, valueOffset;
         std::span<const std::uint8_t> value;
+        std::size_t valueSize;
+        const Item *lazy; // read from the database's file into the pool
     };
+    const Database &db = *database_->database();
     std::vector<Placement> placements;
+    placements.reserve(which.size());
     std::vector<std::size_t> segmentSizes{kFirstBlock};
     for (const std::size_t index : which) {
         OpenItem &entry = items_[index];
         std::span<const std::uint8_t> value = entry.stored->value;
+        const Item *lazy = entry.stored->isLazy() ? entry.stored : nullptr;
         if ((openFlags_ & OPEN_EXPAND) != 0) {
             if (auto expanded = expandedValue(*entry.stored)) {
                 expanded_.push_back(std::move(*expanded));
                 value = expanded_.back();
             }
         }
+        const std::size_t valueSize = lazy != nullptr ? db.valueSize(*lazy) : value.size();
         const std::size_t header = kItemHeader + entry.name.size();
         std::size_t itemOffset = align4(segmentSizes.back());
         std::size_t valueOffset = align4(itemOffset + header);
@@ -128,8 +137,8 @@ STATUS OpenNote::layOut(HandleTable &table, const std::vector<std::size_t> &whic
             itemOffset = kFirstBlock;
             valueOffset = align4(itemOffset + header);
         }
-        placements.push_back({segmentSizes.size() - 1, itemOffset, valueOffset, value});
-        segmentSizes.back() = valueOffset + value.size();
+        placements.push_back({segmentSizes.size() - 1, itemOffset, valueOffset, value, valueSize, lazy});
+        segmentSizes.back() = valueOffset + valueSize;
     }
     std::vector<std::pair<DHANDLE, std::uint8_t *>> segments;
     for (const std::size_t size : segmentSizes) {
@@ -147,16 +156,22 @@ STATUS OpenNote::layOut(HandleTable &table, const std::vector<std::size_t> &whic
         const Placement &place = placements[i];
         const auto [handle, base] = segments[place.segment];
         std::uint8_t *item = base + place.itemOffset;
+        entry.pending = place.lazy != nullptr;
+        if (place.lazy != nullptr) {
+            // Only the type word now; the rest when the value is asked for.
+            putWord(base + place.valueOffset, place.lazy->lazyType);
+        } else if (!place.value.empty()) {
+            std::memcpy(base + place.valueOffset, place.value.data(), place.value.size());
+        }
+        const std::uint8_t *valueBytes = base + place.valueOffset;
         putWord(item, entry.name.size());
         putWord(item + 2, entry.flags);
-        putWord(item + 4, place.value.size() >= 2 ? (place.value[0] | place.value[1] << 8) : 0);
+        putWord(item + 4, place.valueSize >= 2 ? (valueBytes[0] | valueBytes[1] << 8) : 0);
         putWord(item + 6, 0);
-        const auto length = static_cast<DWORD>(place.value.size());
+        const auto length = static_cast<DWORD>(place.valueSize);
         std::memcpy(item + 8, &length, sizeof length);
         std::memcpy(item + kItemHeader, entry.name.data(), entry.name.size());
         entry.name = std::string_view(reinterpret_cast<const char *>(item + kItemHeader), entry.name.size());
-        if (!place.value.empty())
-            std::memcpy(base + place.valueOffset, place.value.data(), place.value.size());
         entry.item = BLOCKID{handle, static_cast<BLOCK>(place.itemOffset)};
         entry.value = BLOCKID{handle, static_cast<BLOCK>(place.valueOffset)};
         entry.valueBytes = base + place.valueOffset;
@@ -186,13 +201,16 @@ void OpenNote::reindex() {
     itemIndex_.reserve(items_.size());
     for (std::size_t i = 0; i < items_.size(); ++i) {
         if (items_[i].visible)
-            itemIndex_[blockKey(items_[i].item)] = i;
+            itemIndex_.emplace_back(blockKey(items_[i].item), i);
     }
+    std::sort(itemIndex_.begin(), itemIndex_.end());
 }
 
 std::optional<std::size_t> OpenNote::indexOfItemBlock(const BLOCKID &block) const {
-    const auto found = itemIndex_.find(blockKey(block));
-    if (found == itemIndex_.end())
+    const std::uint64_t key = blockKey(block);
+    const auto found = std::lower_bound(itemIndex_.begin(), itemIndex_.end(), key,
+                                        [](const auto &entry, std::uint64_t value) { return entry.first < value; });
+    if (found == itemIndex_.end() || found->first != key)
         return std::nullopt;
     return found->second;
 }
@@ -204,6 +222,34 @@ std::optional<std::size_t> OpenNote::findVisible(std::size_t from,
             return i;
     }
     return std::nullopt;
+}
+
+STATUS OpenNote::readValue(std::size_t index) {
+    OpenItem &entry = items_[index];
+    if (!entry.pending)
+        return NOERROR;
+    const Database &db = *database_->database();
+    if (const STATUS status = db.readValue(*entry.stored, entry.valueBytes); status != NOERROR)
+        return status;
+    entry.pending = false;
+    if (entry.stored->lazyType == TYPE_COMPOSITE) {
+        const std::string_view problem =
+            rawValueProblem(TYPE_COMPOSITE, std::span<const std::uint8_t>(entry.valueBytes + 2, entry.valueLength - 2));
+        if (!problem.empty())
+            logf("Item %.*s: its rich text is damaged (%.*s); kept as stored", static_cast<int>(entry.name.size()),
+                 entry.name.data(), static_cast<int>(problem.size()), problem.data());
+    }
+    return NOERROR;
+}
+
+STATUS OpenNote::readValues() {
+    for (std::size_t i = 0; i < items_.size(); ++i) {
+        if (!items_[i].visible)
+            continue;
+        if (const STATUS status = readValue(i); status != NOERROR)
+            return status;
+    }
+    return NOERROR;
 }
 
 STATUS OpenNote::reveal(HandleTable &table) {
@@ -233,18 +279,21 @@ STATUS OpenNote::replaceItems(HandleTable &table, std::string_view at,
     }
     if (!position)
         insertAt = kept.size();
-    const auto make = [this](NewItem &source) {
-        ownNames_.push_back(std::move(source.name));
-        ownValues_.push_back(std::move(source.value));
+    if (!owned_)
+        owned_ = std::make_unique<Owned>();
+    Owned &owned = *owned_;
+    const auto make = [&owned](NewItem &source) {
+        owned.names.push_back(std::move(source.name));
+        owned.values.push_back(std::move(source.value));
         Item item;
-        item.name = ownNames_.back();
+        item.name = owned.names.back();
         item.flags = source.flags;
-        item.value = ownValues_.back();
-        ownItems_.push_back(item);
+        item.value = owned.values.back();
+        owned.items.push_back(item);
         OpenItem entry;
-        entry.name = ownItems_.back().name;
+        entry.name = owned.items.back().name;
         entry.flags = item.flags;
-        entry.stored = &ownItems_.back();
+        entry.stored = &owned.items.back();
         return entry;
     };
     std::vector<OpenItem> fresh;
@@ -269,9 +318,29 @@ DWORD OpenNote::addObject(std::vector<std::uint8_t> bytes) {
     DWORD rrv = db.objects.empty() ? 4 : db.objects.rbegin()->first + 4;
     if (!ownObjects_.empty())
         rrv = std::max(rrv, ownObjects_.rbegin()->first + 4);
-    ownObjectBytes_.push_back(std::move(bytes));
-    ownObjects_[rrv] = DatabaseObject{ownObjectBytes_.back()};
+    if (!owned_)
+        owned_ = std::make_unique<Owned>();
+    owned_->objectBytes.push_back(std::move(bytes));
+    ownObjects_[rrv] = DatabaseObject{owned_->objectBytes.back()};
     return rrv;
+}
+
+STATUS OpenNote::objectBytes(DWORD rrv, const DatabaseObject &object, std::span<const std::uint8_t> &bytes) const {
+    bytes = object.bytes;
+    if (object.lazy == kNotLazy)
+        return NOERROR;
+    std::lock_guard lock(objectMutex_);
+    if (const auto found = readObjects_.find(rrv); found != readObjects_.end()) {
+        bytes = found->second;
+        return NOERROR;
+    }
+    std::vector<std::uint8_t> storage;
+    std::span<const std::uint8_t> read;
+    if (const STATUS status = database_->database()->readObject(object, storage, read); status != NOERROR)
+        return status;
+    // A vector's buffer stays where it is when the vector moves into the map.
+    bytes = readObjects_.emplace(rrv, std::move(storage)).first->second;
+    return NOERROR;
 }
 
 const DatabaseObject *OpenNote::findObject(DWORD rrv) const {

@@ -19,7 +19,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 namespace notesemu {
@@ -35,6 +34,9 @@ public:
         BLOCKID value{};
         std::uint8_t *valueBytes = nullptr; // the value block (type word first)
         DWORD valueLength = 0;
+        // The value is left in the database's file: its block holds the type word and room for
+        // the rest, filled by readValue.
+        bool pending = false;
     };
 
     // Builds the working copy: every item the open flags let through, sealed items of an
@@ -51,6 +53,12 @@ public:
     const OpenDatabase &database() const { return *database_; }
     DWORD openFlags() const { return openFlags_; }
     DHANDLE responses() const { return responses_; }
+
+    // Reads the value of an item into its block if it is still in the database's file, so that
+    // the block can be handed out. Fails (logged) only when the file changed since it was loaded.
+    STATUS readValue(std::size_t index);
+    // The same for every visible item.
+    STATUS readValues();
 
     // Visible items in order; lookup by the item BLOCKID handed out.
     const std::vector<OpenItem> &items() const { return items_; }
@@ -78,6 +86,9 @@ public:
     DWORD addObject(std::vector<std::uint8_t> bytes);
     // The object an RRV names: the working copy's own, else the database's; null when none.
     const DatabaseObject *findObject(DWORD rrv) const;
+    // The bytes of an object findObject gave; an object left in the database's file is read once
+    // and kept until the note is closed. Fails only when the file changed since it was loaded.
+    STATUS objectBytes(DWORD rrv, const DatabaseObject &object, std::span<const std::uint8_t> &bytes) const;
 
 private:
     OpenNote() = default;
@@ -90,19 +101,25 @@ private:
     DWORD openFlags_ = 0;
     bool decrypted_ = false;
     std::vector<OpenItem> items_;
-    // Item block (pool and offset) to its index in items_, so that NSFItemInfoNext finds its
-    // place in constant time; rebuilt whenever items_ changes.
-    std::unordered_map<std::uint64_t, std::size_t> itemIndex_;
+    // Item block (pool and offset) and its index in items_, sorted by block, so that
+    // NSFItemInfoNext finds its place in logarithmic time; rebuilt whenever items_ changes.
+    std::vector<std::pair<std::uint64_t, std::size_t>> itemIndex_;
     void reindex();
     std::vector<std::vector<std::uint8_t>> expanded_; // values changed by OPEN_EXPAND
     std::vector<DHANDLE> segments_;
     DHANDLE responses_ = NULLHANDLE;
-    // What conversions added: item records, names and values, and attachment objects.
-    std::deque<Item> ownItems_;
-    std::deque<std::string> ownNames_;
-    std::deque<std::vector<std::uint8_t>> ownValues_;
+    // What conversions added: item records, names and values, and attachment objects. Made on
+    // the first conversion: most notes are only read.
+    struct Owned {
+        std::deque<Item> items;
+        std::deque<std::string> names;
+        std::deque<std::vector<std::uint8_t>> values;
+        std::deque<std::vector<std::uint8_t>> objectBytes;
+    };
+    std::unique_ptr<Owned> owned_;
     std::map<DWORD, DatabaseObject> ownObjects_;
-    std::deque<std::vector<std::uint8_t>> ownObjectBytes_;
+    mutable std::mutex objectMutex_;
+    mutable std::map<DWORD, std::vector<std::uint8_t>> readObjects_;
 };
 
 // The open note a handle names: NOERROR and the note, ERR_NOTES_NOT_INITIALIZED when the runtime

@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdint>
 #include <ctime>
+#include <filesystem>
 #include <optional>
 #include <span>
 #include <string_view>
@@ -28,6 +29,24 @@ inline std::optional<long> localTimeWithOffset(std::time_t instant, std::tm &out
     return out.tm_gmtoff;
 #endif
 }
+
+// What tells one version of a file from another: its size, modification time and identity.
+struct FileStamp {
+    std::uint64_t size = 0;
+    std::int64_t modifiedNs = 0;
+    std::uint64_t device = 0, inode = 0;
+    bool operator==(const FileStamp &) const = default;
+};
+// The stamp of an open file, or of a file by path (following links); nullopt when it cannot be had.
+std::optional<FileStamp> fileStampOf(int fd);
+std::optional<FileStamp> fileStampOf(const std::filesystem::path &path);
+
+// A second descriptor on the file open as fd (which was opened from path), for reads by offset
+// that never move fd's own position; -1 when it cannot be had.
+int openForReadsAt(int fd, const std::filesystem::path &path);
+// Reads up to length bytes at offset: the count read, 0 at the end of the file, -1 on failure.
+long long readAt(int fd, void *buffer, std::size_t length, std::uint64_t offset);
+void closeDescriptor(int fd);
 
 #ifdef _WIN32
 // SHA-256 of salt || password through Windows' own cryptography (CNG); nullopt when it fails.

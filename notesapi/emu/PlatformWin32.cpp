@@ -5,6 +5,9 @@
 #include <windows.h>
 
 #include <bcrypt.h>
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
 
 namespace notesemu {
 
@@ -27,6 +30,54 @@ std::optional<std::array<std::uint8_t, 32>> systemSha256(std::span<const std::ui
     if (!ok)
         return std::nullopt;
     return digest;
+}
+
+static FileStamp stampOf(const struct _stat64 &info) {
+    FileStamp stamp;
+    stamp.size = static_cast<std::uint64_t>(info.st_size);
+    stamp.modifiedNs = static_cast<std::int64_t>(info.st_mtime) * 1000000000;
+    stamp.device = static_cast<std::uint64_t>(info.st_dev);
+    stamp.inode = static_cast<std::uint64_t>(info.st_ino);
+    return stamp;
+}
+
+std::optional<FileStamp> fileStampOf(int fd) {
+    struct _stat64 info {};
+    if (::_fstat64(fd, &info) != 0)
+        return std::nullopt;
+    return stampOf(info);
+}
+
+std::optional<FileStamp> fileStampOf(const std::filesystem::path &path) {
+    struct _stat64 info {};
+    if (::_wstat64(path.c_str(), &info) != 0)
+        return std::nullopt;
+    return stampOf(info);
+}
+
+int openForReadsAt(int, const std::filesystem::path &path) {
+    // A duplicated handle shares its file position with the original, and a read at an offset
+    // moves it: the file is opened once more instead, so that the loader's stream is not
+    // disturbed. The stamp checked before each read tells if another file took the name.
+    return ::_wopen(path.c_str(), _O_RDONLY | _O_BINARY | _O_NOINHERIT);
+}
+
+long long readAt(int fd, void *buffer, std::size_t length, std::uint64_t offset) {
+    const HANDLE handle = reinterpret_cast<HANDLE>(::_get_osfhandle(fd));
+    if (handle == INVALID_HANDLE_VALUE)
+        return -1;
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(offset);
+    at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    const DWORD wanted = length > 0x40000000 ? 0x40000000 : static_cast<DWORD>(length);
+    DWORD got = 0;
+    if (!::ReadFile(handle, buffer, wanted, &got, &at))
+        return ::GetLastError() == ERROR_HANDLE_EOF ? 0 : -1;
+    return got;
+}
+
+void closeDescriptor(int fd) {
+    ::_close(fd);
 }
 
 } // namespace notesemu

@@ -1,5 +1,6 @@
 #include "Runtime.h"
 
+#include "DatabaseCache.h"
 #include "Identity.h"
 #include "Log.h"
 
@@ -43,6 +44,7 @@ void Runtime::term() {
     resetIdentity();
     if (const std::size_t leaked = handles_.clear(); leaked != 0)
         logf("NotesTerm freed %zu handle(s) still allocated", leaked);
+    DatabaseCache::instance().release();
 }
 
 bool Runtime::initialised() const {

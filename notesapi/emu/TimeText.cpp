@@ -6,8 +6,12 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <mutex>
+#include <optional>
+#include <string>
 
 namespace notesemu {
 namespace {
@@ -59,9 +63,24 @@ struct LocalZone {
     bool dstNow = false;
 };
 
+// tzset reads the zone's rules again on every call (a stat of /etc/localtime at the least); they
+// change only with TZ, so they are read again only when TZ has changed since the last time.
+void refreshZoneRules() {
+    static std::mutex mutex;
+    static bool read = false;
+    static std::optional<std::string> readFor;
+    const char *tz = std::getenv("TZ");
+    std::lock_guard lock(mutex);
+    if (read && (tz == nullptr ? !readFor.has_value() : readFor.has_value() && *readFor == tz))
+        return;
+    tzset();
+    read = true;
+    readFor = tz == nullptr ? std::nullopt : std::optional<std::string>(tz);
+}
+
 LocalZone localZone(std::int64_t utcSeconds) {
     LocalZone zone;
-    tzset();
+    refreshZoneRules();
     const auto instant = static_cast<std::time_t>(utcSeconds);
     std::tm tm{};
     zone.offsetSeconds = localTimeWithOffset(instant, tm).value_or(0);

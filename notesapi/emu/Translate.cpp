@@ -9,6 +9,7 @@
 #include <unicode/unorm2.h>
 #include <unicode/ustring.h>
 
+#include <algorithm>
 #include <memory>
 #include <vector>
 
@@ -176,6 +177,23 @@ OutputForm outputForm(WORD mode) {
 }
 
 } // namespace
+
+bool translatesToItself(WORD mode, std::string_view input) {
+    switch (mode) {
+    case OS_TRANSLATE_NATIVE_TO_LMBCS:
+    case OS_TRANSLATE_UTF8_TO_LMBCS:
+    case OS_TRANSLATE_LMBCS_TO_NATIVE:
+    case OS_TRANSLATE_LMBCS_TO_UTF8:
+        break;
+    default:
+        return false;
+    }
+    // Bytes below 0x20 are LMBCS group prefixes; 0x7F and above differ between the sets.
+    return std::all_of(input.begin(), input.end(), [](char c) {
+        const auto byte = static_cast<unsigned char>(c);
+        return byte >= 0x20 && byte < 0x7F;
+    });
+}
 
 std::optional<std::string> translate(WORD mode, std::string_view input) {
     switch (mode) {

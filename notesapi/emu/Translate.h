@@ -22,6 +22,9 @@ std::optional<std::string> translate(WORD mode, std::string_view input);
 // The largest length <= limit at which the output of the mode may be cut without splitting a
 // character (an LMBCS group sequence, a UTF-8 sequence, a UTF-16 surrogate pair).
 std::size_t cutForMode(WORD mode, std::string_view output, std::size_t limit);
+// Whether translating the input gives the input itself: printable ASCII between LMBCS and UTF-8
+// (or the native character set), which needs no converter.
+bool translatesToItself(WORD mode, std::string_view input);
 
 // UTF-8 <-> LMBCS; invalid input is replaced, never refused.
 std::string utf8ToLmbcs(std::string_view utf8);

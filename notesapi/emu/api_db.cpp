@@ -1,4 +1,5 @@
 // Databases, searches and folders: the C entry points.
+#include "DatabaseCache.h"
 #include "DxlLoader.h"
 #include "IdTable.h"
 #include "Identity.h"
@@ -61,8 +62,9 @@ STATUS openDatabase(const char *pathName, DBHANDLE *rethDB) {
     std::filesystem::path path;
     if (const STATUS status = resolvePath(pathName, path); status != NOERROR)
         return status;
-    // Every open loads the file anew, so no two handles share anything that could change.
-    notesemu::LoadResult loaded = notesemu::loadDxlFile(path, notesemu::defaultLoadOptions());
+    // Handles of an unchanged file share one load; nothing of a loaded database changes.
+    notesemu::DatabaseCache::Result loaded =
+        notesemu::DatabaseCache::instance().open(path, notesemu::defaultLoadOptions());
     if (loaded.status != NOERROR)
         return loaded.status;
     std::string user = notesemu::currentUser();

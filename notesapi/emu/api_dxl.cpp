@@ -107,6 +107,10 @@ NOTESAPI STATUS LNPUBLIC DXLExportNote(DXLEXPORTHANDLE hDXLExport, XML_WRITE_FUN
             return ERR_BAD_PARAM;
         }
         std::lock_guard noteLock(note->mutex());
+        if (const STATUS status = note->readValues(); status != NOERROR) {
+            exporter->failExport("the note's values cannot be read from the database file");
+            return status;
+        }
         document = exporter->render(*note);
     }
     // The callback runs without the runtime's locks: it may call back into the runtime.

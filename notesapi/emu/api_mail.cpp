@@ -35,6 +35,8 @@ NOTESAPI STATUS LNPUBLIC MailGetMessageBodyComposite(DHANDLE hMessage, char *Ite
         return status;
     const std::string_view name = ItemName != nullptr && *ItemName != '\0' ? ItemName : "Body";
     std::lock_guard lock(note->mutex());
+    if (const STATUS status = note->readValues(); status != NOERROR)
+        return status;
     std::vector<std::span<const std::uint8_t>> values, mimeParts;
     for (const OpenNote::OpenItem &item : note->items()) {
         if (!item.visible || !notesemu::sameItemName(item.name, name))

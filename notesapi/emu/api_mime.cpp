@@ -60,6 +60,8 @@ NOTESAPI STATUS LNPUBLIC MIMEConvertMIMEPartCC(NOTEHANDLE hNote, char *pItemName
         notesemu::logf("%s: conversion controls are not supported; the defaults are used", kFunction);
     const std::string itemName(pItemName, wItemNameLen);
     std::lock_guard lock(note->mutex());
+    if (const STATUS status = note->readValues(); status != NOERROR)
+        return status;
     const auto isPart = [&itemName](const OpenNote::OpenItem &item) {
         return notesemu::sameItemName(item.name, itemName) && item.stored->type() == TYPE_MIME_PART;
     };

@@ -238,6 +238,11 @@ NOTESAPI STATUS LNPUBLIC NSFItemInfo(NOTEHANDLE hNote, const char *Name, WORD Na
     const auto index = open->findVisible(0, nameArgument(Name, NameLength));
     if (!index)
         return ERR_ITEM_NOT_FOUND;
+    // The value is read only for a caller that asks for its block.
+    if (retbhValue != nullptr) {
+        if (const STATUS status = open->readValue(*index); status != NOERROR)
+            return status;
+    }
     fillItemInfo(open->items()[*index], retbhItem, retDataType, retbhValue, retValueLength);
     return readStatusOf(open->items()[*index], "NSFItemInfo");
 }
@@ -259,6 +264,11 @@ NOTESAPI STATUS LNPUBLIC NSFItemInfoNext(NOTEHANDLE hNote, BLOCKID NextItem, con
     const auto index = open->findVisible(*previous + 1, nameArgument(Name, NameLength));
     if (!index)
         return ERR_ITEM_NOT_FOUND;
+    // The value is read only for a caller that asks for its block.
+    if (retbhValue != nullptr) {
+        if (const STATUS status = open->readValue(*index); status != NOERROR)
+            return status;
+    }
     fillItemInfo(open->items()[*index], retbhItem, retDataType, retbhValue, retValueLength);
     return readStatusOf(open->items()[*index], "NSFItemInfoNext");
 }
@@ -274,6 +284,8 @@ NOTESAPI STATUS LNPUBLIC NSFItemScan(NOTEHANDLE hNote, NSFITEMSCANPROC ActionRou
     {
         // The routine runs without the lock: it may call back into the note.
         std::lock_guard lock(open->mutex());
+        if (const STATUS status = open->readValues(); status != NOERROR)
+            return status;
         items = open->items();
     }
     for (const OpenNote::OpenItem &item : items) {
@@ -297,7 +309,7 @@ NOTESAPI WORD LNPUBLIC NSFItemGetText(NOTEHANDLE hNote, const char *ItemName, ch
         return 0;
     std::lock_guard lock(open->mutex());
     const auto index = open->findVisible(0, std::string_view(ItemName));
-    if (!index)
+    if (!index || open->readValue(*index) != NOERROR)
         return 0;
     const OpenNote::OpenItem &item = open->items()[*index];
     const std::span<const std::uint8_t> value(item.valueBytes, item.valueLength);

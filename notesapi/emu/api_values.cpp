@@ -164,6 +164,9 @@ NOTESAPI WORD LNPUBLIC OSTranslate(WORD TranslateMode, const char *In, WORD InLe
     }
     // MAXWORD asks for the input up to its NUL.
     const std::size_t inputLength = InLength == MAXWORD ? strnlen(In, MAXWORD) : InLength;
+    const std::string_view input(In, inputLength);
+    if (notesemu::translatesToItself(TranslateMode, input))
+        return copyOut(input, notesemu::cutForMode(TranslateMode, input, OutLength), Out, OutLength);
     const auto translated = notesemu::translate(TranslateMode, std::string_view(In, inputLength));
     if (!translated)
         return 0;

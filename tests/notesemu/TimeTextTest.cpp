@@ -116,6 +116,25 @@ TEST_F(TimeZone, StoredZonesUnderNewYork) {
     EXPECT_EQ(toText(timeDate(DateTime::at(2024, 1, 1, 4, 30, 0)), &never).text, "12/31/2023 11:30:00 PM");
 }
 
+// The runtime reads the zone's rules again by itself whenever TZ has changed since it last did.
+TEST_F(TimeZone, AChangeOfTzBetweenConversionsIsSeenWithoutTzset) {
+    const TFMT never{TDFMT_FULL, TTFMT_FULL, TZFMT_NEVER, TSFMT_DATETIME};
+    const struct {
+        const char *zone;
+        const char *text;
+    } steps[] = {
+        {"UTC", "01/15/2024 02:25:30 PM"},
+        {"America/New_York", "01/15/2024 09:25:30 AM"},
+        {"America/New_York", "01/15/2024 09:25:30 AM"},
+        {"Asia/Tokyo", "01/15/2024 11:25:30 PM"},
+        {"UTC", "01/15/2024 02:25:30 PM"},
+    };
+    for (const auto &step : steps) {
+        tz_.emplace("TZ", step.zone);
+        EXPECT_EQ(toText(timeDate(kUtc), &never).text, step.text) << step.zone;
+    }
+}
+
 TEST_F(TimeZone, DateOnlyTimeOnlyWildcardAndClearedValues) {
     useZone("America/New_York");
     const TFMT always{TDFMT_FULL, TTFMT_FULL, TZFMT_ALWAYS, TSFMT_DATETIME};

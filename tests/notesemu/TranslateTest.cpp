@@ -96,6 +96,26 @@ TEST(OsTranslate, OutputIsCutAtACharacterBoundary) {
     EXPECT_EQ(translate(OS_TRANSLATE_LMBCS_TO_UTF8, "abcdef", 3), "abc");
 }
 
+// Printable ASCII is copied without a converter; what it gives must be what ICU gives.
+TEST(OsTranslate, PrintableAsciiReadsTheSameAsThroughTheConverter) {
+    std::string printable;
+    for (char c = 0x20; c < 0x7F; ++c)
+        printable.push_back(c);
+    for (const WORD mode : {OS_TRANSLATE_LMBCS_TO_UTF8, OS_TRANSLATE_LMBCS_TO_NATIVE, OS_TRANSLATE_UTF8_TO_LMBCS,
+                            OS_TRANSLATE_NATIVE_TO_LMBCS}) {
+        SCOPED_TRACE(mode);
+        EXPECT_TRUE(translatesToItself(mode, printable));
+        EXPECT_EQ(translate(mode, printable), *notesemu::translate(mode, printable));
+        EXPECT_EQ(translate(mode, printable, 10), printable.substr(0, 10));
+    }
+    // Anything else goes through the converter.
+    EXPECT_FALSE(translatesToItself(OS_TRANSLATE_LMBCS_TO_UTF8, "tab\there"));
+    EXPECT_FALSE(translatesToItself(OS_TRANSLATE_LMBCS_TO_UTF8, "\x7F"));
+    EXPECT_FALSE(translatesToItself(OS_TRANSLATE_LMBCS_TO_UTF8, "caf\x02\x82"));
+    EXPECT_FALSE(translatesToItself(OS_TRANSLATE_LOWER_TO_UPPER, "abc"));
+    EXPECT_EQ(translate(OS_TRANSLATE_LMBCS_TO_UTF8, "caf\x02\x82"), "caf\xC3\xA9");
+}
+
 TEST(OsTranslate, MaxwordInputLengthMeansUpToTheNul) {
     char out[16] = {};
     const char input[] = "abc\0def";

@@ -1,0 +1,46 @@
+// The POSIX side of Platform.h: file stamps and reads by offset.
+#include "Platform.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace notesemu {
+
+static FileStamp stampOf(const struct stat &info) {
+    FileStamp stamp;
+    stamp.size = static_cast<std::uint64_t>(info.st_size);
+    stamp.modifiedNs = static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
+    stamp.device = static_cast<std::uint64_t>(info.st_dev);
+    stamp.inode = static_cast<std::uint64_t>(info.st_ino);
+    return stamp;
+}
+
+std::optional<FileStamp> fileStampOf(int fd) {
+    struct stat info {};
+    if (::fstat(fd, &info) != 0)
+        return std::nullopt;
+    return stampOf(info);
+}
+
+std::optional<FileStamp> fileStampOf(const std::filesystem::path &path) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0)
+        return std::nullopt;
+    return stampOf(info);
+}
+
+int openForReadsAt(int fd, const std::filesystem::path &) {
+    // pread leaves the file position alone, so a duplicate of the descriptor serves.
+    return ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+}
+
+long long readAt(int fd, void *buffer, std::size_t length, std::uint64_t offset) {
+    return ::pread(fd, buffer, length, static_cast<off_t>(offset));
+}
+
+void closeDescriptor(int fd) {
+    ::close(fd);
+}
+
+} // namespace notesemu
