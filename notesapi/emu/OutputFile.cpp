@@ -37,7 +37,10 @@ OutputFile::~OutputFile() {
         std::fclose(file_);
     if (!committed_) {
         std::error_code ignored;
-        std::filesystem::remove(temporary_, ignored);
+        if (temporary_.empty())
+            std::filesystem::resize_file(target_, 0, ignored);
+        else
+            std::filesystem::remove(temporary_, ignored);
     }
 }
 
@@ -57,6 +60,13 @@ STATUS OutputFile::create(const std::filesystem::path &target, bool overwrite,
     if (!overwrite && std::filesystem::exists(state)) {
         logf("Cannot write '%s': the file exists and may not be replaced", target.string().c_str());
         return ERR_EXISTS;
+    }
+    if (overwrite && std::filesystem::is_regular_file(state) && std::filesystem::file_size(target, error) == 0 &&
+        !error) {
+        if (std::FILE *file = std::fopen(target.string().c_str(), "r+b"); file != nullptr) {
+            out.reset(new OutputFile(target, {}, file, overwrite));
+            return NOERROR;
+        }
     }
     // The temporary name is unique within the process and, through the time, across processes;
     // "x" makes the open fail rather than reuse a file someone else made.
@@ -114,6 +124,10 @@ STATUS OutputFile::commit() {
     file_ = nullptr;
     if (!flushed || !closed)
         return fail("close", !flushed ? flushError : closeError);
+    if (temporary_.empty()) {
+        committed_ = true;
+        return NOERROR;
+    }
     std::error_code error;
     const bool exists = std::filesystem::exists(std::filesystem::symlink_status(target_, error));
     if (!overwrite_ && exists) {

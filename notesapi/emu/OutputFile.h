@@ -1,6 +1,9 @@
 // A file written whole or not at all: the bytes go to a temporary file in the target's directory,
 // which takes the target's name only when the writer commits. A writer destroyed before that
-// removes its temporary file, so a failed write never leaves a partial file behind.
+// removes its temporary file, so a failed write never leaves a partial file behind. An empty file
+// that may be replaced (a caller's reserved temporary file) is written in place instead, and is
+// emptied again if the write does not commit: creating and renaming a second file for it costs
+// more than the write on most file systems.
 #pragma once
 
 #include <notes/global.h>

@@ -85,11 +85,16 @@ TEST_F(Attachments, ExtractByteIdenticalFilesOfEverySize) {
 }
 
 TEST_F(Attachments, ReplacesAnExistingFileAndLeavesNoTemporaryFiles) {
-    const NOTEHANDLE note = openMemo({fileOf("a.txt", {'a', 'b', 'c'})});
-    const auto target = dir_.write("out/a.txt", "a much longer old content");
-    ASSERT_EQ(NSFNoteExtractFile(note, fileItem(note, 1), target.string().c_str(), nullptr), NOERROR);
-    EXPECT_EQ(readFile(target), (std::vector<std::uint8_t>{'a', 'b', 'c'}));
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(target.parent_path()), {}), 1);
+    // A longer old file is replaced through a temporary file; an empty one (a caller's reserved
+    // name) is written in place. Either way only the target remains, holding the new bytes.
+    for (const char *old : {"a much longer old content", ""}) {
+        const NOTEHANDLE note = openMemo({fileOf("a.txt", {'a', 'b', 'c'})});
+        const auto target = dir_.write("out/a.txt", old);
+        ASSERT_EQ(NSFNoteExtractFile(note, fileItem(note, 1), target.string().c_str(), nullptr), NOERROR);
+        EXPECT_EQ(readFile(target), (std::vector<std::uint8_t>{'a', 'b', 'c'})) << '"' << old << '"';
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(target.parent_path()), {}), 1);
+        note_.reset();
+    }
 }
 
 TEST_F(Attachments, StreamsThroughTheCallbackInOrder) {
@@ -162,6 +167,10 @@ TEST_F(Attachments, AnObjectThatDisagreesWithItsFileObjectIsRefused) {
             << c.replacement;
         EXPECT_FALSE(std::filesystem::exists(target));
         EXPECT_TRUE(log.contains(c.logged)) << log.text();
+        // A reserved empty target stays, and stays empty.
+        const auto reserved = dir_.write("reserved.bin", "");
+        EXPECT_EQ(NSFNoteExtractFile(note, fileItem(note, 1), reserved.string().c_str(), nullptr), c.expected);
+        EXPECT_EQ(std::filesystem::file_size(reserved), 0u);
         note_.reset();
     }
 }
