@@ -20,6 +20,7 @@
 #endif
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
@@ -74,6 +75,7 @@ enum class Tag : std::uint8_t {
     NonXmlChar,
     Skip,
 };
+constexpr std::size_t kTagCount = static_cast<std::size_t>(Tag::Skip) + 1;
 
 enum class ValueKind : std::uint8_t {
     None,
@@ -323,7 +325,23 @@ private:
     void end(const XML_Char *qualified);
     void characters(std::string_view text);
 
+    // The handler of the elements that open inside one element (their parent), by parent tag;
+    // null for elements that hold no elements of their own.
+    using ChildHandler = void (Loader::*)(std::string_view local, const XML_Char **attributes);
+    static const std::array<ChildHandler, kTagCount> kChildHandlers;
+
+    void startRoot(std::string_view full, std::string_view dxlName, const XML_Char **attributes);
     void startDatabaseChild(std::string_view name, const XML_Char **attributes);
+    void startAclChild(std::string_view local, const XML_Char **attributes);
+    void startAclEntryChild(std::string_view local, const XML_Char **attributes);
+    void startNoteInfoChild(std::string_view local, const XML_Char **attributes);
+    void startDateTimeHolderChild(std::string_view local, const XML_Char **attributes);
+    void startUpdatedByChild(std::string_view local, const XML_Char **attributes);
+    void startTextListChild(std::string_view local, const XML_Char **attributes);
+    void startNumberListChild(std::string_view local, const XML_Char **attributes);
+    void startTextChild(std::string_view local, const XML_Char **attributes);
+    void startObjectChild(std::string_view local, const XML_Char **attributes);
+    void startFileChild(std::string_view local, const XML_Char **attributes);
     void startNote(std::string_view element, const XML_Char **attributes);
     void startNoteChild(std::string_view name, const XML_Char **attributes);
     void startItem(const XML_Char **attributes);
@@ -567,6 +585,28 @@ LoadResult Loader::finish(XML_Parser parser, bool parsed) {
     return {NOERROR, std::move(database_)};
 }
 
+const std::array<Loader::ChildHandler, kTagCount> Loader::kChildHandlers = [] {
+    std::array<ChildHandler, kTagCount> handlers{};
+    const auto set = [&handlers](Tag parent, ChildHandler handler) {
+        handlers[static_cast<std::size_t>(parent)] = handler;
+    };
+    set(Tag::Database, &Loader::startDatabaseChild);
+    set(Tag::Acl, &Loader::startAclChild);
+    set(Tag::AclEntry, &Loader::startAclEntryChild);
+    set(Tag::Note, &Loader::startNoteChild);
+    set(Tag::NoteInfo, &Loader::startNoteInfoChild);
+    for (const Tag parent : {Tag::NoteTime, Tag::Revisions, Tag::FileTime, Tag::DateTimeList, Tag::DateTimePair})
+        set(parent, &Loader::startDateTimeHolderChild);
+    set(Tag::UpdatedBy, &Loader::startUpdatedByChild);
+    set(Tag::Item, &Loader::startValue);
+    set(Tag::TextList, &Loader::startTextListChild);
+    set(Tag::NumberList, &Loader::startNumberListChild);
+    set(Tag::Text, &Loader::startTextChild);
+    set(Tag::Object, &Loader::startObjectChild);
+    set(Tag::File, &Loader::startFileChild);
+    return handlers;
+}();
+
 void Loader::start(const XML_Char *qualified, const XML_Char **attributes) {
     noteEvent();
     if (failure_ != NOERROR)
@@ -583,34 +623,7 @@ void Loader::start(const XML_Char *qualified, const XML_Char **attributes) {
         local = full.substr(separator + 1);
     }
     if (!rootSeen_) {
-        if (!inDxl || local != "database") {
-            fail(ERR_NOT_NSF, "the root element is <" + std::string(full) +
-                                  ">, not the DXL <database> element of namespace " +
-                                  std::string(kDxlNamespace));
-            return;
-        }
-        rootSeen_ = true;
-        for (const XML_Char **a = attributes; *a != nullptr; a += 2) {
-            const std::string_view key = a[0], value = a[1];
-            if (key == "title")
-                database_->title = value;
-            else if (key == "version")
-                database_->version = value;
-            else if (key == "maintenanceversion")
-                database_->maintenanceVersion = value;
-            else if (key == "path")
-                database_->dxlPath = value;
-            else if (key == "replicaid") {
-                std::string hex(value);
-                if (hex.size() == 17 && hex[8] == ':')
-                    hex.erase(8, 1);
-                if (const auto id = parseTimedateHex(hex))
-                    database_->replicaId = *id;
-                else
-                    noteUnknown("replica ID '" + std::string(value) + "'");
-            }
-        }
-        push(Tag::Database);
+        startRoot(full, inDxl ? local : std::string_view(), attributes);
         return;
     }
     const Tag parent = stack_.back();
@@ -622,163 +635,187 @@ void Loader::start(const XML_Char *qualified, const XML_Char **attributes) {
         skipElement(full, false);
         return;
     }
-    switch (parent) {
-    case Tag::Database:
-        startDatabaseChild(local, attributes);
-        return;
-    case Tag::Acl:
-        if (local == "aclentry") {
-            AclEntry entry;
-            bool isDefault = false;
-            bool levelKnown = false;
-            for (const XML_Char **a = attributes; *a != nullptr; a += 2) {
-                const std::string_view key = a[0], value = a[1];
-                if (key == "name")
-                    entry.name = value;
-                else if (key == "default")
-                    isDefault = isTrue(value);
-                else if (key == "level") {
-                    if (const auto level = parseAccessLevel(value)) {
-                        entry.level = *level;
-                        levelKnown = true;
-                    }
-                }
-            }
-            if (!levelKnown)
-                noteUnknown("ACL entry without a known level ('" + entry.name + "', taken as no access)");
-            aclEntry_.reset();
-            if (isDefault || entry.name == "-Default-") {
-                database_->acl.defaultLevel = entry.level;
-            } else {
-                aclEntry_ = database_->acl.entries.size();
-                database_->acl.entries.push_back(std::move(entry));
-            }
-            push(Tag::AclEntry);
-            return;
-        }
-        if (local == "role") {
-            startText(Tag::Role);
-            return;
-        }
-        skipElement(local, local == "logentry");
-        return;
-    case Tag::AclEntry:
-        if (local == "role") {
-            startText(Tag::Role);
-            return;
-        }
+    // Leaf elements (text, number, datetime, raw data, ...) hold no elements of their own: they
+    // have no handler, and whatever they hold is skipped.
+    if (const ChildHandler handler = kChildHandlers[static_cast<std::size_t>(parent)]; handler != nullptr)
+        (this->*handler)(local, attributes);
+    else
         skipElement(local, false);
-        return;
-    case Tag::Note:
-        startNoteChild(local, attributes);
-        return;
-    case Tag::NoteInfo:
-        if (local == "created" || local == "modified" || local == "revised" || local == "lastaccessed" ||
-            local == "addedtofile") {
-            noteTimeName_ = local;
-            push(Tag::NoteTime);
-            return;
-        }
-        skipElement(local, false);
-        return;
-    case Tag::NoteTime:
-    case Tag::Revisions:
-    case Tag::FileTime:
-    case Tag::DateTimeList:
-    case Tag::DateTimePair:
-        if (local == "datetime") {
-            text_.clear();
-            textOverflow_ = false;
-            dateDst_.clear();
-            for (const XML_Char **a = attributes; *a != nullptr; a += 2) {
-                if (std::string_view(a[0]) == "dst")
-                    dateDst_ = a[1];
-            }
-            push(Tag::DateTime);
-            return;
-        }
-        if (parent == Tag::DateTimeList && local == "datetimepair") {
-            item_->pairParts.clear();
-            push(Tag::DateTimePair);
-            return;
-        }
-        skipElement(local, false);
-        return;
-    case Tag::UpdatedBy:
-        if (local == "name") {
-            startText(Tag::UpdatedByName);
-            return;
-        }
-        skipElement(local, false);
-        return;
-    case Tag::Item:
-        startValue(local, attributes);
-        return;
-    case Tag::TextList:
-        if (local == "text") {
-            startText(Tag::Text);
-            return;
-        }
-        skipElement(local, false);
-        return;
-    case Tag::NumberList:
-        if (local == "number") {
-            startText(Tag::Number);
-            return;
-        }
-        skipElement(local, false);
-        return;
-    case Tag::Text:
-        if (local == "break") {
-            appendText(std::string_view("\0", 1));
-            push(Tag::Break);
-            return;
-        }
-        if (local == "nonxmlchar") {
-            for (const XML_Char **a = attributes; *a != nullptr; a += 2) {
-                if (std::string_view(a[0]) != "value")
-                    continue;
-                const auto code = parseUnsigned(a[1], 16);
-                if (code && *code <= 0x10FFFF) {
-                    std::string utf8;
-                    appendUtf8(utf8, static_cast<std::uint32_t>(*code));
-                    appendText(utf8);
-                } else {
-                    noteUnknown("nonxmlchar value '" + std::string(a[1]) + "'");
-                }
-            }
-            push(Tag::NonXmlChar);
-            return;
-        }
-        skipElement(local, false);
-        return;
-    case Tag::Object:
-        if (local == "file" && !item_->hasFile) {
-            startFile(attributes);
-            return;
-        }
-        skipElement(local, false);
-        return;
-    case Tag::File:
-        if (local == "created" || local == "modified") {
-            fileTimeName_ = local;
-            push(Tag::FileTime);
-            return;
-        }
-        if (local == "filedata") {
-            item_->bytes.clear();
-            item_->hasFileData = true;
-            startBase64(item_->bytes, true, true);
-            push(Tag::FileData);
-            return;
-        }
-        skipElement(local, false);
-        return;
-    default:
-        // Leaf elements (text, number, datetime, raw data, ...) hold no elements of their own.
-        skipElement(local, false);
+}
+
+void Loader::startRoot(std::string_view full, std::string_view dxlName, const XML_Char **attributes) {
+    if (dxlName != "database") {
+        fail(ERR_NOT_NSF, "the root element is <" + std::string(full) +
+                              ">, not the DXL <database> element of namespace " + std::string(kDxlNamespace));
         return;
     }
+    rootSeen_ = true;
+    for (const XML_Char **a = attributes; *a != nullptr; a += 2) {
+        const std::string_view key = a[0], value = a[1];
+        if (key == "title")
+            database_->title = value;
+        else if (key == "version")
+            database_->version = value;
+        else if (key == "maintenanceversion")
+            database_->maintenanceVersion = value;
+        else if (key == "path")
+            database_->dxlPath = value;
+        else if (key == "replicaid") {
+            std::string hex(value);
+            if (hex.size() == 17 && hex[8] == ':')
+                hex.erase(8, 1);
+            if (const auto id = parseTimedateHex(hex))
+                database_->replicaId = *id;
+            else
+                noteUnknown("replica ID '" + std::string(value) + "'");
+        }
+    }
+    push(Tag::Database);
+}
+
+void Loader::startAclChild(std::string_view local, const XML_Char **attributes) {
+    if (local == "aclentry") {
+        AclEntry entry;
+        bool isDefault = false;
+        bool levelKnown = false;
+        for (const XML_Char **a = attributes; *a != nullptr; a += 2) {
+            const std::string_view key = a[0], value = a[1];
+            if (key == "name")
+                entry.name = value;
+            else if (key == "default")
+                isDefault = isTrue(value);
+            else if (key == "level") {
+                if (const auto level = parseAccessLevel(value)) {
+                    entry.level = *level;
+                    levelKnown = true;
+                }
+            }
+        }
+        if (!levelKnown)
+            noteUnknown("ACL entry without a known level ('" + entry.name + "', taken as no access)");
+        aclEntry_.reset();
+        if (isDefault || entry.name == "-Default-") {
+            database_->acl.defaultLevel = entry.level;
+        } else {
+            aclEntry_ = database_->acl.entries.size();
+            database_->acl.entries.push_back(std::move(entry));
+        }
+        push(Tag::AclEntry);
+        return;
+    }
+    if (local == "role") {
+        startText(Tag::Role);
+        return;
+    }
+    skipElement(local, local == "logentry");
+}
+
+void Loader::startAclEntryChild(std::string_view local, const XML_Char **) {
+    if (local == "role")
+        startText(Tag::Role);
+    else
+        skipElement(local, false);
+}
+
+void Loader::startNoteInfoChild(std::string_view local, const XML_Char **) {
+    if (local == "created" || local == "modified" || local == "revised" || local == "lastaccessed" ||
+        local == "addedtofile") {
+        noteTimeName_ = local;
+        push(Tag::NoteTime);
+        return;
+    }
+    skipElement(local, false);
+}
+
+// The children of every element that holds date/times: note times, revisions, file times, lists
+// and pairs.
+void Loader::startDateTimeHolderChild(std::string_view local, const XML_Char **attributes) {
+    if (local == "datetime") {
+        text_.clear();
+        textOverflow_ = false;
+        dateDst_.clear();
+        for (const XML_Char **a = attributes; *a != nullptr; a += 2) {
+            if (std::string_view(a[0]) == "dst")
+                dateDst_ = a[1];
+        }
+        push(Tag::DateTime);
+        return;
+    }
+    if (stack_.back() == Tag::DateTimeList && local == "datetimepair") {
+        item_->pairParts.clear();
+        push(Tag::DateTimePair);
+        return;
+    }
+    skipElement(local, false);
+}
+
+void Loader::startUpdatedByChild(std::string_view local, const XML_Char **) {
+    if (local == "name")
+        startText(Tag::UpdatedByName);
+    else
+        skipElement(local, false);
+}
+
+void Loader::startTextListChild(std::string_view local, const XML_Char **) {
+    if (local == "text")
+        startText(Tag::Text);
+    else
+        skipElement(local, false);
+}
+
+void Loader::startNumberListChild(std::string_view local, const XML_Char **) {
+    if (local == "number")
+        startText(Tag::Number);
+    else
+        skipElement(local, false);
+}
+
+void Loader::startTextChild(std::string_view local, const XML_Char **attributes) {
+    if (local == "break") {
+        appendText(std::string_view("\0", 1));
+        push(Tag::Break);
+        return;
+    }
+    if (local == "nonxmlchar") {
+        for (const XML_Char **a = attributes; *a != nullptr; a += 2) {
+            if (std::string_view(a[0]) != "value")
+                continue;
+            const auto code = parseUnsigned(a[1], 16);
+            if (code && *code <= 0x10FFFF) {
+                std::string utf8;
+                appendUtf8(utf8, static_cast<std::uint32_t>(*code));
+                appendText(utf8);
+            } else {
+                noteUnknown("nonxmlchar value '" + std::string(a[1]) + "'");
+            }
+        }
+        push(Tag::NonXmlChar);
+        return;
+    }
+    skipElement(local, false);
+}
+
+void Loader::startObjectChild(std::string_view local, const XML_Char **attributes) {
+    if (local == "file" && !item_->hasFile)
+        startFile(attributes);
+    else
+        skipElement(local, false);
+}
+
+void Loader::startFileChild(std::string_view local, const XML_Char **) {
+    if (local == "created" || local == "modified") {
+        fileTimeName_ = local;
+        push(Tag::FileTime);
+        return;
+    }
+    if (local == "filedata") {
+        item_->bytes.clear();
+        item_->hasFileData = true;
+        startBase64(item_->bytes, true, true);
+        push(Tag::FileData);
+        return;
+    }
+    skipElement(local, false);
 }
 
 void Loader::startDatabaseChild(std::string_view name, const XML_Char **attributes) {
