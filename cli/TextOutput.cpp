@@ -1,5 +1,7 @@
 #include "TextOutput.h"
 
+#include "Platform.h"
+
 #include <cstdint>
 #include <ctime>
 
@@ -87,7 +89,7 @@ std::optional<std::string> isoTime(const QL_FILETIME &time) {
     const int64_t seconds = static_cast<int64_t>(ticks / 10000000ull) - 11644473600ll;
     const auto t = static_cast<std::time_t>(seconds);
     std::tm parts{};
-    if (gmtime_r(&t, &parts) == nullptr || parts.tm_year + 1900 > 9999)
+    if (!utcParts(t, parts) || parts.tm_year + 1900 > 9999)
         return std::nullopt;
     char text[32];
     if (std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts) == 0)
