@@ -5,7 +5,6 @@
 #pragma once
 
 #include <cstdint>
-#include <ctime>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -61,7 +60,5 @@ void unsetEnvironment(const char *name);
 
 // The name the plug-in gives its log in a folder when the calling thread opens a database.
 std::string pluginLogName();
-// Splits t into UTC calendar parts; false when the system cannot.
-bool utcParts(std::time_t t, std::tm &parts);
 
 } // namespace tessel::cli

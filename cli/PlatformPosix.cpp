@@ -118,6 +118,4 @@ std::string pluginLogName() {
     return "tessel_" + std::to_string(pid) + "_" + std::to_string(tid) + ".log";
 }
 
-bool utcParts(std::time_t t, std::tm &parts) { return ::gmtime_r(&t, &parts) != nullptr; }
-
 } // namespace tessel::cli

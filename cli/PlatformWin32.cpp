@@ -211,9 +211,4 @@ std::string pluginLogName() {
     return "tessel_" + std::to_string(GetCurrentProcessId()) + "_" + std::to_string(GetCurrentThreadId()) + ".log";
 }
 
-bool utcParts(std::time_t t, std::tm &parts) {
-    // gmtime_s returns 0 on success.
-    return ::gmtime_s(&parts, &t) == 0;
-}
-
 } // namespace tessel::cli
