@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdlib>
+#include <initializer_list>
 #include <regex>
 
 namespace tessel::cli {
@@ -127,6 +128,10 @@ std::vector<std::string> parseErrorMessages(std::string_view text) {
 }
 
 ReaderLog::ReaderLog(const LogPlan &plan) : plan_(plan) {
+    for (const char *name : {"QUILLON_TESSEL_LOG_LEVEL", "QUILLON_TESSEL_LOG_FILE", "QUILLON_TESSEL_LOG_DIR"}) {
+        const char *value = std::getenv(name);
+        savedEnvironment_.emplace_back(name, value == nullptr ? std::nullopt : std::optional<std::string>(value));
+    }
     if (plan_.userLog) {
         setEnvironment("QUILLON_TESSEL_LOG_LEVEL", plan_.level);
         setEnvironment("QUILLON_TESSEL_LOG_FILE", utf8FromPath(plan_.file));
@@ -162,6 +167,12 @@ ReaderLog::~ReaderLog() {
     if (fd_ >= 0)
         ::close(fd_);
     removePrivate();
+    for (const auto &[name, value] : savedEnvironment_) {
+        if (value)
+            setEnvironment(name, *value);
+        else
+            unsetEnvironment(name);
+    }
 }
 
 void ReaderLog::removePrivate() {
