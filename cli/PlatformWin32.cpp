@@ -127,18 +127,27 @@ std::optional<uint64_t> openFileSize(int fd) {
     return static_cast<uint64_t>(size);
 }
 
-bool isTerminal(int fd) { return ::_isatty(fd) != 0; }
+bool isTerminal(int fd) {
+    // A console that understands the escape sequences the progress bar draws with (Windows 10 and
+    // later); _isatty() says yes to NUL as well.
+    HANDLE console = reinterpret_cast<HANDLE>(::_get_osfhandle(fd));
+    DWORD mode = 0;
+    if (console == INVALID_HANDLE_VALUE || !GetConsoleMode(console, &mode))
+        return false;
+    return (mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0 ||
+           SetConsoleMode(console, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
+}
 
 std::string checkReadable(const fs::path &path) {
     // A device name (CON, a COM port) is never a regular file, so the caller never gets here for
     // one; CreateFileW then opens nothing that can block.
-    HANDLE hFile = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (hFile == INVALID_HANDLE_VALUE) {
+    if (file == INVALID_HANDLE_VALUE) {
         setErrnoFromLastError();
         return std::strerror(errno);
     }
-    CloseHandle(hFile);
+    CloseHandle(file);
     return {};
 }
 
