@@ -197,11 +197,11 @@ ExitCode runExtract(const ExtractCommand &command) {
         std::vector<size_t> positions;
         for (size_t i = 0; i < jobs.size(); i++) {
             const fs::file_status folder = fs::symlink_status(jobs[i].outputDir, ec);
-            const bool usable = fs::exists(folder) ? fs::is_directory(folder)
-                                                   : fs::create_directory(jobs[i].outputDir, ec);
+            const bool usable =
+                fs::exists(folder) ? fs::is_directory(folder) : fs::create_directory(jobs[i].outputDir, ec);
             if (!usable) {
-                const std::string line = "cannot make the output folder " + utf8FromPath(jobs[i].outputDir) + " for " +
-                                         command.databases[i];
+                const std::string line = "cannot make the output folder " + utf8FromPath(jobs[i].outputDir) +
+                                         " for " + command.databases[i];
                 reportError(line);
                 reporter.finished(i, {false, line});
                 continue;

@@ -41,8 +41,8 @@ public:
         quillon::Catalogue catalogue(session_.container());
         const auto count = catalogue.count();
         if (!count.ok()) {
-            error = "cannot read " + utf8FromPath(job_.database) + ": counting the subfiles failed: " +
-                    statusText(count.status);
+            error = "cannot read " + utf8FromPath(job_.database) +
+                    ": counting the subfiles failed: " + statusText(count.status);
             return false;
         }
         std::vector<CatalogueEntry> entries;
@@ -69,8 +69,9 @@ public:
         for (size_t done = 0; done < chosen.size(); done++) {
             const int32_t index = chosen[done];
             if (interruptSignal() != 0) {
-                reportError(utf8FromPath(job_.database) + ": stopped by signal " + std::to_string(interruptSignal()) +
-                            "; " + std::to_string(chosen.size() - done) + " subfiles not extracted");
+                reportError(utf8FromPath(job_.database) + ": stopped by signal " +
+                            std::to_string(interruptSignal()) + "; " + std::to_string(chosen.size() - done) +
+                            " subfiles not extracted");
                 break;
             }
             if (index < 0 || index >= count.value) {
@@ -111,15 +112,16 @@ private:
             std::error_code ec;
             if (existsNoFollow(folder) || !fs::create_directory(folder, ec)) {
                 outcome.status = QLSTATUS_OUTPUT_FAILED;
-                outcome.error = "cannot make the folder " + utf8FromPath(folder) +
-                                (existsNoFollow(folder) ? ": something else has that name" : ": " + ec.message());
+                outcome.error =
+                    "cannot make the folder " + utf8FromPath(folder) +
+                    (existsNoFollow(folder) ? ": something else has that name" : ": " + ec.message());
                 return failed(outcome);
             }
         }
         if (existsNoFollow(target) && (!job_.overwrite || isRealDirectory(target))) {
             outcome.status = QLSTATUS_OUTPUT_FAILED;
-            outcome.error = targetName + " exists" +
-                            (job_.overwrite ? " and is a folder" : "; --overwrite replaces it");
+            outcome.error =
+                targetName + " exists" + (job_.overwrite ? " and is a folder" : "; --overwrite replaces it");
             return failed(outcome);
         }
         const auto temporary = makeTemporaryFile(folder);

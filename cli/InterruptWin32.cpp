@@ -32,9 +32,13 @@ BOOL WINAPI recordControlEvent(DWORD dwEvent) {
 
 } // namespace
 
-void installInterruptHandlers() { SetConsoleCtrlHandler(recordControlEvent, TRUE); }
+void installInterruptHandlers() {
+    SetConsoleCtrlHandler(recordControlEvent, TRUE);
+}
 
-int interruptSignal() { return g_signal; }
+int interruptSignal() {
+    return g_signal;
+}
 
 void endIfInterrupted() {
     if (g_signal == 0)

@@ -44,7 +44,8 @@ std::vector<std::optional<fs::path>> planPaths(const std::vector<CatalogueEntry>
         const auto parent = positionOfIndex.find(info->parent);
         if (parent != positionOfIndex.end() && folderOfNote.contains(parent->second)) {
             const std::string &folder = folderOfNote[parent->second];
-            paths[i] = pathFromUtf8(folder) / pathFromUtf8(folderAllocators[parent->second].claim(stem, extension));
+            paths[i] =
+                pathFromUtf8(folder) / pathFromUtf8(folderAllocators[parent->second].claim(stem, extension));
         } else {
             paths[i] = pathFromUtf8(top.claim(stem, extension));
         }

@@ -13,16 +13,22 @@
 namespace tessel::cli {
 namespace fs = std::filesystem;
 
-fs::path pathFromUtf8(std::string_view text) { return fs::path(std::string(text)); }
+fs::path pathFromUtf8(std::string_view text) {
+    return fs::path(std::string(text));
+}
 
-std::string utf8FromPath(const fs::path &path) { return path.string(); }
+std::string utf8FromPath(const fs::path &path) {
+    return path.string();
+}
 
 void prepareProcess() {
     setenv("TZ", "UTC", 1);
     tzset();
 }
 
-std::vector<std::string> utf8Arguments(int argc, char **argv) { return {argv, argv + argc}; }
+std::vector<std::string> utf8Arguments(int argc, char **argv) {
+    return {argv, argv + argc};
+}
 
 fs::path programPath() {
     std::error_code ec;
@@ -59,7 +65,9 @@ std::optional<uint64_t> openFileSize(int fd) {
     return static_cast<uint64_t>(info.st_size);
 }
 
-bool isTerminal(int fd) { return ::isatty(fd) == 1; }
+bool isTerminal(int fd) {
+    return ::isatty(fd) == 1;
+}
 
 std::string checkReadable(const fs::path &path) {
     // O_NONBLOCK: a FIFO put in the file's place after the check must not block the open.
@@ -70,7 +78,9 @@ std::string checkReadable(const fs::path &path) {
     return {};
 }
 
-bool canWriteInto(const fs::path &folder) { return ::access(folder.c_str(), W_OK | X_OK) == 0; }
+bool canWriteInto(const fs::path &folder) {
+    return ::access(folder.c_str(), W_OK | X_OK) == 0;
+}
 
 std::optional<fs::path> makeTemporaryFile(const fs::path &folder) {
     std::string pattern = (folder / ".tessel-XXXXXX.part").string();
@@ -104,13 +114,21 @@ bool renameNoReplace(const fs::path &from, const fs::path &to) {
     return true;
 }
 
-bool renameReplacing(const fs::path &from, const fs::path &to) { return ::rename(from.c_str(), to.c_str()) == 0; }
+bool renameReplacing(const fs::path &from, const fs::path &to) {
+    return ::rename(from.c_str(), to.c_str()) == 0;
+}
 
-bool removeFile(const fs::path &path) { return ::unlink(path.c_str()) == 0; }
+bool removeFile(const fs::path &path) {
+    return ::unlink(path.c_str()) == 0;
+}
 
-void setEnvironment(const char *name, const std::string &value) { ::setenv(name, value.c_str(), 1); }
+void setEnvironment(const char *name, const std::string &value) {
+    ::setenv(name, value.c_str(), 1);
+}
 
-void unsetEnvironment(const char *name) { ::unsetenv(name); }
+void unsetEnvironment(const char *name) {
+    ::unsetenv(name);
+}
 
 std::string pluginLogName() {
     const auto pid = static_cast<long>(::getpid());

@@ -30,10 +30,11 @@ std::wstring wideFromUtf8(std::string_view text) {
 std::string utf8FromWide(std::wstring_view wide) {
     if (wide.empty())
         return {};
-    const int cb =
-        WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr, nullptr);
+    const int cb = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
+                                       nullptr, nullptr);
     std::string text(static_cast<size_t>(cb), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), text.data(), cb, nullptr, nullptr);
+    WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), text.data(), cb, nullptr,
+                        nullptr);
     return text;
 }
 
@@ -41,15 +42,27 @@ std::string utf8FromWide(std::wstring_view wide) {
 void setErrnoFromLastError() {
     switch (GetLastError()) {
     case ERROR_FILE_EXISTS:
-    case ERROR_ALREADY_EXISTS: errno = EEXIST; break;
+    case ERROR_ALREADY_EXISTS:
+        errno = EEXIST;
+        break;
     case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND: errno = ENOENT; break;
+    case ERROR_PATH_NOT_FOUND:
+        errno = ENOENT;
+        break;
     case ERROR_ACCESS_DENIED:
-    case ERROR_SHARING_VIOLATION: errno = EACCES; break;
+    case ERROR_SHARING_VIOLATION:
+        errno = EACCES;
+        break;
     case ERROR_DISK_FULL:
-    case ERROR_HANDLE_DISK_FULL: errno = ENOSPC; break;
-    case ERROR_NOT_SAME_DEVICE: errno = EXDEV; break;
-    default: errno = EIO; break;
+    case ERROR_HANDLE_DISK_FULL:
+        errno = ENOSPC;
+        break;
+    case ERROR_NOT_SAME_DEVICE:
+        errno = EXDEV;
+        break;
+    default:
+        errno = EIO;
+        break;
     }
 }
 
@@ -66,9 +79,13 @@ std::string randomPart() {
 
 } // namespace
 
-fs::path pathFromUtf8(std::string_view text) { return fs::path(wideFromUtf8(text)); }
+fs::path pathFromUtf8(std::string_view text) {
+    return fs::path(wideFromUtf8(text));
+}
 
-std::string utf8FromPath(const fs::path &path) { return utf8FromWide(path.native()); }
+std::string utf8FromPath(const fs::path &path) {
+    return utf8FromWide(path.native());
+}
 
 void prepareProcess() {
     // The C runtime's time functions (the plug-in shares msvcrt.dll with this program) follow TZ.
@@ -112,7 +129,9 @@ int openFile(const fs::path &path, int flags, [[maybe_unused]] bool privateFile)
     return ::_wopen(path.c_str(), flags | _O_BINARY | _O_NOINHERIT, _S_IREAD | _S_IWRITE);
 }
 
-int openForOutput(const fs::path &path) { return openFile(path, _O_WRONLY | _O_CREAT | _O_TRUNC); }
+int openForOutput(const fs::path &path) {
+    return openFile(path, _O_WRONLY | _O_CREAT | _O_TRUNC);
+}
 
 int64_t readAt(int fd, char *buffer, std::size_t size, uint64_t offset) {
     if (::_lseeki64(fd, static_cast<__int64>(offset), SEEK_SET) < 0)
@@ -141,8 +160,9 @@ bool isTerminal(int fd) {
 std::string checkReadable(const fs::path &path) {
     // A device name (CON, a COM port) is never a regular file, so the caller never gets here for
     // one; CreateFileW then opens nothing that can block.
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file =
+        CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         setErrnoFromLastError();
         return std::strerror(errno);
@@ -207,9 +227,13 @@ bool renameReplacing(const fs::path &from, const fs::path &to) {
     return false;
 }
 
-bool removeFile(const fs::path &path) { return DeleteFileW(path.c_str()) != 0; }
+bool removeFile(const fs::path &path) {
+    return DeleteFileW(path.c_str()) != 0;
+}
 
-void setEnvironment(const char *name, const std::string &value) { _putenv_s(name, value.c_str()); }
+void setEnvironment(const char *name, const std::string &value) {
+    _putenv_s(name, value.c_str());
+}
 
 void unsetEnvironment(const char *name) {
     // An empty value removes the variable.
@@ -217,7 +241,8 @@ void unsetEnvironment(const char *name) {
 }
 
 std::string pluginLogName() {
-    return "tessel_" + std::to_string(GetCurrentProcessId()) + "_" + std::to_string(GetCurrentThreadId()) + ".log";
+    return "tessel_" + std::to_string(GetCurrentProcessId()) + "_" + std::to_string(GetCurrentThreadId()) +
+           ".log";
 }
 
 } // namespace tessel::cli

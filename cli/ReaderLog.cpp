@@ -128,9 +128,11 @@ std::vector<std::string> parseErrorMessages(std::string_view text) {
 }
 
 ReaderLog::ReaderLog(const LogPlan &plan) : plan_(plan) {
-    for (const char *name : {"QUILLON_TESSEL_LOG_LEVEL", "QUILLON_TESSEL_LOG_FILE", "QUILLON_TESSEL_LOG_DIR"}) {
+    for (const char *name :
+         {"QUILLON_TESSEL_LOG_LEVEL", "QUILLON_TESSEL_LOG_FILE", "QUILLON_TESSEL_LOG_DIR"}) {
         const char *value = std::getenv(name);
-        savedEnvironment_.emplace_back(name, value == nullptr ? std::nullopt : std::optional<std::string>(value));
+        savedEnvironment_.emplace_back(name,
+                                       value == nullptr ? std::nullopt : std::optional<std::string>(value));
     }
     if (plan_.userLog) {
         setEnvironment("QUILLON_TESSEL_LOG_LEVEL", plan_.level);

@@ -39,7 +39,8 @@ TEST(Platform, Utf8PathsReachTheFileSystemAndComeBack) {
 
 TEST(Platform, TextThatIsNotUtf8DoesNotThrow) {
     // A stray byte keeps the valid characters around it.
-    const std::string back = utf8FromPath(pathFromUtf8("a\xFF" "b"));
+    const std::string back = utf8FromPath(pathFromUtf8("a\xFF"
+                                                       "b"));
     EXPECT_EQ(back.front(), 'a');
     EXPECT_EQ(back.back(), 'b');
 }
@@ -48,11 +49,14 @@ TEST(Platform, OutputFilesAreBinaryAndStartEmpty) {
     kit::TempDir dir("tessel cli.platform");
     const fs::path file = dir.path() / pathFromUtf8(std::string(kName) + ".bin");
     // Line ends, a NUL and a Ctrl+Z, which a text-mode file would change or stop at.
-    const std::string bytes("one\ntwo\r\n\x00\x1A" "end\n", 14);
+    const std::string bytes("one\ntwo\r\n\x00\x1A"
+                            "end\n",
+                            14);
     for (int round = 0; round < 2; round++) {
         const int fd = openForOutput(file);
         ASSERT_GE(fd, 0) << std::strerror(errno);
-        ASSERT_EQ(::write(fd, bytes.data(), static_cast<unsigned>(bytes.size())), static_cast<int>(bytes.size()));
+        ASSERT_EQ(::write(fd, bytes.data(), static_cast<unsigned>(bytes.size())),
+                  static_cast<int>(bytes.size()));
         ::close(fd);
     }
     EXPECT_EQ(kit::TempDir::read(file), bytes);

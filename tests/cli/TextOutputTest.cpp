@@ -44,15 +44,17 @@ struct IsoTimeCase {
 
 class IsoTimeTest : public ::testing::TestWithParam<IsoTimeCase> {};
 
-TEST_P(IsoTimeTest, WritesUtcIso8601OrNothing) { EXPECT_EQ(isoTime(fileTime(GetParam().ticks)), GetParam().text); }
+TEST_P(IsoTimeTest, WritesUtcIso8601OrNothing) {
+    EXPECT_EQ(isoTime(fileTime(GetParam().ticks)), GetParam().text);
+}
 
 constexpr uint64_t kUnixEpoch = 11644473600ull; // seconds from 1601 to 1970
 
 INSTANTIATE_TEST_SUITE_P(
     Times, IsoTimeTest,
     ::testing::Values(IsoTimeCase{(1444048200ull + kUnixEpoch) * 10000000ull, "2015-10-05T12:30:00Z"},
-                      IsoTimeCase{0, std::nullopt},                        // zero is unknown
-                      IsoTimeCase{1, "1601-01-01T00:00:00Z"},              // the first tick
+                      IsoTimeCase{0, std::nullopt},           // zero is unknown
+                      IsoTimeCase{1, "1601-01-01T00:00:00Z"}, // the first tick
                       IsoTimeCase{(kUnixEpoch - 1) * 10000000ull, "1969-12-31T23:59:59Z"},
                       IsoTimeCase{(951868800ull + kUnixEpoch) * 10000000ull, "2000-03-01T00:00:00Z"},
                       // beyond the year 3000, where some C libraries stop

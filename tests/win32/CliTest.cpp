@@ -33,7 +33,8 @@ class TesselExe : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         install_ = std::make_unique<kit::TempDir>("tessel-exe");
-        for (const char *pszFile : {TESSEL_EXE, TESSEL_NSF_PLUGIN, TESSEL_NOTES_RUNTIME_DLL, TESSEL_BMPCV_DLL})
+        for (const char *pszFile :
+             {TESSEL_EXE, TESSEL_NSF_PLUGIN, TESSEL_NOTES_RUNTIME_DLL, TESSEL_BMPCV_DLL})
             install_->copy(pszFile, fs::path("bin") / fs::path(pszFile).filename());
         fs::create_directories(install_->path() / "share" / "tessel");
         fs::copy(TESSEL_SHARE_DIR "/NSFtemplates", install_->path() / "share" / "tessel" / "NSFtemplates",
@@ -73,8 +74,8 @@ protected:
         startup.hStdOutput = hOut;
         startup.hStdError = hErr;
         PROCESS_INFORMATION process{};
-        const BOOL started = CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                                            folder.c_str(), &startup, &process);
+        const BOOL started = CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0,
+                                            nullptr, folder.c_str(), &startup, &process);
         SetEnvironmentVariableW(L"TMP", oldTmp ? oldTmp->c_str() : nullptr);
         SetEnvironmentVariableW(L"TEMP", oldTemp ? oldTemp->c_str() : nullptr);
         CloseHandle(hOut);
@@ -105,6 +106,13 @@ protected:
         return dir.copy(TESSEL_SAMPLE_MAIL, relative);
     }
 
+    // The sample as dir\mail.dxl, extracted whole into dir\out.
+    static ProgramRun extractSample(const kit::TempDir &dir) {
+        sample(dir, "mail.dxl");
+        fs::create_directory(dir.path() / "out");
+        return run({L"extract", L"mail.dxl", L"-o", L"out"}, dir.path());
+    }
+
     static std::unique_ptr<kit::TempDir> install_;
 };
 
@@ -112,9 +120,7 @@ std::unique_ptr<kit::TempDir> TesselExe::install_;
 
 TEST_F(TesselExe, CatWritesTheBytesAsTheyAre) {
     kit::TempDir dir("tessel-exe-cat");
-    sample(dir, "mail.dxl");
-    fs::create_directory(dir.path() / "out");
-    const ProgramRun extracted = run({L"extract", L"mail.dxl", L"-o", L"out"}, dir.path());
+    const ProgramRun extracted = extractSample(dir);
     ASSERT_EQ(extracted.exitCode, 0u) << extracted.err;
     const std::string file = kit::TempDir::read(dir.path() / "out" / "mail_ql0.mht");
     ASSERT_NE(file.find("\r\n"), std::string::npos) << "the memo has line ends to lose";
@@ -153,7 +159,8 @@ TEST_F(TesselExe, AFileThatExistsIsKeptUnlessOverwriteIsGiven) {
     EXPECT_NE(kept.err.find("--overwrite replaces it"), std::string::npos) << kept.err;
     EXPECT_EQ(kit::TempDir::read(file), "mine");
 
-    const ProgramRun replaced = run({L"extract", L"mail.dxl", L"-o", L"out", L"--index", L"2", L"--overwrite"}, dir.path());
+    const ProgramRun replaced =
+        run({L"extract", L"mail.dxl", L"-o", L"out", L"--index", L"2", L"--overwrite"}, dir.path());
     EXPECT_EQ(replaced.exitCode, 0u) << replaced.err;
     EXPECT_EQ(kit::TempDir::read(file), original);
     // No temporary file is left beside it.
@@ -166,7 +173,8 @@ TEST_F(TesselExe, ADatabaseThatFailsDoesNotStopTheOthers) {
     sample(dir, "good.dxl");
     dir.write("broken.dxl", "<?xml version='1.0'?><database><document");
     fs::create_directory(dir.path() / "out");
-    const ProgramRun result = run({L"extract", L"broken.dxl", L"missing.dxl", L"good.dxl", L"-o", L"out"}, dir.path());
+    const ProgramRun result =
+        run({L"extract", L"broken.dxl", L"missing.dxl", L"good.dxl", L"-o", L"out"}, dir.path());
     EXPECT_EQ(result.exitCode, 1u) << result.err;
     EXPECT_NE(result.out.find("3 databases (2 could not be opened), 39 subfiles, 39 written, 0 failed"),
               std::string::npos)
@@ -178,9 +186,7 @@ TEST_F(TesselExe, ADatabaseThatFailsDoesNotStopTheOthers) {
 
 TEST_F(TesselExe, NothingIsLeftInTheTemporaryFolder) {
     kit::TempDir dir("tessel-exe-tmp");
-    sample(dir, "mail.dxl");
-    fs::create_directory(dir.path() / "out");
-    const ProgramRun result = run({L"extract", L"mail.dxl", L"-o", L"out"}, dir.path());
+    const ProgramRun result = extractSample(dir);
     ASSERT_EQ(result.exitCode, 0u) << result.err;
     std::vector<std::string> left;
     for (const auto &entry : fs::directory_iterator(dir.path() / "tmp"))
