@@ -141,6 +141,10 @@ private:
             if (moveIntoPlace(*temporary, target, job_.overwrite)) {
                 outcome.path = targetName;
                 outcome.written = true;
+                // The reader may leave out a part it could not convert (a body whose MIME the
+                // runtime cannot read) and still succeed; what it said is not kept from the user.
+                if (const std::string reason = session_.lastReaderError(); !reason.empty())
+                    reportWarning(describe(outcome) + ": written, but the reader reported: " + escapeText(reason));
                 return outcome;
             }
             outcome.status = QLSTATUS_OUTPUT_FAILED;
@@ -171,11 +175,16 @@ private:
         return failed(outcome);
     }
 
-    SubfileOutcome failed(SubfileOutcome &outcome) {
+    // "mail.dxl: subfile 3 (mail_ql3.mail)".
+    std::string describe(const SubfileOutcome &outcome) const {
         std::string line = utf8FromPath(job_.database) + ": subfile " + std::to_string(outcome.index);
         if (outcome.name)
             line += " (" + escapeText(*outcome.name) + ")";
-        line += ": " + statusText(outcome.status);
+        return line;
+    }
+
+    SubfileOutcome failed(SubfileOutcome &outcome) {
+        std::string line = describe(outcome) + ": " + statusText(outcome.status);
         if (outcome.error)
             line += ": " + escapeText(*outcome.error);
         reportError(line);

@@ -131,6 +131,22 @@ TEST_F(TesselExe, CatWritesTheBytesAsTheyAre) {
     EXPECT_TRUE(cat.out == file) << "standard output is not the memo's bytes";
 }
 
+TEST_F(TesselExe, AMemoWrittenWithoutItsMimeBodySaysSo) {
+    // The sample's memo 8 is kept as MIME, which the Windows runtime cannot convert: the memo is
+    // written without its body, and the user is told.
+    kit::TempDir dir("tessel-exe-mime");
+    sample(dir, "mail.dxl");
+    fs::create_directory(dir.path() / "out");
+    const ProgramRun result = run({L"extract", L"mail.dxl", L"-o", L"out", L"--index", L"8"}, dir.path());
+    EXPECT_EQ(result.exitCode, 0u) << result.err;
+    EXPECT_TRUE(fs::is_regular_file(dir.path() / "out" / "mail_ql8.mht"));
+    EXPECT_NE(result.err.find("tessel: warning: mail.dxl: subfile 8 (mail_ql8.mail): written, but the reader "
+                              "reported: "),
+              std::string::npos)
+        << result.err;
+    EXPECT_NE(result.err.find("MIMEConvertMIMEPartCC"), std::string::npos) << result.err;
+}
+
 TEST_F(TesselExe, NamesOutsideTheCodePageWork) {
     kit::TempDir dir("tessel-exe-names");
     const fs::path database = sample(dir, fs::path(kForeign) / (kForeign.substr(0, 5) + L".dxl"));
