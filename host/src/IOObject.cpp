@@ -1,9 +1,10 @@
 #include <quillon/host/IOObject.h>
 
+#include "PathText.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <exception>
 #include <new>
 
 namespace quillon {
@@ -18,20 +19,6 @@ template <typename Impl> Impl &self(QLIOobj *pIOobj) {
     return *reinterpret_cast<IOHeader<Impl> *>(pIOobj)->self;
 }
 
-namespace {
-
-// A path in UTF-8: path.string() is the code page's on Windows, and throws for a name outside it.
-// A name that is not even UTF-16 (a lone surrogate) gives an empty text, which no reader opens.
-std::string utf8(const std::filesystem::path &path) {
-    try {
-        const std::u8string text = path.u8string();
-        return std::string(text.begin(), text.end());
-    } catch (const std::exception &) {
-        return {};
-    }
-}
-
-} // namespace
 
 struct FileIOObject::Impl {
     IOHeader<Impl> header;
@@ -63,12 +50,7 @@ int QLAPI FileIOObject::Impl::open(QLIOobj *pIOobj) {
     Impl &impl = self<Impl>(pIOobj);
     impl.closeFile();
     impl.error.clear();
-#ifdef _WIN32
-    // Through UTF-16, so that a name outside the code page opens as well.
-    impl.file = _wfopen(impl.filePath.c_str(), impl.direction == Direction::Input ? L"rb" : L"wb");
-#else
-    impl.file = std::fopen(impl.filePath.c_str(), impl.direction == Direction::Input ? "rb" : "wb");
-#endif
+    impl.file = openFile(impl.filePath, impl.direction == Direction::Input ? "rb" : "wb");
     if (impl.file == nullptr) {
         impl.error = "cannot open " + impl.path + ": " + std::strerror(errno);
         return 0;
@@ -99,7 +81,7 @@ int QLAPI FileIOObject::Impl::close(QLIOobj *pIOobj) {
 FileIOObject::FileIOObject(const std::filesystem::path &path, Direction direction)
     : impl_(std::make_unique<Impl>()) {
     impl_->filePath = path;
-    impl_->path = utf8(path);
+    impl_->path = utf8Text(path);
     impl_->direction = direction;
     impl_->header = {{impl_->path.data(), Impl::open, Impl::write, nullptr}, impl_.get()};
 }
