@@ -4,6 +4,7 @@
 #include "Json.h"
 #include "Messages.h"
 #include "OutputObject.h"
+#include "Platform.h"
 #include "ReaderCalls.h"
 #include "Reporter.h"
 #include "SafeName.h"
@@ -13,7 +14,6 @@
 
 #include <quillon/host/Catalogue.h>
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -44,7 +44,7 @@ std::unique_ptr<Session> openFor(const std::string &database, const CommonOption
         return nullptr;
     }
     Session::Failure failure;
-    auto session = Session::open(database, options, withTemplates, failure);
+    auto session = Session::open(pathFromUtf8(database), options, withTemplates, failure);
     if (!session) {
         reportError(failure.message);
         exit = failure.exit;
@@ -54,7 +54,7 @@ std::unique_ptr<Session> openFor(const std::string &database, const CommonOption
 
 void readerFailed(Session &session, const std::string &what, int status) {
     std::string reason = session.lastReaderError();
-    reportError(session.database().string() + ": " + what + ": " + statusText(status) +
+    reportError(utf8FromPath(session.database()) + ": " + what + ": " + statusText(status) +
                 (reason.empty() ? "" : ": " + escapeText(reason)));
 }
 
@@ -158,12 +158,12 @@ ExitCode runExtract(const ExtractCommand &command) {
         return ExitCode::Usage;
     }
     std::error_code ec;
-    struct stat info {};
-    if (::stat(command.outputDir.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+    const fs::path outputDir = pathFromUtf8(command.outputDir);
+    if (!fs::is_directory(outputDir, ec)) {
         reportError("the output folder " + command.outputDir + " does not exist");
         return ExitCode::Usage;
     }
-    if (::access(command.outputDir.c_str(), W_OK | X_OK) != 0) {
+    if (!canWriteInto(outputDir)) {
         reportError("the output folder " + command.outputDir + " is not writable");
         return ExitCode::Usage;
     }
@@ -172,20 +172,20 @@ ExitCode runExtract(const ExtractCommand &command) {
     NameAllocator folders;
     for (const std::string &database : command.databases) {
         ExtractJob job;
-        job.database = database;
-        job.outputDir = command.outputDir;
+        job.database = pathFromUtf8(database);
+        job.outputDir = outputDir;
         job.indexes = command.indexes;
         job.overwrite = command.overwrite;
         job.options = command.options;
         if (command.databases.size() > 1) {
-            const std::string base = safeComponent(splitExtension(fs::path(database).filename().string()).first,
-                                                   "database");
-            job.outputDir = fs::path(command.outputDir) / folders.claim(base, "");
+            const std::string base =
+                safeComponent(splitExtension(utf8FromPath(job.database.filename())).first, "database");
+            job.outputDir = outputDir / pathFromUtf8(folders.claim(base, ""));
         }
         jobs.push_back(std::move(job));
     }
 
-    const bool progress = !command.json && !command.quiet && ::isatty(STDERR_FILENO) == 1;
+    const bool progress = !command.json && !command.quiet && isTerminal(STDERR_FILENO);
     Reporter reporter(command.databases, command.json, progress);
     const MessageSink previous = setMessageSink([&reporter](const std::string &line) { reporter.message(line); });
     if (jobs.size() == 1) {
@@ -196,13 +196,12 @@ ExitCode runExtract(const ExtractCommand &command) {
         std::vector<ExtractJob> ready;
         std::vector<size_t> positions;
         for (size_t i = 0; i < jobs.size(); i++) {
-            struct stat folder {};
-            const bool usable = ::lstat(jobs[i].outputDir.c_str(), &folder) == 0
-                                    ? S_ISDIR(folder.st_mode)
-                                    : fs::create_directory(jobs[i].outputDir, ec);
+            const fs::file_status folder = fs::symlink_status(jobs[i].outputDir, ec);
+            const bool usable =
+                fs::exists(folder) ? fs::is_directory(folder) : fs::create_directory(jobs[i].outputDir, ec);
             if (!usable) {
-                const std::string line = "cannot make the output folder " + jobs[i].outputDir.string() + " for " +
-                                         command.databases[i];
+                const std::string line = "cannot make the output folder " + utf8FromPath(jobs[i].outputDir) +
+                                         " for " + command.databases[i];
                 reportError(line);
                 reporter.finished(i, {false, line});
                 continue;

@@ -4,17 +4,13 @@
 #include "Messages.h"
 #include "OutputObject.h"
 #include "Plan.h"
+#include "Platform.h"
 #include "ReaderCalls.h"
 #include "Session.h"
 #include "TextOutput.h"
 
 #include <quillon/host/Catalogue.h>
 #include <quillon/host/Status.h>
-
-#include <fcntl.h>
-#include <stdio.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -26,23 +22,13 @@ namespace {
 
 // What exists at path, without following a final symbolic link.
 bool existsNoFollow(const fs::path &path) {
-    struct stat info {};
-    return ::lstat(path.c_str(), &info) == 0;
+    std::error_code ec;
+    return fs::exists(fs::symlink_status(path, ec));
 }
 
 bool isRealDirectory(const fs::path &path) {
-    struct stat info {};
-    return ::lstat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
-}
-
-// A new empty file in folder for the output in progress.
-std::optional<fs::path> makeTemporary(const fs::path &folder) {
-    std::string pattern = (folder / ".tessel-XXXXXX.part").string();
-    const int fd = ::mkstemps(pattern.data(), 5);
-    if (fd < 0)
-        return std::nullopt;
-    ::close(fd);
-    return fs::path(pattern);
+    std::error_code ec;
+    return fs::is_directory(fs::symlink_status(path, ec));
 }
 
 class DatabaseRun {
@@ -55,8 +41,8 @@ public:
         quillon::Catalogue catalogue(session_.container());
         const auto count = catalogue.count();
         if (!count.ok()) {
-            error = "cannot read " + job_.database.string() + ": counting the subfiles failed: " +
-                    statusText(count.status);
+            error = "cannot read " + utf8FromPath(job_.database) +
+                    ": counting the subfiles failed: " + statusText(count.status);
             return false;
         }
         std::vector<CatalogueEntry> entries;
@@ -83,8 +69,9 @@ public:
         for (size_t done = 0; done < chosen.size(); done++) {
             const int32_t index = chosen[done];
             if (interruptSignal() != 0) {
-                reportError(job_.database.string() + ": stopped by signal " + std::to_string(interruptSignal()) +
-                            "; " + std::to_string(chosen.size() - done) + " subfiles not extracted");
+                reportError(utf8FromPath(job_.database) + ": stopped by signal " +
+                            std::to_string(interruptSignal()) + "; " + std::to_string(chosen.size() - done) +
+                            " subfiles not extracted");
                 break;
             }
             if (index < 0 || index >= count.value) {
@@ -119,26 +106,28 @@ private:
             return outcome; // the root entry writes nothing
 
         const fs::path target = job_.outputDir / *relative;
+        const std::string targetName = utf8FromPath(target);
         const fs::path folder = target.parent_path();
         if (relative->has_parent_path() && !isRealDirectory(folder)) {
             std::error_code ec;
             if (existsNoFollow(folder) || !fs::create_directory(folder, ec)) {
                 outcome.status = QLSTATUS_OUTPUT_FAILED;
-                outcome.error = "cannot make the folder " + folder.string() +
-                                (existsNoFollow(folder) ? ": something else has that name" : ": " + ec.message());
+                outcome.error =
+                    "cannot make the folder " + utf8FromPath(folder) +
+                    (existsNoFollow(folder) ? ": something else has that name" : ": " + ec.message());
                 return failed(outcome);
             }
         }
         if (existsNoFollow(target) && (!job_.overwrite || isRealDirectory(target))) {
             outcome.status = QLSTATUS_OUTPUT_FAILED;
-            outcome.error = target.string() + " exists" +
-                            (job_.overwrite ? " and is a folder" : "; --overwrite replaces it");
+            outcome.error =
+                targetName + " exists" + (job_.overwrite ? " and is a folder" : "; --overwrite replaces it");
             return failed(outcome);
         }
-        const auto temporary = makeTemporary(folder);
+        const auto temporary = makeTemporaryFile(folder);
         if (!temporary) {
             outcome.status = QLSTATUS_OUTPUT_FAILED;
-            outcome.error = "cannot create a file in " + folder.string() + ": " + std::strerror(errno);
+            outcome.error = "cannot create a file in " + utf8FromPath(folder) + ": " + std::strerror(errno);
             return failed(outcome);
         }
 
@@ -150,13 +139,17 @@ private:
             outcome.status = QLSTATUS_OUTPUT_FAILED;
         if (outcome.status == QLSTATUS_OK) {
             if (moveIntoPlace(*temporary, target, job_.overwrite)) {
-                outcome.path = target.string();
+                outcome.path = targetName;
                 outcome.written = true;
+                // The reader may leave out a part it could not convert (a body whose MIME the
+                // runtime cannot read) and still succeed; what it said is not kept from the user.
+                if (const std::string reason = session_.lastReaderError(); !reason.empty())
+                    reportWarning(describe(outcome) + ": written, but the reader reported: " + escapeText(reason));
                 return outcome;
             }
             outcome.status = QLSTATUS_OUTPUT_FAILED;
-            outcome.error = "cannot move the output to " + target.string() + ": " + std::strerror(errno);
-            ::unlink(temporary->c_str());
+            outcome.error = "cannot move the output to " + targetName + ": " + std::strerror(errno);
+            removeFile(*temporary);
             return failed(outcome);
         }
 
@@ -165,15 +158,15 @@ private:
             reason = output.error() + (reason.empty() ? "" : "; " + reason);
         // What the reader wrote before it failed is kept beside the name, never passed off as whole.
         if (outcome.bytes > 0) {
-            const fs::path partial = target.string() + ".partial";
-            if (moveIntoPlace(*temporary, partial, job_.overwrite)) {
-                outcome.path = partial.string();
-                reason += std::string(reason.empty() ? "" : "; ") + "the partial output is in " + partial.string();
+            const std::string partialName = targetName + ".partial";
+            if (moveIntoPlace(*temporary, pathFromUtf8(partialName), job_.overwrite)) {
+                outcome.path = partialName;
+                reason += std::string(reason.empty() ? "" : "; ") + "the partial output is in " + partialName;
             } else {
-                ::unlink(temporary->c_str());
+                removeFile(*temporary);
             }
         } else {
-            ::unlink(temporary->c_str());
+            removeFile(*temporary);
         }
         if (reason.empty())
             reason = outcome.status == quillon::kStatusUnavailable ? "the plug-in offers no extraction"
@@ -182,11 +175,16 @@ private:
         return failed(outcome);
     }
 
-    SubfileOutcome failed(SubfileOutcome &outcome) {
-        std::string line = job_.database.string() + ": subfile " + std::to_string(outcome.index);
+    // "mail.dxl: subfile 3 (mail_ql3.mail)".
+    std::string describe(const SubfileOutcome &outcome) const {
+        std::string line = utf8FromPath(job_.database) + ": subfile " + std::to_string(outcome.index);
         if (outcome.name)
             line += " (" + escapeText(*outcome.name) + ")";
-        line += ": " + statusText(outcome.status);
+        return line;
+    }
+
+    SubfileOutcome failed(SubfileOutcome &outcome) {
+        std::string line = describe(outcome) + ": " + statusText(outcome.status);
         if (outcome.error)
             line += ": " + escapeText(*outcome.error);
         reportError(line);
@@ -201,17 +199,7 @@ private:
 } // namespace
 
 bool moveIntoPlace(const fs::path &from, const fs::path &to, bool overwrite) {
-    if (overwrite)
-        return ::rename(from.c_str(), to.c_str()) == 0;
-    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
-        return true;
-    if (errno != EINVAL && errno != ENOSYS)
-        return false;
-    // A file system without the no-replace rename: a hard link fails when the name is taken.
-    if (::link(from.c_str(), to.c_str()) != 0)
-        return false;
-    ::unlink(from.c_str());
-    return true;
+    return overwrite ? renameReplacing(from, to) : renameNoReplace(from, to);
 }
 
 void runExtraction(const ExtractJob &job, ExtractEvents &events) {

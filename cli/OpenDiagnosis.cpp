@@ -1,13 +1,8 @@
 #include "OpenDiagnosis.h"
 
+#include "Platform.h"
+
 #include <quillon/quillon.h>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
 
 namespace tessel::cli {
 namespace {
@@ -77,21 +72,18 @@ const char *problemName(OpenProblem problem) {
 }
 
 std::optional<OpenFailure> checkInputFile(const std::filesystem::path &path) {
-    struct stat info {};
-    if (::stat(path.c_str(), &info) != 0) {
-        const int error = errno;
-        if (error == ENOENT || error == ENOTDIR)
-            return OpenFailure{OpenProblem::Missing, "no such file"};
-        return OpenFailure{OpenProblem::Unreadable, std::strerror(error)};
-    }
-    if (S_ISDIR(info.st_mode))
+    std::error_code ec;
+    const std::filesystem::file_status info = std::filesystem::status(path, ec);
+    if (info.type() == std::filesystem::file_type::not_found)
+        return OpenFailure{OpenProblem::Missing, "no such file"};
+    if (ec)
+        return OpenFailure{OpenProblem::Unreadable, ec.message()};
+    if (std::filesystem::is_directory(info))
         return OpenFailure{OpenProblem::NotRegularFile, "it is a folder"};
-    if (!S_ISREG(info.st_mode))
+    if (!std::filesystem::is_regular_file(info))
         return OpenFailure{OpenProblem::NotRegularFile, "it is a device, pipe or socket"};
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0)
-        return OpenFailure{OpenProblem::Unreadable, std::strerror(errno)};
-    ::close(fd);
+    if (std::string error = checkReadable(path); !error.empty())
+        return OpenFailure{OpenProblem::Unreadable, error};
     return std::nullopt;
 }
 

@@ -1,5 +1,6 @@
 #include "Options.h"
 
+#include "Platform.h"
 #include "Session.h"
 
 #include <quillon/quillon.h>
@@ -19,7 +20,7 @@ void addCommonOptions(CLI::App *command, CommonOptions &options, bool withFormat
     command->add_option("--plugin", options.plugin,
                         "The plug-in library (default: $TESSEL_PLUGIN, else the one installed beside this "
                         "program, else the built one; here " +
-                            defaultPluginPath().string() + ")");
+                            utf8FromPath(defaultPluginPath()) + ")");
     command->add_flag("--root", options.root, "Start the catalogue with a root folder entry");
     command->add_flag("--all-notes", options.allNotes, "Every note becomes a subfile, not only documents");
     command->add_flag("--pure-xml", options.pureXml, "DXL export writes rich text as XML");
@@ -162,7 +163,7 @@ bool buildCredentials(const CommonOptions &options, std::vector<quillon::Credent
             credentials.push_back({QLCredentialType_Password, arg.value});
             break;
         case CredentialArg::Kind::PasswordFile: {
-            std::ifstream in(arg.value, std::ios::binary);
+            std::ifstream in(pathFromUtf8(arg.value), std::ios::binary);
             std::string line;
             if (!in || (!std::getline(in, line) && !in.eof())) {
                 error = "cannot read the password file " + arg.value;
@@ -184,16 +185,16 @@ bool buildCredentials(const CommonOptions &options, std::vector<quillon::Credent
 
 bool checkFolders(const CommonOptions &options, std::string &error) {
     std::error_code ec;
-    if (!options.templatesDir.empty() && !fs::is_directory(options.templatesDir, ec)) {
+    if (!options.templatesDir.empty() && !fs::is_directory(pathFromUtf8(options.templatesDir), ec)) {
         error = "the templates folder " + options.templatesDir + " does not exist";
         return false;
     }
-    if (!options.tempDir.empty() && !fs::is_directory(options.tempDir, ec)) {
+    if (!options.tempDir.empty() && !fs::is_directory(pathFromUtf8(options.tempDir), ec)) {
         error = "the temporary folder " + options.tempDir + " does not exist";
         return false;
     }
     for (const CredentialArg &arg : options.credentials)
-        if (arg.kind == CredentialArg::Kind::IdFile && !fs::is_regular_file(arg.value, ec)) {
+        if (arg.kind == CredentialArg::Kind::IdFile && !fs::is_regular_file(pathFromUtf8(arg.value), ec)) {
             error = "the ID file " + arg.value + " does not exist";
             return false;
         }

@@ -1,7 +1,7 @@
 #include "OutputObject.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
+#include "Platform.h"
+
 #include <unistd.h>
 
 #include <cerrno>
@@ -10,7 +10,7 @@
 namespace tessel::cli {
 
 OutputObject::OutputObject(std::filesystem::path path)
-    : path_(std::move(path)), name_(path_.empty() ? std::string("<stdout>") : path_.string()) {
+    : path_(std::move(path)), name_(path_.empty() ? std::string("<stdout>") : utf8FromPath(path_)) {
     table_.self = this;
     table_.io.pFileName = name_.data();
     table_.io.fpOpen = &OutputObject::openEntry;
@@ -32,19 +32,9 @@ int QLAPI OutputObject::openEntry(QLIOobj *pIOobj) {
     if (self.path_.empty()) {
         self.fd_ = STDOUT_FILENO;
     } else {
-        // Truncated only when it holds something: on ext4, truncating a file (even an empty one)
-        // makes its close write the new data out at once, a disk write per extracted file.
-        self.fd_ = ::open(self.path_.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
-        struct stat st {};
-        if (self.fd_ >= 0 &&
-            (::fstat(self.fd_, &st) != 0 || (st.st_size != 0 && ::ftruncate(self.fd_, 0) != 0))) {
-            const int error = errno;
-            ::close(self.fd_);
-            self.fd_ = -1;
-            errno = error;
-        }
+        self.fd_ = openForOutput(self.path_);
         if (self.fd_ < 0) {
-            self.error_ = "cannot create " + self.path_.string() + ": " + std::strerror(errno);
+            self.error_ = "cannot create " + self.name_ + ": " + std::strerror(errno);
             return 0;
         }
         self.bytes_ = 0;

@@ -1,5 +1,6 @@
 #include "Plan.h"
 
+#include "Platform.h"
 #include "SafeName.h"
 
 #include <map>
@@ -31,7 +32,7 @@ std::vector<std::optional<fs::path>> planPaths(const std::vector<CatalogueEntry>
         const std::string stem = splitExtension(safe).first;
         const std::string extension = noteExtension(format, isMailNote(*info));
         const std::string chosen = top.claimWithFolder(stem, extension);
-        paths[i] = fs::path(chosen + extension);
+        paths[i] = pathFromUtf8(chosen + extension);
         folderOfNote[i] = chosen;
     }
     for (size_t i = 0; i < entries.size(); i++) {
@@ -43,9 +44,10 @@ std::vector<std::optional<fs::path>> planPaths(const std::vector<CatalogueEntry>
         const auto parent = positionOfIndex.find(info->parent);
         if (parent != positionOfIndex.end() && folderOfNote.contains(parent->second)) {
             const std::string &folder = folderOfNote[parent->second];
-            paths[i] = fs::path(folder) / folderAllocators[parent->second].claim(stem, extension);
+            paths[i] =
+                pathFromUtf8(folder) / pathFromUtf8(folderAllocators[parent->second].claim(stem, extension));
         } else {
-            paths[i] = fs::path(top.claim(stem, extension));
+            paths[i] = pathFromUtf8(top.claim(stem, extension));
         }
     }
     return paths;

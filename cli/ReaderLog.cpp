@@ -1,13 +1,14 @@
 #include "ReaderLog.h"
 
+#include "Platform.h"
+
 #include <fcntl.h>
-#include <sys/stat.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
 #include <cstdlib>
+#include <initializer_list>
 #include <regex>
 
 namespace tessel::cli {
@@ -17,14 +18,6 @@ namespace {
 std::string envValue(const char *name) {
     const char *value = std::getenv(name);
     return value == nullptr ? std::string() : std::string(value);
-}
-
-// The name the plug-in gives its log in a directory: tessel_<pid>_<tid>.log. The database is
-// opened on the main thread, whose thread ID is the process ID.
-std::string pluginLogName() {
-    const auto pid = static_cast<long>(getpid());
-    const auto tid = static_cast<long>(syscall(SYS_gettid));
-    return "tessel_" + std::to_string(pid) + "_" + std::to_string(tid) + ".log";
 }
 
 // The message part of a log line: what follows "func(): ", else the whole line.
@@ -79,29 +72,30 @@ std::optional<LogPlan> planLog(const LogRequest &request, std::string &error) {
 
     std::error_code ec;
     if (!effective.file.empty()) {
-        plan.file = effective.file;
+        plan.file = pathFromUtf8(effective.file);
         const fs::path parent = plan.file.parent_path().empty() ? fs::path(".") : plan.file.parent_path();
         if (!fs::is_directory(parent, ec)) {
-            error = "the folder of the log file " + parent.string() + " does not exist";
+            error = "the folder of the log file " + utf8FromPath(parent) + " does not exist";
             return std::nullopt;
         }
     } else {
-        const fs::path dir = effective.dir.empty() ? fs::path(".") : fs::path(effective.dir);
+        const fs::path dir = effective.dir.empty() ? fs::path(".") : pathFromUtf8(effective.dir);
         if (!fs::is_directory(dir, ec)) {
-            error = "the log folder " + dir.string() + " does not exist";
+            error = "the log folder " + utf8FromPath(dir) + " does not exist";
             return std::nullopt;
         }
+        // The database is opened on the thread that plans the log (the main one).
         plan.file = dir / pluginLogName();
     }
     // The plug-in runs on without a log it cannot open; the user asked for one, so say so now.
-    const int fd = ::open(plan.file.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    const int fd = openFile(plan.file, O_WRONLY | O_CREAT | O_APPEND);
     if (fd < 0) {
-        error = "cannot write the log file " + plan.file.string();
+        error = "cannot write the log file " + utf8FromPath(plan.file);
         return std::nullopt;
     }
     ::close(fd);
     if (fs::is_directory(plan.file, ec)) {
-        error = "the log file " + plan.file.string() + " is a folder";
+        error = "the log file " + utf8FromPath(plan.file) + " is a folder";
         return std::nullopt;
     }
     return plan;
@@ -134,56 +128,73 @@ std::vector<std::string> parseErrorMessages(std::string_view text) {
 }
 
 ReaderLog::ReaderLog(const LogPlan &plan) : plan_(plan) {
+    for (const char *name :
+         {"QUILLON_TESSEL_LOG_LEVEL", "QUILLON_TESSEL_LOG_FILE", "QUILLON_TESSEL_LOG_DIR"}) {
+        const char *value = std::getenv(name);
+        savedEnvironment_.emplace_back(name,
+                                       value == nullptr ? std::nullopt : std::optional<std::string>(value));
+    }
     if (plan_.userLog) {
-        setenv("QUILLON_TESSEL_LOG_LEVEL", plan_.level.c_str(), 1);
-        setenv("QUILLON_TESSEL_LOG_FILE", plan_.file.c_str(), 1);
-        unsetenv("QUILLON_TESSEL_LOG_DIR");
+        setEnvironment("QUILLON_TESSEL_LOG_LEVEL", plan_.level);
+        setEnvironment("QUILLON_TESSEL_LOG_FILE", utf8FromPath(plan_.file));
+        unsetEnvironment("QUILLON_TESSEL_LOG_DIR");
         std::error_code ec;
         offset_ = fs::file_size(plan_.file, ec);
         if (ec)
             offset_ = 0;
-        fd_ = ::open(plan_.file.c_str(), O_RDONLY | O_CLOEXEC);
+        fd_ = openFile(plan_.file, O_RDONLY);
         return;
     }
-    std::string pattern = (fs::temp_directory_path() / "tessel-cli-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) {
-        setenv("QUILLON_TESSEL_LOG_LEVEL", "NONE", 1);
+    const auto folder = makePrivateFolder("tessel-cli-");
+    if (!folder) {
+        setEnvironment("QUILLON_TESSEL_LOG_LEVEL", "NONE");
         return;
     }
-    privateDir_ = pattern;
+    privateDir_ = *folder;
     privateFile_ = privateDir_ / "reader.log";
-    const int fd = ::open(privateFile_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    const int fd = openFile(privateFile_, O_RDWR | O_CREAT | O_EXCL, true);
     if (fd < 0) {
         removePrivate();
-        setenv("QUILLON_TESSEL_LOG_LEVEL", "NONE", 1);
+        setEnvironment("QUILLON_TESSEL_LOG_LEVEL", "NONE");
         return;
     }
     fd_ = fd;
-    setenv("QUILLON_TESSEL_LOG_LEVEL", "ERROR", 1);
-    setenv("QUILLON_TESSEL_LOG_FILE", privateFile_.c_str(), 1);
-    unsetenv("QUILLON_TESSEL_LOG_DIR");
+    setEnvironment("QUILLON_TESSEL_LOG_LEVEL", "ERROR");
+    setEnvironment("QUILLON_TESSEL_LOG_FILE", utf8FromPath(privateFile_));
+    unsetEnvironment("QUILLON_TESSEL_LOG_DIR");
 }
 
 ReaderLog::~ReaderLog() {
-    removePrivate();
+    // Closed first: Windows removes no file that is still open.
     if (fd_ >= 0)
         ::close(fd_);
+    removePrivate();
+    for (const auto &[name, value] : savedEnvironment_) {
+        if (value)
+            setEnvironment(name, *value);
+        else
+            unsetEnvironment(name);
+    }
 }
 
 void ReaderLog::removePrivate() {
     if (privateDir_.empty())
         return;
+    // Windows removes no file that is open (the plug-in's log, until it is unloaded): the folder is
+    // then tried again when this object goes.
     std::error_code ec;
     fs::remove_all(privateDir_, ec);
-    privateDir_.clear();
+    if (!ec)
+        privateDir_.clear();
 }
 
 void ReaderLog::opened() { removePrivate(); }
 
 void ReaderLog::skip() {
-    struct stat info {};
-    if (fd_ >= 0 && ::fstat(fd_, &info) == 0)
-        offset_ = static_cast<uint64_t>(info.st_size);
+    if (fd_ < 0)
+        return;
+    if (const auto size = openFileSize(fd_))
+        offset_ = *size;
 }
 
 std::string ReaderLog::takeNew() {
@@ -192,7 +203,7 @@ std::string ReaderLog::takeNew() {
         return text;
     std::array<char, 8192> buffer;
     for (;;) {
-        const ssize_t n = ::pread(fd_, buffer.data(), buffer.size(), static_cast<off_t>(offset_));
+        const int64_t n = readAt(fd_, buffer.data(), buffer.size(), offset_);
         if (n <= 0)
             break;
         text.append(buffer.data(), static_cast<size_t>(n));

@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace tessel::cli {
@@ -49,7 +50,9 @@ std::vector<std::string> parseErrorMessages(std::string_view text);
 class ReaderLog {
 public:
     // Sets the plug-in's environment for plan (a private file when the user asked for no log).
-    // After the database is opened, call opened(); the log then holds only what follows.
+    // After the database is opened, call opened(); the log then holds only what follows. The
+    // environment is put back when the object goes, so that the next database in this process
+    // plans its log afresh.
     explicit ReaderLog(const LogPlan &plan);
     ~ReaderLog();
     ReaderLog(const ReaderLog &) = delete;
@@ -68,6 +71,7 @@ private:
     void removePrivate();
 
     LogPlan plan_;
+    std::vector<std::pair<const char *, std::optional<std::string>>> savedEnvironment_;
     std::filesystem::path privateDir_;
     std::filesystem::path privateFile_;
     int fd_ = -1;

@@ -1,6 +1,7 @@
 #include "Session.h"
 
 #include "Messages.h"
+#include "Platform.h"
 
 #include <quillon/host/Status.h>
 
@@ -11,28 +12,52 @@ namespace fs = std::filesystem;
 
 std::string statusText(int status) { return quillon::statusName(status) + " (" + std::to_string(status) + ")"; }
 
-// $TESSEL_PLUGIN; else the plug-in installed beside this program (<prefix>/bin/tessel finds
-// <prefix>/<libdir>/tessel/, wherever the prefix was moved); else the one of the build tree this
-// program was built in; else the configured install location.
+namespace {
+
+// The installation prefix this program runs from (<prefix>/bin/tessel), or an empty path.
+fs::path programPrefix() {
+    const fs::path self = programPath();
+    return self.empty() ? fs::path() : self.parent_path().parent_path();
+}
+
+// The templates' folder installed with this program, wherever the prefix was moved, when it is
+// there and the environment names no other ($TESSEL_HOME, which the host reads itself).
+std::optional<std::string> installedHostDirectory() {
+    if (const char *pszHome = std::getenv("TESSEL_HOME"); pszHome != nullptr && *pszHome != '\0')
+        return std::nullopt;
+    const fs::path prefix = programPrefix();
+    if (prefix.empty())
+        return std::nullopt;
+    const fs::path share = prefix / pathFromUtf8(TESSEL_SHARE_INSTALL_RELATIVE_PATH);
+    std::error_code ec;
+    if (!fs::is_directory(share / "NSFtemplates", ec))
+        return std::nullopt;
+    return utf8FromPath(share);
+}
+
+} // namespace
+
+// $TESSEL_PLUGIN; else the plug-in installed with this program (<prefix>/bin/tessel finds
+// <prefix>/<libdir>/tessel/ on POSIX, <prefix>/bin/ on Windows, wherever the prefix was moved);
+// else the one of the build tree this program was built in; else the configured install location.
 fs::path defaultPluginPath() {
     if (const char *pszPlugin = std::getenv("TESSEL_PLUGIN"); pszPlugin != nullptr && *pszPlugin != '\0')
-        return pszPlugin;
+        return pathFromUtf8(pszPlugin);
     std::error_code ec;
-    fs::path self = fs::read_symlink("/proc/self/exe", ec);
-    if (!ec) {
-        fs::path installed = self.parent_path().parent_path() / TESSEL_PLUGIN_INSTALL_RELATIVE_PATH;
+    if (const fs::path prefix = programPrefix(); !prefix.empty()) {
+        fs::path installed = prefix / pathFromUtf8(TESSEL_PLUGIN_INSTALL_RELATIVE_PATH);
         if (fs::exists(installed, ec))
             return installed;
     }
-    fs::path built = TESSEL_PLUGIN_BUILD_PATH;
+    fs::path built = pathFromUtf8(TESSEL_PLUGIN_BUILD_PATH);
     if (fs::exists(built, ec))
         return built;
-    return TESSEL_PLUGIN_INSTALL_PATH;
+    return pathFromUtf8(TESSEL_PLUGIN_INSTALL_PATH);
 }
 
 std::unique_ptr<Session> Session::open(const fs::path &database, const CommonOptions &options, bool withTemplates,
                                        Failure &failure) {
-    const std::string name = database.string();
+    const std::string name = utf8FromPath(database);
     const auto fail = [&](ExitCode exit, std::string message) {
         failure = {exit, std::move(message)};
         return nullptr;
@@ -62,7 +87,7 @@ std::unique_ptr<Session> Session::open(const fs::path &database, const CommonOpt
     session->database_ = database;
     session->log_ = std::make_unique<ReaderLog>(*plan);
 
-    const fs::path pluginPath = options.plugin.empty() ? defaultPluginPath() : fs::path(options.plugin);
+    const fs::path pluginPath = options.plugin.empty() ? defaultPluginPath() : pathFromUtf8(options.plugin);
     session->library_ = quillon::ReaderLibrary::load(pluginPath, error);
     if (session->library_ == nullptr)
         return fail(ExitCode::Usage, "cannot load the plug-in: " + error);
@@ -73,6 +98,8 @@ std::unique_ptr<Session> Session::open(const fs::path &database, const CommonOpt
         if (dir.back() != '/')
             dir += '/';
         session->host_->setHostDirectory(dir);
+    } else if (auto installed = installedHostDirectory()) {
+        session->host_->setHostDirectory(*installed);
     }
     // "./mail.dxl" and "mail.dxl" name the same file; the reader derives subfile names from the
     // path's first dot, so the shorter spelling is the one it gets.
@@ -92,7 +119,7 @@ std::unique_ptr<Session> Session::open(const fs::path &database, const CommonOpt
             message += " (" + why.detail + ")";
         message += "; reader status " + statusText(status);
         if (auto file = session->log_->userFile())
-            message += "; log: " + file->string();
+            message += "; log: " + utf8FromPath(*file);
         return fail(ExitCode::OpenFailed, message);
     }
     session->log_->opened();

@@ -1,7 +1,8 @@
 #include "TextOutput.h"
 
+#include <chrono>
 #include <cstdint>
-#include <ctime>
+#include <cstdio>
 
 namespace tessel::cli {
 
@@ -81,17 +82,25 @@ std::string escapeText(std::string_view text) {
 }
 
 std::optional<std::string> isoTime(const QL_FILETIME &time) {
+    using namespace std::chrono;
     const uint64_t ticks = (static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
     if (ticks == 0)
         return std::nullopt;
+    // Counted here rather than by the C library, whose range differs between systems (Windows'
+    // ends in the year 3000); 9999-12-31T23:59:59Z is the last time the format can write.
+    constexpr int64_t kLastSecond = 253402300799;
     const int64_t seconds = static_cast<int64_t>(ticks / 10000000ull) - 11644473600ll;
-    const auto t = static_cast<std::time_t>(seconds);
-    std::tm parts{};
-    if (gmtime_r(&t, &parts) == nullptr || parts.tm_year + 1900 > 9999)
+    if (seconds > kLastSecond)
         return std::nullopt;
+    const sys_seconds instant{std::chrono::seconds{seconds}};
+    const sys_days day = floor<days>(instant);
+    const year_month_day date{day};
+    const hh_mm_ss clock{instant - day};
     char text[32];
-    if (std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts) == 0)
-        return std::nullopt;
+    std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02dZ", static_cast<int>(date.year()),
+                  static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
+                  static_cast<int>(clock.hours().count()), static_cast<int>(clock.minutes().count()),
+                  static_cast<int>(clock.seconds().count()));
     return std::string(text);
 }
 

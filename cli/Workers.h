@@ -1,6 +1,7 @@
-// Several databases at once: each runs in a worker process of its own (at most jobs at a time),
-// which reports to this process through a pipe, one JSON record a line. A worker that fails or
-// dies stops only its own database.
+// Several databases at once: on POSIX each runs in a worker process of its own (at most jobs at a
+// time), which reports to this process through a pipe, one JSON record a line; a worker that fails
+// or dies stops only its own database. On Windows they run one after the other in this process
+// (WorkersWin32.cpp).
 #pragma once
 
 #include "Extraction.h"

@@ -3,12 +3,12 @@
 #include "Commands.h"
 #include "Interrupt.h"
 #include "Options.h"
+#include "Platform.h"
 
 #include <CLI/CLI.hpp>
 
-#include <cstdlib>
-#include <ctime>
-#include <iostream>
+#include <string>
+#include <vector>
 
 using namespace tessel::cli;
 
@@ -24,11 +24,13 @@ int finish(ExitCode code) {
 } // namespace
 
 int main(int argc, char **argv) {
-    // The reader turns a note's date items into catalogue times through the process's time zone;
-    // in UTC every time tessel prints or writes is what it says it is, on any machine.
-    setenv("TZ", "UTC", 1);
-    tzset();
+    prepareProcess();
     installInterruptHandlers();
+    // From here on every argument is UTF-8, on Windows too.
+    std::vector<std::string> arguments = utf8Arguments(argc, argv);
+    std::vector<char *> pointers;
+    for (std::string &argument : arguments)
+        pointers.push_back(argument.data());
 
     CLI::App app{"tessel: read Lotus Notes databases through the tessel plug-in"};
     app.require_subcommand(1);
@@ -81,7 +83,7 @@ int main(int argc, char **argv) {
     addCommonOptions(extractApp, extract.options, true);
 
     try {
-        app.parse(argc, argv);
+        app.parse(static_cast<int>(pointers.size()), pointers.data());
     } catch (const CLI::ParseError &error) {
         const int code = app.exit(error);
         return code == 0 ? 0 : toInt(ExitCode::Usage);

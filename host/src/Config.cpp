@@ -1,5 +1,7 @@
 #include <quillon/host/Config.h>
 
+#include "PathText.h"
+
 #include <fstream>
 #include <iterator>
 
@@ -47,10 +49,10 @@ bool Config::loadFile(const std::filesystem::path &path) {
         }
     }
     if (!bRead) {
-        warnings_.push_back(path.string() + ": cannot read the configuration file");
+        warnings_.push_back(utf8Text(path) + ": cannot read the configuration file");
         return false;
     }
-    loadText(text, path.string());
+    loadText(text, utf8Text(path));
     return true;
 }
 

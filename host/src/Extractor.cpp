@@ -2,6 +2,8 @@
 
 #include <quillon/host/IOObject.h>
 
+#include "PathText.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <system_error>
@@ -69,17 +71,17 @@ int Extractor::extractEx(int32_t index, const std::filesystem::path &path, uint3
     }
     // Several entries open the output again one after the other; a file object truncates at each
     // open, so the entries are gathered in memory and written once.
-    StringIOObject memory(path.string());
+    StringIOObject memory(utf8Text(path));
     const int status = extractEx(index, memory.get(), flags, extra);
     if (memory.openCount() == 0)
         return status;
-    std::FILE *file = std::fopen(path.string().c_str(), "wb");
+    std::FILE *file = openFile(path, "wb");
     const std::string &data = memory.data();
     bool written = file != nullptr && std::fwrite(data.data(), 1, data.size(), file) == data.size();
     if (file != nullptr && std::fclose(file) != 0)
         written = false;
     if (!written) {
-        error_ = "cannot write " + path.string() + ": " + std::generic_category().message(errno);
+        error_ = "cannot write " + utf8Text(path) + ": " + std::generic_category().message(errno);
         return status != QLSTATUS_OK ? status : QLSTATUS_OUTPUT_FAILED;
     }
     return status;

@@ -1,5 +1,7 @@
 #include <quillon/host/IOObject.h>
 
+#include "PathText.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -17,9 +19,11 @@ template <typename Impl> Impl &self(QLIOobj *pIOobj) {
     return *reinterpret_cast<IOHeader<Impl> *>(pIOobj)->self;
 }
 
+
 struct FileIOObject::Impl {
     IOHeader<Impl> header;
-    std::string path;
+    std::filesystem::path filePath;
+    std::string path; // UTF-8, as the reader gets it
     Direction direction;
     std::FILE *file = nullptr;
     std::string error;
@@ -46,7 +50,7 @@ int QLAPI FileIOObject::Impl::open(QLIOobj *pIOobj) {
     Impl &impl = self<Impl>(pIOobj);
     impl.closeFile();
     impl.error.clear();
-    impl.file = std::fopen(impl.path.c_str(), impl.direction == Direction::Input ? "rb" : "wb");
+    impl.file = openFile(impl.filePath, impl.direction == Direction::Input ? "rb" : "wb");
     if (impl.file == nullptr) {
         impl.error = "cannot open " + impl.path + ": " + std::strerror(errno);
         return 0;
@@ -76,7 +80,8 @@ int QLAPI FileIOObject::Impl::close(QLIOobj *pIOobj) {
 
 FileIOObject::FileIOObject(const std::filesystem::path &path, Direction direction)
     : impl_(std::make_unique<Impl>()) {
-    impl_->path = path.string();
+    impl_->filePath = path;
+    impl_->path = utf8Text(path);
     impl_->direction = direction;
     impl_->header = {{impl_->path.data(), Impl::open, Impl::write, nullptr}, impl_.get()};
 }

@@ -1,5 +1,6 @@
 #include <quillon/host/ReaderLibrary.h>
 
+#include "PathText.h"
 #include "SharedLibrary.h"
 
 namespace quillon {
@@ -16,7 +17,7 @@ std::unique_ptr<ReaderLibrary> ReaderLibrary::load(const std::filesystem::path &
     auto *pfnEntry = reinterpret_cast<QLGetReaderInterfaceFn>(
         findSymbol(library.get(), QL_READER_ENTRY_NAME, symbolError));
     if (pfnEntry == nullptr) {
-        error = absolute.string() + ": no entry " QL_READER_ENTRY_NAME " (" + symbolError + ")";
+        error = utf8Text(absolute) + ": no entry " QL_READER_ENTRY_NAME " (" + symbolError + ")";
         return nullptr;
     }
 
@@ -32,7 +33,7 @@ std::unique_ptr<ReaderLibrary> ReaderLibrary::load(const std::filesystem::path &
     else if (table.fpInit == nullptr || table.fpShutdown == nullptr)
         pszProblem = "left the open or close slot empty";
     if (pszProblem != nullptr) {
-        error = absolute.string() + ": " QL_READER_ENTRY_NAME " " + pszProblem;
+        error = utf8Text(absolute) + ": " QL_READER_ENTRY_NAME " " + pszProblem;
         return nullptr;
     }
     reader->hLibrary_ = library.release();

@@ -1,5 +1,7 @@
 #include "SharedLibrary.h"
 
+#include "PathText.h"
+
 #ifdef _WIN32
 #include <windows.h>
 #else
@@ -34,7 +36,7 @@ void *openLibrary(const std::filesystem::path &path, std::string &error) {
     HMODULE hModule = path.has_parent_path() ? LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH)
                                              : LoadLibraryW(path.c_str());
     if (hModule == nullptr)
-        error = path.string() + ": " + lastErrorText();
+        error = utf8Text(path) + ": " + lastErrorText();
     return reinterpret_cast<void *>(hModule);
 }
 
@@ -59,7 +61,7 @@ void *openLibrary(const std::filesystem::path &path, std::string &error) {
     void *hLibrary = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (hLibrary == nullptr) {
         const char *pszError = dlerror();
-        error = pszError != nullptr ? pszError : path.string() + ": cannot load the library";
+        error = pszError != nullptr ? pszError : utf8Text(path) + ": cannot load the library";
     }
     return hLibrary;
 }

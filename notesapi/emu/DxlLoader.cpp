@@ -2013,7 +2013,9 @@ LoadOptions &defaultLoadOptions() {
 }
 
 LoadResult loadDxlFile(const std::filesystem::path &path, const LoadOptions &options) {
-    const std::string name = path.string();
+    // In UTF-8: path.string() is in the code page on Windows, and throws for a name outside it.
+    const std::u8string utf8 = path.u8string();
+    const std::string name(utf8.begin(), utf8.end());
     std::error_code error;
     const std::filesystem::file_status status = std::filesystem::status(path, error);
     if (status.type() == std::filesystem::file_type::not_found) {

@@ -52,6 +52,10 @@ void closeDescriptor(int fd);
 // SHA-256 of salt || password through Windows' own cryptography (CNG); nullopt when it fails.
 std::optional<std::array<std::uint8_t, 32>> systemSha256(std::span<const std::uint8_t> salt,
                                                          std::string_view password);
+// A narrow path on Windows, through UTF-16: in the code page, as the Notes C API passes it, when
+// that names a file; else in UTF-8, as a host that works in UTF-8 passes it (a name outside the
+// code page has no other spelling). False when the text is neither.
+bool windowsPath(std::string_view text, std::filesystem::path &path);
 #endif
 
 } // namespace notesemu

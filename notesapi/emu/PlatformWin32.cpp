@@ -80,4 +80,29 @@ void closeDescriptor(int fd) {
     ::_close(fd);
 }
 
+bool windowsPath(std::string_view text, std::filesystem::path &path) {
+    const auto convert = [text](UINT codePage, DWORD flags, std::wstring &wide) {
+        if (text.empty())
+            return true;
+        const int cch =
+            MultiByteToWideChar(codePage, flags, text.data(), static_cast<int>(text.size()), nullptr, 0);
+        if (cch <= 0)
+            return false;
+        wide.resize(static_cast<std::size_t>(cch));
+        return MultiByteToWideChar(codePage, flags, text.data(), static_cast<int>(text.size()), wide.data(),
+                                   cch) == cch;
+    };
+    std::wstring ansi, utf8;
+    const bool inCodePage = convert(CP_ACP, MB_ERR_INVALID_CHARS, ansi);
+    const bool inUtf8 = convert(CP_UTF8, MB_ERR_INVALID_CHARS, utf8);
+    std::error_code error;
+    if (inCodePage && (!inUtf8 || std::filesystem::exists(ansi, error))) {
+        path = ansi;
+        return true;
+    }
+    if (inUtf8)
+        path = utf8;
+    return inUtf8;
+}
+
 } // namespace notesemu

@@ -5,6 +5,7 @@
 #include "Identity.h"
 #include "Log.h"
 #include "OpenDatabase.h"
+#include "Platform.h"
 #include "Runtime.h"
 #include "Search.h"
 
@@ -40,7 +41,14 @@ STATUS resolvePath(const char *pathName, std::filesystem::path &path) {
         }
         text.remove_prefix(2);
     }
+#ifdef _WIN32
+    if (!notesemu::windowsPath(text, path)) {
+        notesemu::logf("NSFDbOpen(%s): the path is neither in the code page nor in UTF-8", pathName);
+        return ERR_NOEXIST;
+    }
+#else
     path = std::filesystem::path(std::string(text));
+#endif
     std::error_code error;
     if (path.is_relative() && !std::filesystem::exists(path, error)) {
         if (const auto directory = Runtime::instance().environmentValue("Directory");

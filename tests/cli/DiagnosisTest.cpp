@@ -6,7 +6,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
+#ifndef _WIN32
 #include <sys/stat.h>
+#endif
 
 namespace tessel::cli {
 namespace {
@@ -88,15 +92,23 @@ TEST(DiagnoseOpen, AnUnknownFailureQuotesTheLastError) {
     EXPECT_EQ(diagnoseOpen(6, failures, errors).detail, "Something else broke");
 }
 
-TEST(CheckInputFile, TellsMissingFoldersAndPipesFromFiles) {
+TEST(CheckInputFile, TellsMissingFoldersAndFilesApart) {
     kit::TempDir dir("tessel cli.diagnosis");
     EXPECT_EQ(checkInputFile(dir / "none.dxl")->problem, OpenProblem::Missing);
     EXPECT_EQ(checkInputFile(dir / "none" / "deeper.dxl")->problem, OpenProblem::Missing);
     EXPECT_EQ(checkInputFile(dir.path())->problem, OpenProblem::NotRegularFile);
+    EXPECT_FALSE(checkInputFile(dir.write("db.dxl", "<database/>")).has_value());
+}
+
+TEST(CheckInputFile, APipeIsNotARegularFile) {
+#ifdef _WIN32
+    GTEST_SKIP() << "Windows has no named pipes in the file system";
+#else
+    kit::TempDir dir("tessel cli.diagnosis");
     const auto fifo = dir / "pipe.dxl";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     EXPECT_EQ(checkInputFile(fifo)->problem, OpenProblem::NotRegularFile);
-    EXPECT_FALSE(checkInputFile(dir.write("db.dxl", "<database/>")).has_value());
+#endif
 }
 
 TEST(NormaliseLogLevel, AcceptsTheNamesInAnyCase) {
@@ -144,6 +156,27 @@ TEST(PlanLog, TheEnvironmentCountsAsARequest) {
     EXPECT_TRUE(plan->userLog);
     EXPECT_EQ(plan->level, "DEBUG");
     EXPECT_EQ(plan->file, dir / "env.log");
+}
+
+TEST(ReaderLog, PutsTheEnvironmentBackForTheNextDatabase) {
+    kit::TempDir dir("tessel cli.log");
+    kit::ScopedEnv environment("QUILLON_TESSEL_LOG_LEVEL", std::nullopt);
+    environment.unset("QUILLON_TESSEL_LOG_FILE");
+    environment.set("QUILLON_TESSEL_LOG_DIR", dir.path().string());
+    std::string error;
+    for (int database = 0; database < 2; database++) {
+        const auto plan = planLog({}, error);
+        ASSERT_TRUE(plan.has_value()) << error;
+        EXPECT_FALSE(plan->userLog) << "database " << database;
+        ReaderLog log(*plan);
+        // The plug-in is pointed at a private file while the log lives.
+        EXPECT_STREQ(std::getenv("QUILLON_TESSEL_LOG_LEVEL"), "ERROR");
+        EXPECT_EQ(std::getenv("QUILLON_TESSEL_LOG_DIR"), nullptr);
+    }
+    EXPECT_EQ(std::getenv("QUILLON_TESSEL_LOG_LEVEL"), nullptr);
+    EXPECT_EQ(std::getenv("QUILLON_TESSEL_LOG_FILE"), nullptr);
+    ASSERT_NE(std::getenv("QUILLON_TESSEL_LOG_DIR"), nullptr);
+    EXPECT_EQ(std::string(std::getenv("QUILLON_TESSEL_LOG_DIR")), dir.path().string());
 }
 
 TEST(MoveIntoPlace, DoesNotReplaceWithoutOverwrite) {

@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+#include <string>
+
 namespace tessel::cli {
 namespace {
 
@@ -34,15 +37,31 @@ QL_FILETIME fileTime(uint64_t ticks) {
     return QL_FILETIME{static_cast<uint32_t>(ticks & 0xFFFFFFFFu), static_cast<uint32_t>(ticks >> 32)};
 }
 
-TEST(IsoTime, WritesUtcIso8601) {
-    // 2015-10-05 12:30:00 UTC is 1444048200 seconds after 1970.
-    const uint64_t ticks = (1444048200ull + 11644473600ull) * 10000000ull;
-    EXPECT_EQ(isoTime(fileTime(ticks)), "2015-10-05T12:30:00Z");
+struct IsoTimeCase {
+    uint64_t ticks; // 100 ns since 1601
+    std::optional<std::string> text;
+};
+
+class IsoTimeTest : public ::testing::TestWithParam<IsoTimeCase> {};
+
+TEST_P(IsoTimeTest, WritesUtcIso8601OrNothing) {
+    EXPECT_EQ(isoTime(fileTime(GetParam().ticks)), GetParam().text);
 }
 
-TEST(IsoTime, ZeroIsUnknown) { EXPECT_EQ(isoTime(fileTime(0)), std::nullopt); }
+constexpr uint64_t kUnixEpoch = 11644473600ull; // seconds from 1601 to 1970
 
-TEST(IsoTime, BeyondYear9999IsUnknown) { EXPECT_EQ(isoTime(fileTime(0x7FFFFFFFFFFFFFFFull)), std::nullopt); }
+INSTANTIATE_TEST_SUITE_P(
+    Times, IsoTimeTest,
+    ::testing::Values(IsoTimeCase{(1444048200ull + kUnixEpoch) * 10000000ull, "2015-10-05T12:30:00Z"},
+                      IsoTimeCase{0, std::nullopt},           // zero is unknown
+                      IsoTimeCase{1, "1601-01-01T00:00:00Z"}, // the first tick
+                      IsoTimeCase{(kUnixEpoch - 1) * 10000000ull, "1969-12-31T23:59:59Z"},
+                      IsoTimeCase{(951868800ull + kUnixEpoch) * 10000000ull, "2000-03-01T00:00:00Z"},
+                      // beyond the year 3000, where some C libraries stop
+                      IsoTimeCase{(253402300799ull + kUnixEpoch) * 10000000ull, "9999-12-31T23:59:59Z"},
+                      IsoTimeCase{(253402300800ull + kUnixEpoch) * 10000000ull, std::nullopt},
+                      IsoTimeCase{0x7FFFFFFFFFFFFFFFull, std::nullopt},
+                      IsoTimeCase{0xFFFFFFFFFFFFFFFFull, std::nullopt}));
 
 TEST(ProgressBar, ShowsDoneTotalAndRate) {
     EXPECT_EQ(ProgressBar::render(5, 10, 2.5, 10), "[#####-----] 5/10 subfiles, 2.5/s");
