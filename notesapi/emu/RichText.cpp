@@ -27,7 +27,7 @@
 #include "Database.h"
 #include "DxlValues.h"
 #include "Ods.h"
-#include "ParagraphLists.h"
+#include "ParagraphFlags.h"
 #include "Translate.h"
 
 #include <notes/notes.h>
@@ -593,17 +593,6 @@ private:
     }
 
     void parseHide(std::string_view text, CDPABDEFINITION &pab) {
-        struct HideToken {
-            std::string_view name;
-            WORD flags;
-            WORD flags2;
-        };
-        static constexpr HideToken kTokens[] = {
-            {"read", PABFLAG_HIDE_RO, 0},     {"edit", PABFLAG_HIDE_RW, 0},
-            {"print", PABFLAG_HIDE_PR, 0},    {"copy", PABFLAG_HIDE_CO, 0},
-            {"preview", PABFLAG_HIDE_PV, 0},  {"previewedit", PABFLAG_HIDE_PVE, 0},
-            {"notes", PABFLAG_HIDE_NOTES, 0}, {"web", 0, PABFLAG2_HIDE_WEB},
-        };
         const std::string value = lower(text);
         std::size_t pos = 0;
         while (pos < value.size()) {
@@ -611,7 +600,7 @@ private:
             const std::string_view token =
                 std::string_view(value).substr(pos, end == std::string::npos ? end : end - pos);
             pos = end == std::string::npos ? value.size() : end + 1;
-            for (const HideToken &hide : kTokens) {
+            for (const HideToken &hide : kHideTokens) {
                 if (hide.name == token) {
                     pab.Flags |= hide.flags;
                     pab.Flags2 |= hide.flags2;

@@ -1,7 +1,7 @@
 #include "RichTextExport.h"
 
 #include "BitmapGif.h"
-#include "ParagraphLists.h"
+#include "ParagraphFlags.h"
 #include "Composite.h"
 #include "Database.h"
 #include "DxlValues.h"
@@ -306,19 +306,8 @@ private:
             if ((pab.Flags & flag) != 0)
                 out_ += attribute(name, "true");
         }
-        struct HideToken {
-            const char *name;
-            WORD flags;
-            WORD flags2;
-        };
-        static constexpr HideToken kHide[] = {
-            {"read", PABFLAG_HIDE_RO, 0},     {"edit", PABFLAG_HIDE_RW, 0},
-            {"print", PABFLAG_HIDE_PR, 0},    {"copy", PABFLAG_HIDE_CO, 0},
-            {"preview", PABFLAG_HIDE_PV, 0},  {"previewedit", PABFLAG_HIDE_PVE, 0},
-            {"notes", PABFLAG_HIDE_NOTES, 0}, {"web", 0, PABFLAG2_HIDE_WEB},
-        };
         std::string hide;
-        for (const HideToken &token : kHide) {
+        for (const HideToken &token : kHideTokens) {
             if ((pab.Flags & token.flags) != 0 || (pab.Flags2 & token.flags2) != 0)
                 hide += (hide.empty() ? "" : " ") + std::string(token.name);
         }

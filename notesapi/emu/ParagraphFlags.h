@@ -1,5 +1,6 @@
-// The list kinds of a paragraph definition as DXL names them (`pardef list='...'`), with the
-// paragraph flags that store each: the import sets them, the export recognises them.
+// The list kinds and hide tokens of a paragraph definition as DXL names them (`pardef list='...'`,
+// `pardef hide='...'`), with the paragraph flags that store each: the import sets them, the
+// export recognises them.
 #pragma once
 
 #include <notes/notes.h>
@@ -28,6 +29,19 @@ inline constexpr ListKind kListKinds[] = {
     {"romanlower", PABFLAG_NUMBEREDLIST, PABFLAG2_CHECKEDLIST | PABFLAG2_SQUARELIST},
     {"alphaupper", PABFLAG_NUMBEREDLIST, PABFLAG2_SQUARELIST | PABFLAG2_CIRCLELIST},
     {"alphalower", PABFLAG_NUMBEREDLIST, PABFLAG2_CHECKEDLIST | PABFLAG2_SQUARELIST | PABFLAG2_CIRCLELIST},
+};
+
+struct HideToken {
+    std::string_view name;
+    WORD flags;  // PABFLAG_HIDE_ bits
+    WORD flags2; // PABFLAG2_HIDE_ bits
+};
+
+inline constexpr HideToken kHideTokens[] = {
+    {"read", PABFLAG_HIDE_RO, 0},     {"edit", PABFLAG_HIDE_RW, 0},
+    {"print", PABFLAG_HIDE_PR, 0},    {"copy", PABFLAG_HIDE_CO, 0},
+    {"preview", PABFLAG_HIDE_PV, 0},  {"previewedit", PABFLAG_HIDE_PVE, 0},
+    {"notes", PABFLAG_HIDE_NOTES, 0}, {"web", 0, PABFLAG2_HIDE_WEB},
 };
 
 } // namespace notesemu
