@@ -4,7 +4,10 @@
 # library that binds each decorated call to the DLL's plain export name.
 #
 #   cmake -DNM=<nm> -DOBJECT_LIST=<file naming one object per line> -DHEADER_DIR=<notes headers>
-#         -DDLL_NAME=nnotes.dll -DDEF=<output> -P notes-def.cmake
+#         -DDLL_NAME=nnotes.dll -DDEF=<output> [-DDEFINED_SYMBOLS=ON] -P notes-def.cmake
+#
+# With DEFINED_SYMBOLS=ON the objects are the runtime's own: every API function they define is written,
+# which gives an import library for any caller (the tests).
 cmake_minimum_required(VERSION 3.25)
 foreach(var NM OBJECT_LIST HEADER_DIR DLL_NAME DEF)
     if(NOT DEFINED ${var})
@@ -30,16 +33,23 @@ endif()
 
 # The undefined symbols of the plug-in's objects: "_Name@N" for stdcall, "_Name" for cdecl.
 file(STRINGS ${OBJECT_LIST} objects)
-execute_process(COMMAND ${NM} --undefined-only --no-sort ${objects}
+if(DEFINED_SYMBOLS)
+    set(nm_filter --defined-only)
+    set(symbol_kind "[TU]")
+else()
+    set(nm_filter --undefined-only)
+    set(symbol_kind "U")
+endif()
+execute_process(COMMAND ${NM} ${nm_filter} --no-sort ${objects}
     OUTPUT_VARIABLE nm_output RESULT_VARIABLE nm_result)
 if(NOT nm_result EQUAL 0)
     message(FATAL_ERROR "notes-def.cmake: ${NM} failed (${nm_result})")
 endif()
-string(REGEX MATCHALL "U _[A-Za-z_][A-Za-z0-9_]*(@[0-9]+)?" undefined "${nm_output}")
+string(REGEX MATCHALL "${symbol_kind} _[A-Za-z_][A-Za-z0-9_]*(@[0-9]+)?" undefined "${nm_output}")
 
 set(exports "")
 foreach(symbol IN LISTS undefined)
-    string(REGEX REPLACE "^U _" "" decorated "${symbol}")
+    string(REGEX REPLACE "^${symbol_kind} _" "" decorated "${symbol}")
     string(REGEX REPLACE "@[0-9]+$" "" name "${decorated}")
     if(name IN_LIST api_names)
         list(APPEND exports ${decorated})

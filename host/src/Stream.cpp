@@ -212,14 +212,16 @@ public:
 
     int open() override { return openFile() ? 1 : 0; }
 
+    // The mode decides, not the C runtime: Windows' fread on a stream opened only for writing
+    // returns bytes and moves the position, which then leaves a hole in the file.
     uint32_t read(void *pBuffer, uint32_t cb) override {
-        if (file_ == nullptr)
+        if (file_ == nullptr || !readable())
             return 0;
         return static_cast<uint32_t>(std::fread(pBuffer, 1, cb, file_));
     }
 
     uint32_t write(const void *pData, uint32_t cb) override {
-        if (file_ == nullptr)
+        if (file_ == nullptr || !writable())
             return 0;
         return static_cast<uint32_t>(std::fwrite(pData, 1, cb, file_));
     }
@@ -247,6 +249,9 @@ public:
     }
 
 private:
+    bool readable() const { return mode_[0] == 'r' || mode_.find('+') != std::string::npos; }
+    bool writable() const { return mode_[0] != 'r' || mode_.find('+') != std::string::npos; }
+
     void closeFile() {
         if (file_ != nullptr)
             std::fclose(file_);

@@ -205,7 +205,12 @@ int nsfScanTime(NSFCONTEXT *pContext, const char *pszTime, struct tm *pTm)
     // left to decide the flag. Telling it the flag is set would move the time by an hour whenever
     // daylight saving is not in effect at that date (always, in a zone without it).
     pTm->tm_isdst = -1;
+    // 32-bit Windows' time_t ends in 2038: its 64-bit mktime reaches the supported 2099.
+#ifdef _WIN32
+    if (_mktime64(pTm) == -1) {
+#else
     if (mktime(pTm) == (time_t)-1) {
+#endif
         nsfLog(pContext, NSF_LOG_ERROR, szFunc, "mktime() failed");
         return NSF_STATUS_INTERNAL;
     }

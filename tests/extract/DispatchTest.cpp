@@ -111,7 +111,7 @@ INSTANTIATE_TEST_SUITE_P(Dispatch, RenderingTable, ::testing::ValuesIn(tableRows
 
 TEST_F(ExtractTest, TemplatesWriteTheFieldsOfAFormattedMemo) {
     option("ExtractByTemplate", "1");
-    host->setHostDirectory(TESSEL_SHARE_DIR);
+    host->setHostDirectory(shareDirectory());
     kit::Database db;
     db.add(memo("templated"));
     ASSERT_NE(open(db), nullptr);
@@ -130,7 +130,7 @@ TEST_F(ExtractTest, TemplatesWriteTheFieldsOfAFormattedMemo) {
 
 TEST_F(ExtractTest, TemplatePathWithoutTemplatesWritesNothing) {
     option("ExtractByTemplate", "1");
-    host->setHostDirectory(TESSEL_SHARE_DIR);
+    host->setHostDirectory(shareDirectory());
     kit::Database db;
     db.add(memo("templated"));
     ASSERT_NE(open(db), nullptr);

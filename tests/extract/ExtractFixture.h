@@ -19,6 +19,12 @@
 
 namespace tessel::test {
 
+// The source tree's share folder as a full path of the system: on Windows the build's path
+// ("/work/share/") has no drive, which the reader's long-path form needs.
+inline std::string shareDirectory() {
+    return std::filesystem::absolute(TESSEL_SHARE_DIR).string();
+}
+
 class ExtractTest : public OpenTest {
 protected:
     void SetUp() override {

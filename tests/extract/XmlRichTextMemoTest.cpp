@@ -25,7 +25,7 @@ protected:
 };
 
 TEST_F(XmlRichTextMemo, LinksAttachmentReferenceButtonAndTableShowInTheMht) {
-    host->setHostDirectory(TESSEL_SHARE_DIR);
+    host->setHostDirectory(shareDirectory());
     host->config().set("sorrel", "ShowAttachmentName", "1");
     ASSERT_NE(openCorpus("memo-richtext-links.dxl"), nullptr);
     ASSERT_EQ(openStatus, 0);

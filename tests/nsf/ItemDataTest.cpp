@@ -58,7 +58,7 @@ protected:
     void open(kit::Database &db, uint32_t noteId) {
         fs::path path = scratch.path() / "items.dxl";
         std::ofstream(path, std::ios::binary) << db.toDxl();
-        ASSERT_EQ(NSFDbOpen(path.c_str(), &hDB), NOERROR);
+        ASSERT_EQ(NSFDbOpen(path.string().c_str(), &hDB), NOERROR);
         ASSERT_EQ(NSFNoteOpenExt(hDB, noteId, 0x03000000, &hNote), NOERROR);
     }
     std::string text(const char *pszItem, void *pvData = nullptr) {
@@ -302,6 +302,9 @@ TEST_F(ItemDataTest, PictureBytesGoToThePictureBuffer) {
 }
 
 TEST_F(ItemDataTest, AMimeBodyIsConvertedOnceAndTheWalkRestarts) {
+#ifdef _WIN32
+    GTEST_SKIP() << "the Windows runtime leaves MIME conversion out";
+#endif
     kit::MimePart part;
     part.partType = kit::MimePart::kMessage;
     part.headers = "MIME-Version: 1.0\r\nContent-Type: text/plain; charset=UTF-8\r\n"

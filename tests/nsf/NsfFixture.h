@@ -42,7 +42,7 @@ protected:
         cwd = std::make_unique<kit::ScopedCurrentPath>(scratch.path());
         quillon::HostOptions options;
         options.allocator = &allocator;
-        options.tempDir = (scratch.path() / "base/").string();
+        options.tempDir = (scratch.path() / "base" / "").string(); // ends in the native separator
         host = std::make_unique<quillon::Host>(quillon::Config{}, options);
         pContext = static_cast<NSFCONTEXT *>(allocator.allocate(sizeof(NSFCONTEXT)));
         ASSERT_NE(pContext, nullptr);

@@ -7,7 +7,7 @@
 #include <quillon/host/IOObject.h>
 #include <tessel/kit/Dxl.h>
 
-#include <ctime>
+#include <chrono>
 
 #include "nsf/catalogue/subfiles.h"
 #include "nsf/reader/reader.h"
@@ -92,14 +92,10 @@ public:
     }
     // FILETIME of a GMT time: 100 ns units since 1601.
     static uint64_t fileTime(int year, int month, int day, int hour, int minute, int second) {
-        struct tm t = {};
-        t.tm_year = year - 1900;
-        t.tm_mon = month - 1;
-        t.tm_mday = day;
-        t.tm_hour = hour;
-        t.tm_min = minute;
-        t.tm_sec = second;
-        return (static_cast<uint64_t>(timegm(&t)) + 11644473600ull) * 10000000ull;
+        using namespace std::chrono;
+        const sys_seconds at = sys_days{std::chrono::year{year} / month / day} + hours{hour} + minutes{minute} +
+                               seconds{second};
+        return (static_cast<uint64_t>(at.time_since_epoch().count()) + 11644473600ull) * 10000000ull;
     }
     static uint64_t value(const QL_FILETIME &ft) {
         return (static_cast<uint64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;

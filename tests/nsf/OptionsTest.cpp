@@ -104,21 +104,23 @@ TEST_F(OptionsTest, EveryKeyIsReadWithTheBufferOfItsTable) {
 
 TEST_F(OptionsTest, ConfiguredTempDirGetsASeparatorAndIsNotCreated) {
     auto configured = scratch.path() / "mine";
+    // The system's own separator (a backslash on Windows).
+    const std::string sep(1, static_cast<char>(std::filesystem::path::preferred_separator));
     set("TempDir", configured.string());
     nsfInitOptions(pContext);
-    EXPECT_EQ(pContext->szTempDir, configured.string() + "/");
+    EXPECT_EQ(pContext->szTempDir, configured.string() + sep);
     EXPECT_FALSE(std::filesystem::exists(configured)) << "a configured directory is made only when needed";
 
     // The separator is appended even when the value ends in one.
     set("TempDir", configured.string() + "/");
     nsfInitOptions(pContext);
-    EXPECT_EQ(pContext->szTempDir, configured.string() + "//");
+    EXPECT_EQ(pContext->szTempDir, configured.string() + "/" + sep);
 
     // At most 258 characters of the value are kept.
     set("TempDir", "/" + std::string(300, 't'));
     nsfInitOptions(pContext);
     EXPECT_EQ(std::strlen(pContext->szTempDir), 259u);
-    EXPECT_EQ(pContext->szTempDir[258], '/');
+    EXPECT_EQ(pContext->szTempDir[258], sep[0]);
 }
 
 TEST_F(OptionsTest, UncreatableTempDirIsLoggedAndTheOpenGoesOn) {

@@ -289,6 +289,10 @@ protected:
 };
 
 TEST_F(PluginTest, ExportsExactlyOneSymbol) {
+#ifdef _WIN32
+    GTEST_SKIP() << "reads the ELF dynamic symbols with nm; the DLL's export table is checked by "
+                    "tests/win32 (PluginDllTest) and scripts/ci-win32.sh";
+#else
     std::string command = "nm -D --defined-only " + kit::shellQuote(TESSEL_NSF_PLUGIN);
     FILE *pipe = popen(command.c_str(), "r");
     ASSERT_NE(pipe, nullptr);
@@ -305,6 +309,7 @@ TEST_F(PluginTest, ExportsExactlyOneSymbol) {
     }
     ASSERT_EQ(pclose(pipe), 0);
     EXPECT_EQ(symbols, std::vector<std::string>{"nsfGetContainerReaderInterfaceEx"});
+#endif
 }
 
 TEST_F(PluginTest, HostLoadsThePluginAndOpensAContainer) {

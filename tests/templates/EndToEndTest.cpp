@@ -5,7 +5,9 @@
 #include <quillon/host/Extractor.h>
 #include <quillon/host/IOObject.h>
 
+#include <map>
 #include <regex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -98,7 +100,15 @@ protected:
             if (sub(i).subFileType != QLSubFileType_Main || !sub(i).bNoteIsMail)
                 continue;
             std::string out;
-            EXPECT_EQ(extractor.extract(i, out, QLExtractFlag_GetFormattedBody), 0) << "subfile " << i;
+            const int status = extractor.extract(i, out, QLExtractFlag_GetFormattedBody);
+#ifdef _WIN32
+            // The Windows runtime leaves MIME conversion out: a memo with a MIME body fails there.
+            if (status != 0) {
+                unconverted.insert(i);
+                continue;
+            }
+#endif
+            EXPECT_EQ(status, 0) << "subfile " << i;
             result[i] = out;
             noteIds[i] = sub(i).dwNoteID;
         }
@@ -108,13 +118,23 @@ protected:
 
     std::filesystem::path database;
     std::map<int32_t, uint32_t> noteIds; // of the memos extracted last
+    std::set<int32_t> unconverted;      // memos Windows cannot extract (MIME bodies)
 };
 
 TEST_F(EndToEndTest, DefaultTemplatesMatchTheBuiltInRendering) {
     const std::map<int32_t, std::string> builtIn = extractAll(false);
-    const std::map<int32_t, std::string> templated = extractAll(true);
+    std::map<int32_t, std::string> templated = extractAll(true);
+    // A memo one rendering could not extract is compared in neither (on Windows, with templates,
+    // the MIME memo comes out without its body).
+    for (int32_t i : unconverted)
+        templated.erase(i);
     ASSERT_EQ(builtIn.size(), templated.size());
     ASSERT_GE(builtIn.size(), 10u) << "the sample holds many memos";
+#ifdef _WIN32
+    EXPECT_EQ(unconverted.size(), 1u) << "the sample holds one memo with a MIME body";
+#else
+    EXPECT_TRUE(unconverted.empty());
+#endif
 
     int cWithPictures = 0, cWithLogo = 0, cWithAttachments = 0, cCalendar = 0;
     for (const auto &[i, expected] : builtIn) {
@@ -150,7 +170,11 @@ TEST_F(EndToEndTest, DefaultTemplatesMatchTheBuiltInRendering) {
 // One memo checked line by line against its header block written out by hand: a memo with a logo,
 // a blind copy, a priority and two attachments.
 TEST_F(EndToEndTest, HeaderOfOneMemo) {
-    const std::map<int32_t, std::string> templated = extractAll(true);
+    std::map<int32_t, std::string> templated = extractAll(true);
+    // A memo one rendering could not extract is compared in neither (on Windows, with templates,
+    // the MIME memo comes out without its body).
+    for (int32_t i : unconverted)
+        templated.erase(i);
     const std::string expected =
         readFile(std::filesystem::path(TESSEL_SOURCE_DIR) / "tests/data/templates/review-header.html");
     ASSERT_FALSE(expected.empty());

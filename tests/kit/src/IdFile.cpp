@@ -3,16 +3,30 @@
 #include "tessel/kit/Bytes.h"
 
 #include <fstream>
+#include <stdexcept>
+
+#ifdef _WIN32
+// clang-format off
+#include <windows.h>
+#include <bcrypt.h>
+// clang-format on
+#else
 #include <openssl/evp.h>
 #include <openssl/rand.h>
-#include <stdexcept>
+#endif
 
 namespace tessel::kit {
 
 Salt randomSalt() {
     Salt salt{};
+#ifdef _WIN32
+    if (!BCRYPT_SUCCESS(BCryptGenRandom(nullptr, salt.data(), static_cast<ULONG>(salt.size()),
+                                        BCRYPT_USE_SYSTEM_PREFERRED_RNG)))
+        throw std::runtime_error("BCryptGenRandom failed");
+#else
     if (RAND_bytes(salt.data(), static_cast<int>(salt.size())) != 1)
         throw std::runtime_error("RAND_bytes failed");
+#endif
     return salt;
 }
 
@@ -23,6 +37,26 @@ Salt seededSalt(Random &random) {
 }
 
 std::string passwordHash(const Salt &salt, std::string_view password) {
+#ifdef _WIN32
+    // Windows has SHA-256 in its CNG library, as the emulated runtime there uses it.
+    unsigned char digest[32];
+    BCRYPT_ALG_HANDLE algorithm = nullptr;
+    BCRYPT_HASH_HANDLE hash = nullptr;
+    const bool ok =
+        BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(&algorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0)) &&
+        BCRYPT_SUCCESS(BCryptCreateHash(algorithm, &hash, nullptr, 0, nullptr, 0, 0)) &&
+        BCRYPT_SUCCESS(BCryptHashData(hash, const_cast<PUCHAR>(salt.data()), static_cast<ULONG>(salt.size()), 0)) &&
+        BCRYPT_SUCCESS(BCryptHashData(hash, reinterpret_cast<PUCHAR>(const_cast<char *>(password.data())),
+                                      static_cast<ULONG>(password.size()), 0)) &&
+        BCRYPT_SUCCESS(BCryptFinishHash(hash, digest, sizeof digest, 0));
+    if (hash)
+        BCryptDestroyHash(hash);
+    if (algorithm)
+        BCryptCloseAlgorithmProvider(algorithm, 0);
+    if (!ok)
+        throw std::runtime_error("SHA-256 failed");
+    return hexLower({digest, sizeof digest});
+#else
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int length = 0;
     EVP_MD_CTX *ctx = EVP_MD_CTX_new();
@@ -34,6 +68,7 @@ std::string passwordHash(const Salt &salt, std::string_view password) {
     if (!ok || length != 32)
         throw std::runtime_error("SHA-256 failed");
     return hexLower({digest, length});
+#endif
 }
 
 std::string idFileText(std::string_view canonicalName, std::string_view password, const Salt &salt) {

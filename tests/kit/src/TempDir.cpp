@@ -155,8 +155,14 @@ std::string readFile(const fs::path &path) {
 std::vector<std::string> splitLines(const std::string &text) {
     std::vector<std::string> lines;
     std::istringstream in(text);
-    for (std::string line; std::getline(in, line);)
+    for (std::string line; std::getline(in, line);) {
+#ifdef _WIN32
+        // A file written in text mode ends its lines with CR LF there.
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+#endif
         lines.push_back(line);
+    }
     return lines;
 }
 

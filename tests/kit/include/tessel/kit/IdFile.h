@@ -15,7 +15,7 @@ namespace tessel::kit {
 
 using Salt = std::array<std::uint8_t, 16>;
 
-// A salt from the system's random source (OpenSSL RAND_bytes). Throws std::runtime_error on failure.
+// A salt from the system's random source (OpenSSL RAND_bytes; BCryptGenRandom on Windows). Throws std::runtime_error on failure.
 Salt randomSalt();
 // A salt drawn from a seeded source, for reproducible test files.
 Salt seededSalt(Random &random);
