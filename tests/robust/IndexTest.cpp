@@ -19,11 +19,7 @@ using Indexes = RobustTest;
 TEST_F(Indexes, OutsideTheCatalogueGiveBadArgument) {
     quillon::TestAllocator allocator;
     {
-        quillon::HostOptions options;
-        options.allocator = &allocator;
-        options.hostDir = TESSEL_SOURCE_DIR "/share/";
-        options.tempDir = (dir / "base/").string();
-        quillon::Host host(quillon::Config{}, options);
+        quillon::Host host(quillon::Config{}, hostOptions(&allocator, dir.path()));
         QLReaderInterface ops{};
         nsfGetContainerReaderInterfaceEx(&ops);
         quillon::FileIOObject input(sample, quillon::FileIOObject::Direction::Input);

@@ -82,11 +82,7 @@ TEST_F(Sweep, EveryAllocationOfASmallDatabase) {
 TEST_F(Sweep, EveryFailedWriteIsReportedAndClosesTheOutput) {
     quillon::TestAllocator allocator;
     {
-        quillon::HostOptions options;
-        options.allocator = &allocator;
-        options.hostDir = TESSEL_SOURCE_DIR "/share/";
-        options.tempDir = (dir / "base/").string();
-        quillon::Host host(quillon::Config{}, options);
+        quillon::Host host(quillon::Config{}, hostOptions(&allocator, dir.path()));
         QLReaderInterface ops{};
         nsfGetContainerReaderInterfaceEx(&ops);
         quillon::FileIOObject input(sample, quillon::FileIOObject::Direction::Input);

@@ -21,15 +21,19 @@ void writeElements(std::ostringstream &out, const quillon::Result<std::vector<qu
 
 } // namespace
 
+quillon::HostOptions hostOptions(quillon::Allocator *allocator, const std::filesystem::path &scratch) {
+    quillon::HostOptions options;
+    options.allocator = allocator;
+    options.hostDir = TESSEL_SOURCE_DIR "/share/";
+    options.tempDir = (scratch / "base/").string();
+    return options;
+}
+
 RunResult runWhole(const std::filesystem::path &database, const std::filesystem::path &scratch,
                    const RunFaults &faults) {
     RunResult result;
     std::ostringstream out;
-    quillon::HostOptions options;
-    options.allocator = faults.allocator;
-    options.hostDir = TESSEL_SOURCE_DIR "/share/";
-    options.tempDir = (scratch / "base/").string();
-    quillon::Host host(quillon::Config{}, options);
+    quillon::Host host(quillon::Config{}, hostOptions(faults.allocator, scratch));
     QLReaderInterface ops{};
     nsfGetContainerReaderInterfaceEx(&ops);
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <quillon/host/Allocator.h>
+#include <quillon/host/Host.h>
 #include <tessel/kit/MemoryIOObject.h>
 #include <tessel/kit/TestAllocator.h>
 
@@ -23,6 +24,10 @@ struct RunResult {
     bool anyFailure = false; // some operation returned a failure status
     std::string transcript;  // everything read, with each operation's status
 };
+
+// The host options of every run here: the given allocator (null for the host's own), the
+// repository's templates, and the reader's temporary folders below `scratch`/base.
+quillon::HostOptions hostOptions(quillon::Allocator *allocator, const std::filesystem::path &scratch);
 
 // Runs over the database at `database`; the reader's temporary files go below `scratch`, where
 // its log is written too.
