@@ -54,7 +54,91 @@ int nsfDaysInMonth(int nMonth, int nYear)
     }
 }
 
+// Days from 1970-01-01 to a date of the proleptic Gregorian calendar; any month number is carried
+// into the year, as timegm does (month 13 of 1999 is January 2000, month 0 is December before).
+int64_t nsfDaysFromCivil(int64_t llYear, int64_t llMonth, int64_t llDay)
+{
+    int64_t llMonth0 = llMonth - 1;
+    llYear += llMonth0 >= 0 ? llMonth0 / 12 : -((11 - llMonth0) / 12);
+    llMonth0 -= 12 * (llMonth0 >= 0 ? llMonth0 / 12 : -((11 - llMonth0) / 12));
+    // Years are counted from March, so that the leap day ends a year.
+    int64_t llMarchMonth = llMonth0 >= 2 ? llMonth0 - 2 : llMonth0 + 10;
+    if (llMonth0 < 2)
+        llYear--;
+    int64_t llEra = (llYear >= 0 ? llYear : llYear - 399) / 400;
+    int64_t llYearOfEra = llYear - llEra * 400;
+    int64_t llDayOfYear = (153 * llMarchMonth + 2) / 5 + llDay - 1;
+    int64_t llDayOfEra = llYearOfEra * 365 + llYearOfEra / 4 - llYearOfEra / 100 + llDayOfYear;
+    return llEra * 146097 + llDayOfEra - 719468;
+}
+
+// The seconds from 1970-01-01 00:00 UTC of a broken-down time read as UTC, its fields carried as
+// timegm carries them. Unlike the C runtimes' timegm and _mkgmtime64, it reaches times before 1970.
+int64_t nsfSecondsFromTM(const struct tm *pTm)
+{
+    int64_t llDays = nsfDaysFromCivil((int64_t)pTm->tm_year + 1900, (int64_t)pTm->tm_mon + 1, 1) +
+                     (int64_t)pTm->tm_mday - 1;
+    return llDays * 86400 + (int64_t)pTm->tm_hour * 3600 + (int64_t)pTm->tm_min * 60 + pTm->tm_sec;
+}
+
+#ifdef _WIN32
+// The broken-down UTC time of seconds from 1970, day of week and of year included.
+void nsfTMFromSeconds(int64_t llSeconds, struct tm *pTm)
+{
+    int64_t llDays = llSeconds >= 0 ? llSeconds / 86400 : -((86399 - llSeconds) / 86400);
+    int64_t llSecondOfDay = llSeconds - llDays * 86400;
+    int64_t llShifted = llDays + 719468;
+    int64_t llEra = (llShifted >= 0 ? llShifted : llShifted - 146096) / 146097;
+    int64_t llDayOfEra = llShifted - llEra * 146097;
+    int64_t llYearOfEra = (llDayOfEra - llDayOfEra / 1460 + llDayOfEra / 36524 - llDayOfEra / 146096) / 365;
+    int64_t llDayOfYear = llDayOfEra - (365 * llYearOfEra + llYearOfEra / 4 - llYearOfEra / 100);
+    int64_t llMarchMonth = (5 * llDayOfYear + 2) / 153;
+    int64_t llDay = llDayOfYear - (153 * llMarchMonth + 2) / 5 + 1;
+    int64_t llMonth = llMarchMonth < 10 ? llMarchMonth + 3 : llMarchMonth - 9;
+    int64_t llYear = llYearOfEra + llEra * 400 + (llMonth <= 2 ? 1 : 0);
+    memset(pTm, 0, sizeof(*pTm));
+    pTm->tm_year = (int)(llYear - 1900);
+    pTm->tm_mon = (int)(llMonth - 1);
+    pTm->tm_mday = (int)llDay;
+    pTm->tm_hour = (int)(llSecondOfDay / 3600);
+    pTm->tm_min = (int)(llSecondOfDay % 3600 / 60);
+    pTm->tm_sec = (int)(llSecondOfDay % 60);
+    pTm->tm_wday = (int)(((llDays % 7) + 11) % 7); // 1970-01-01 was a Thursday
+    pTm->tm_yday = (int)(llDays - nsfDaysFromCivil(llYear, 1, 1));
+}
+#endif
+
 } // namespace
+
+// Normalises a broken-down local time as mktime does and gives its seconds from 1970 UTC. The
+// Windows C runtime refuses times before 1970 UTC: those are normalised by the calendar and
+// shifted by the zone's standard offset (Windows knows no daylight-saving rules that far back).
+bool nsfMakeLocalTime(struct tm *pTm, int64_t *pllTime)
+{
+    // mktime's -1 is also the valid time one second before 1970 UTC: a day of week it filled in
+    // tells the two apart.
+    struct tm tmLocal = *pTm;
+    tmLocal.tm_wday = -1;
+#ifdef _WIN32
+    // 32-bit Windows' time_t ends in 2038: its 64-bit mktime reaches the supported 2099.
+    int64_t llTime = _mktime64(&tmLocal);
+    if (llTime == -1 && tmLocal.tm_wday == -1) {
+        int64_t llFields = nsfSecondsFromTM(pTm);
+        if (llFields < 2 * 86400) {
+            _tzset();
+            nsfTMFromSeconds(llFields, &tmLocal);
+            llTime = llFields + _timezone; // seconds west of UTC, standard time
+        }
+    }
+#else
+    int64_t llTime = mktime(&tmLocal);
+#endif
+    if (llTime == -1 && tmLocal.tm_wday == -1)
+        return false;
+    *pTm = tmLocal;
+    *pllTime = llTime;
+    return true;
+}
 
 bool nsfJulianDayToDate(int32_t lJulianDay, int32_t *pnYear, int32_t *pnMonth, int32_t *pnDay)
 {
@@ -128,23 +212,12 @@ int nsfConvertTIMEDATEtoTM(NSFCONTEXT *pContext, const TIMEDATE *pTimeDate, stru
     return NSF_STATUS_OK;
 }
 
-// The tm's fields are taken as GMT, whatever its daylight-saving flag says: timegm converts them
-// without touching the process's time zone, where mktime under "TZ=GMT0" would have to change it
-// for every other thread as well.
+// The tm's fields are taken as GMT, whatever its daylight-saving flag says. The calendar is
+// computed here rather than by mktime under "TZ=GMT0", which would change the time zone of every
+// other thread as well, or by timegm and _mkgmtime64, which stop at 1970 on Windows.
 int nsfConvertTMtoFILETIME(NSFCONTEXT *pContext, const struct tm *pTm, QL_FILETIME *pFileTime)
 {
-    static const char szFunc[] = "nsfConvertTMtoFILETIME()";
-    struct tm tmGMT = *pTm;
-    tmGMT.tm_isdst = 0;
-#ifdef _WIN32
-    int64_t llTime = _mkgmtime64(&tmGMT);
-#else
-    int64_t llTime = timegm(&tmGMT);
-#endif
-    if (llTime == -1) {
-        nsfLog(pContext, NSF_LOG_WARNING, szFunc, "mktime() failed");
-        return NSF_STATUS_INTERNAL;
-    }
+    int64_t llTime = nsfSecondsFromTM(pTm);
     QLHAPI *pHAPI = pContext->services;
     pHAPI->fpTimeToFILETIME(pHAPI, llTime, pFileTime);
     return NSF_STATUS_OK;
@@ -205,12 +278,8 @@ int nsfScanTime(NSFCONTEXT *pContext, const char *pszTime, struct tm *pTm)
     // left to decide the flag. Telling it the flag is set would move the time by an hour whenever
     // daylight saving is not in effect at that date (always, in a zone without it).
     pTm->tm_isdst = -1;
-    // 32-bit Windows' time_t ends in 2038: its 64-bit mktime reaches the supported 2099.
-#ifdef _WIN32
-    if (_mktime64(pTm) == -1) {
-#else
-    if (mktime(pTm) == (time_t)-1) {
-#endif
+    int64_t llTime;
+    if (!nsfMakeLocalTime(pTm, &llTime)) {
         nsfLog(pContext, NSF_LOG_ERROR, szFunc, "mktime() failed");
         return NSF_STATUS_INTERNAL;
     }

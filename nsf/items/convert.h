@@ -18,6 +18,10 @@ int nsfConvertTIMEDATEtoTM(NSFCONTEXT *pContext, const TIMEDATE *pTimeDate, stru
 bool nsfJulianDayToDate(int32_t lJulianDay, int32_t *pnYear, int32_t *pnMonth, int32_t *pnDay);
 // The FILETIME of a broken-down time taken as GMT.
 int nsfConvertTMtoFILETIME(NSFCONTEXT *pContext, const struct tm *pTm, QL_FILETIME *pFileTime);
+// Normalises a broken-down local time as mktime does (tm_isdst -1 lets the zone decide) and gives
+// its seconds from 1970 UTC; false when the time cannot be represented. Reaches times before 1970
+// on every system.
+bool nsfMakeLocalTime(struct tm *pTm, int64_t *pllTime);
 // Parses "M/D/Y H:M:S" with an optional " AM" or " PM" into a normalised local broken-down time.
 int nsfScanTime(NSFCONTEXT *pContext, const char *pszTime, struct tm *pTm);
 

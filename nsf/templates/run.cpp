@@ -931,15 +931,8 @@ int nsfGetTime(NSFXMLRUN *pRun, const char *pszTime1, const char *pszTime2, int6
         nsfLog(pContext, NSF_LOG_WARNING, szFunc, "nsfScanTime() failed");
         return nStatus;
     }
-    // 32-bit Windows' time_t ends in 2038: its 64-bit mktime reaches the supported 2099.
-#ifdef _WIN32
-    int64_t t1 = _mktime64(&tm1);
-    int64_t t2 = _mktime64(&tm2);
-#else
-    int64_t t1 = mktime(&tm1);
-    int64_t t2 = mktime(&tm2);
-#endif
-    if (t1 == -1 || t2 == -1) {
+    int64_t t1 = 0, t2 = 0;
+    if (!nsfMakeLocalTime(&tm1, &t1) || !nsfMakeLocalTime(&tm2, &t2)) {
         nsfLog(pContext, NSF_LOG_ERROR, szFunc, "mktime() failed");
         return NSF_STATUS_INTERNAL;
     }

@@ -149,23 +149,85 @@ TEST_F(ConvertTest, ScanTimeReadsTwelveAndTwentyFourHourTexts) {
 // result names the same wall-clock fields in every zone, in and out of daylight saving, and the
 // process's time zone is left as it was.
 // 1900 was no leap year; the time is before the C runtime's epoch.
+// The Windows C runtime's mktime and _mkgmtime64 refuse these times; the reader must not.
 TEST_F(ConvertTest, ScanTimeReadsTimesBefore1970) {
-#ifdef _WIN32
-    GTEST_SKIP() << "the Windows C runtime's mktime refuses times before 1970, so the Windows "
-                    "reader does too (a known fault of that build)";
-#endif
-    setTimeZone("UTC");
-    struct tm t;
-    ASSERT_EQ(nsfScanTime(pContext, "2/29/1900 1:00:00 PM", &t), NSF_STATUS_OK);
-    EXPECT_EQ(t.tm_year + 1900, 1900);
-    EXPECT_EQ(t.tm_mon + 1, 3);
-    EXPECT_EQ(t.tm_mday, 1);
-    EXPECT_EQ(t.tm_hour, 13);
+    struct Case {
+        const char *pszZone;
+        const char *pszText;
+        int nYear, nMonth, nDay, nHour, nWeekday;
+        int64_t llZoneSeconds; // west of UTC
+    };
+    const Case cases[] = {
+        {"UTC", "2/29/1900 1:00:00 PM", 1900, 3, 1, 13, 4, 0},
+        {"UTC", "12/31/1969 11:59:59 PM", 1969, 12, 31, 23, 3, 0},
+        {"UTC", "1/1/1970 12:00:00 AM", 1970, 1, 1, 0, 4, 0},
+        {"EST5EDT", "1/15/1960 12:00:00", 1960, 1, 15, 12, 5, 5 * 3600},
+        {"EST5EDT", "2/30/1960 12:00:00", 1960, 3, 1, 12, 2, 5 * 3600},
+        {"EST5EDT", "12/31/1969 10:00:00 PM", 1969, 12, 31, 22, 3, 5 * 3600},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::string(c.pszZone) + " " + c.pszText);
+        setTimeZone(c.pszZone);
+        struct tm t;
+        ASSERT_EQ(nsfScanTime(pContext, c.pszText, &t), NSF_STATUS_OK);
+        EXPECT_EQ(t.tm_year + 1900, c.nYear);
+        EXPECT_EQ(t.tm_mon + 1, c.nMonth);
+        EXPECT_EQ(t.tm_mday, c.nDay);
+        EXPECT_EQ(t.tm_hour, c.nHour);
+        EXPECT_EQ(t.tm_wday, c.nWeekday);
+        int64_t llTime = 0;
+        ASSERT_TRUE(nsfMakeLocalTime(&t, &llTime));
+        const int64_t llUtc =
+            static_cast<int64_t>(fileTimeOf(c.nYear, c.nMonth, c.nDay, c.nHour, t.tm_min, t.tm_sec) / 10000000ull) -
+            11644473600;
+        EXPECT_EQ(llTime, llUtc + c.llZoneSeconds);
+    }
+}
+
+// A broken-down time becomes the FILETIME of its fields read as UTC, before 1970 as after, with
+// fields out of their range carried into the next larger one.
+TEST_F(ConvertTest, FileTimeOfBrokenDownTimesAcrossTheCalendar) {
+    setTimeZone("EST5EDT"); // the process's zone plays no part
+    struct Case {
+        int nYear, nMonth, nDay, nHour, nMin, nSec; // as put into the tm (month 1-based)
+        uint64_t ullExpected;
+    };
+    const Case cases[] = {
+        {1601, 1, 1, 0, 0, 0, 0},
+        {1801, 1, 1, 0, 0, 0, fileTimeOf(1801, 1, 1, 0, 0, 0)},
+        {1900, 3, 1, 13, 0, 0, fileTimeOf(1900, 3, 1, 13, 0, 0)},
+        {1969, 12, 31, 23, 59, 59, fileTimeOf(1969, 12, 31, 23, 59, 59)},
+        {1970, 1, 1, 0, 0, 0, 116444736000000000ull},
+        {2000, 2, 29, 12, 0, 0, fileTimeOf(2000, 2, 29, 12, 0, 0)},
+        {2099, 12, 31, 23, 59, 59, fileTimeOf(2099, 12, 31, 23, 59, 59)},
+        {1999, 13, 1, 0, 0, 0, fileTimeOf(2000, 1, 1, 0, 0, 0)},    // month 13
+        {2000, 3, 0, 0, 0, 0, fileTimeOf(2000, 2, 29, 0, 0, 0)},    // day 0
+        {1960, 0, 1, 0, 0, 0, fileTimeOf(1959, 12, 1, 0, 0, 0)},    // month 0
+        {1969, 12, 31, 24, 0, 0, fileTimeOf(1970, 1, 1, 0, 0, 0)},  // hour 24
+        {1970, 1, 1, 0, 0, -1, fileTimeOf(1969, 12, 31, 23, 59, 59)}, // second -1
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(testing::Message() << c.nYear << "-" << c.nMonth << "-" << c.nDay << " " << c.nHour << ":"
+                                        << c.nMin << ":" << c.nSec);
+        struct tm t {};
+        t.tm_year = c.nYear - 1900;
+        t.tm_mon = c.nMonth - 1;
+        t.tm_mday = c.nDay;
+        t.tm_hour = c.nHour;
+        t.tm_min = c.nMin;
+        t.tm_sec = c.nSec;
+        QL_FILETIME ft{};
+        ASSERT_EQ(nsfConvertTMtoFILETIME(pContext, &t, &ft), NSF_STATUS_OK);
+        EXPECT_EQ(value(ft), c.ullExpected);
+    }
 }
 
 TEST_F(ConvertTest, FileTimeOfScannedTimesIsTheSameInEveryZone) {
 #ifdef _WIN32
-    GTEST_SKIP() << "the Windows C runtime knows no Olson zone names (America/New_York)";
+    // The Windows C runtime knows no Olson names, only the POSIX form with US daylight-saving rules.
+    const char *const rgpszZones[] = {"UTC", "EST5EDT", "PST8PDT", "IST-5:30"};
+#else
+    const char *const rgpszZones[] = {"UTC", "America/New_York", "Europe/Berlin", "Asia/Kolkata"};
 #endif
     struct Case {
         const char *pszText;
@@ -177,7 +239,7 @@ TEST_F(ConvertTest, FileTimeOfScannedTimesIsTheSameInEveryZone) {
         {"3/29/2015 2:30:00 AM", fileTimeOf(2015, 3, 29, 2, 30, 0)}, // inside the European spring gap
         {"12/31/2015 11:59:59 PM", fileTimeOf(2015, 12, 31, 23, 59, 59)},
     };
-    for (const char *pszZone : {"UTC", "America/New_York", "Europe/Berlin", "Asia/Kolkata"}) {
+    for (const char *pszZone : rgpszZones) {
         setTimeZone(pszZone);
         for (const Case &c : cases) {
             SCOPED_TRACE(std::string(pszZone) + " " + c.pszText);
