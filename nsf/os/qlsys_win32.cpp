@@ -16,7 +16,9 @@ struct QLSYS_DIR {
     HANDLE hFind;
     int32_t cEntries; // entries handed out so far
     int bEnd;
+    bool bWide; // a UTF-8 path, listed through the wide calls with names handed out in UTF-8
     WIN32_FIND_DATAA findData;
+    WIN32_FIND_DATAW findDataW;
     char *pszPath;
     QLSYS_DIRENT entry;
 };
@@ -419,7 +421,23 @@ QLSYS_DIR *qlsys_opendir(const char *pszPath)
     if (cch > 0 && pDir->pszPath[cch - 1] == '\\')
         pDir->pszPath[--cch] = '\0';
     strcat(pDir->pszPath, "\\*");
-    pDir->hFind = FindFirstFileA(pDir->pszPath, &pDir->findData);
+    // A path in UTF-8 names a directory the code page cannot spell: it is listed through its
+    // UTF-16 form, as every other call of this layer takes such a path.
+    pDir->bWide = qlsysIsWideUTF8(pDir->pszPath);
+    if (pDir->bWide) {
+        wchar_t *pwszPath = qlsysWideForCall(pDir->pszPath);
+        if (pwszPath == NULL) {
+            int nErrno = errno;
+            free(pDir->pszPath);
+            free(pDir);
+            errno = nErrno;
+            return NULL;
+        }
+        pDir->hFind = FindFirstFileW(pwszPath, &pDir->findDataW);
+        free(pwszPath);
+    } else {
+        pDir->hFind = FindFirstFileA(pDir->pszPath, &pDir->findData);
+    }
     if (pDir->hFind == INVALID_HANDLE_VALUE) {
         qlsysSetErrno(GetLastError());
         if (errno != ENOENT && GetLastError() != ERROR_FILE_NOT_FOUND) {
@@ -438,13 +456,36 @@ QLSYS_DIRENT *qlsys_readdir(QLSYS_DIR *pDir)
 {
     if (pDir == NULL || pDir->bEnd)
         return NULL;
-    if (pDir->cEntries > 0 && !FindNextFileA(pDir->hFind, &pDir->findData)) {
+    if (pDir->cEntries > 0 && !(pDir->bWide ? FindNextFileW(pDir->hFind, &pDir->findDataW)
+                                            : FindNextFileA(pDir->hFind, &pDir->findData))) {
         pDir->bEnd = 1;
         return NULL;
     }
-    size_t cch = strnlen(pDir->findData.cFileName, sizeof(pDir->entry.d_name) - 1);
-    memcpy(pDir->entry.d_name, pDir->findData.cFileName, cch);
-    pDir->entry.d_name[cch] = '\0';
+    size_t cch;
+    if (pDir->bWide) {
+        // A name too long for the entry in UTF-8 (up to three bytes a UTF-16 unit) is cut at a
+        // character, never inside one.
+        int cb = WideCharToMultiByte(CP_UTF8, 0, pDir->findDataW.cFileName, -1, pDir->entry.d_name,
+                                     (int)sizeof(pDir->entry.d_name), NULL, NULL);
+        if (cb <= 0) {
+            size_t cchWide = wcslen(pDir->findDataW.cFileName);
+            cb = 0;
+            while (cchWide > 0 && cb <= 0) {
+                cchWide--;
+                if (cchWide > 0 && pDir->findDataW.cFileName[cchWide - 1] >= 0xD800 &&
+                    pDir->findDataW.cFileName[cchWide - 1] <= 0xDBFF)
+                    cchWide--;
+                cb = WideCharToMultiByte(CP_UTF8, 0, pDir->findDataW.cFileName, (int)cchWide, pDir->entry.d_name,
+                                         (int)sizeof(pDir->entry.d_name) - 1, NULL, NULL);
+            }
+            pDir->entry.d_name[cb > 0 ? cb : 0] = '\0';
+        }
+        cch = strlen(pDir->entry.d_name);
+    } else {
+        cch = strnlen(pDir->findData.cFileName, sizeof(pDir->entry.d_name) - 1);
+        memcpy(pDir->entry.d_name, pDir->findData.cFileName, cch);
+        pDir->entry.d_name[cch] = '\0';
+    }
     pDir->entry.d_namlen = (uint16_t)cch;
     pDir->entry.d_ino = 1;
     pDir->entry.d_off = ++pDir->cEntries;

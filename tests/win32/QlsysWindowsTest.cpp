@@ -244,6 +244,18 @@ TEST_F(QlsysWindowsTest, ListingsOfEmptyMissingAndFullDirectories) {
     EXPECT_EQ(list(path + "/"), (std::set<std::string>{".", "..", "one.txt", "sub"}));
     EXPECT_EQ(qlsys_opendir((path + "\\one.txt").c_str()), nullptr) << "a file is not a directory";
     EXPECT_EQ(qlsys_closedir(nullptr), -1);
+
+    // A directory named outside the code page is listed, its entries named in UTF-8.
+    const std::string greek = "\xCE\xB5\xCE\xBD\xCE\xB1";  // ενα
+    const std::string cjk = "\xE6\x97\xA5\xE6\x9C\xAC"; // 日本
+    const std::string emoji = "\xF0\x9F\x93\x8E";             // a character beyond U+FFFF
+    fs::create_directories(dir.path() / fromUtf8(greek) / fromUtf8(cjk));
+    std::ofstream(dir.path() / fromUtf8(greek) / fromUtf8(emoji + ".txt")) << "x";
+    std::ofstream(dir.path() / fromUtf8(greek) / "plain.txt") << "x";
+    EXPECT_EQ(list(path + "\\" + greek),
+              (std::set<std::string>{".", "..", cjk, emoji + ".txt", "plain.txt"}));
+    EXPECT_EQ(list(path + "/" + greek + "/" + cjk + "/"), (std::set<std::string>{".", ".."}));
+    EXPECT_TRUE(list(path + "\\" + greek + "\\" + greek).empty()) << "missing, named outside the code page";
 }
 
 TEST_F(QlsysWindowsTest, WindowsErrorsBecomeErrorNumbers) {
