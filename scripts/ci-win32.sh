@@ -205,7 +205,7 @@ if [ ! -x "$linux_tessel" ]; then
     cmake --build --preset default -j "$jobs" --target tessel tessel_nsf bmpcv
 fi
 linux_tessel=$(realpath "$linux_tessel")
-cmake --install "$build" --prefix "$stage/install" >/dev/null
+cmake --install "$build" --prefix "$stage/install" --strip >/dev/null
 cp samples/mail.dxl "$stage/mail.dxl"
 mkdir "$stage/windows" "$stage/linux"
 compared_run() {
