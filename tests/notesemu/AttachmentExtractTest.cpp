@@ -152,7 +152,8 @@ TEST_F(Attachments, AFolderWithoutWriteAccessGivesAccessDenied) {
     const NOTEHANDLE note = openMemo({fileOf("a.txt", {'x'})});
     const auto locked = dir_.path() / "locked";
     std::filesystem::create_directories(locked);
-    std::filesystem::permissions(locked, std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+    std::filesystem::permissions(locked,
+                                 std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
     EXPECT_EQ(NSFNoteExtractFile(note, fileItem(note, 1), (locked / "a.txt").string().c_str(), nullptr),
               ERR_ACCESS);
     std::filesystem::permissions(locked, std::filesystem::perms::owner_all);

@@ -116,8 +116,8 @@ TEST_F(LocateIni, FirstPathDirectoryHoldingNotesIniWins) {
 #else
     const std::string separator = ":";
 #endif
-    vars_["PATH"] = (dir_.path() / "a").string() + separator + (dir_.path() / "missing").string() + separator +
-                    (dir_.path() / "c").string() + separator + (dir_.path() / "b").string();
+    vars_["PATH"] = (dir_.path() / "a").string() + separator + (dir_.path() / "missing").string() +
+                    separator + (dir_.path() / "c").string() + separator + (dir_.path() / "b").string();
     const IniSource source = locate();
     EXPECT_EQ(source.status, NOERROR);
     EXPECT_EQ(source.path, second);

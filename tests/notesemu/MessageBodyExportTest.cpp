@@ -71,7 +71,8 @@ TEST_F(MessageBody, MimeBodiesAreConvertedForTheFileOnly) {
     LogCapture log;
     EXPECT_EQ(MailGetMessageBodyComposite(note, nullptr, const_cast<char *>(path.string().c_str()), &size),
               ERR_NOT_IMPLEMENTED);
-    EXPECT_TRUE(log.contains("MIME conversion is not part of this build of the runtime (no GMime)")) << log.text();
+    EXPECT_TRUE(log.contains("MIME conversion is not part of this build of the runtime (no GMime)"))
+        << log.text();
     EXPECT_FALSE(std::filesystem::exists(path));
     EXPECT_TRUE(NSFNoteHasMIMEPart(note));
 #else
@@ -300,8 +301,9 @@ TEST_F(DxlExport, BadHandlesAreRefusedAndLogged) {
 
 TEST_F(DxlExport, ConvertedMimeNotesExportTheirWorkingCopy) {
 #ifdef _WIN32
-    GTEST_SKIP() << "the Windows runtime has no MIME conversion (no GMime): its ERR_NOT_IMPLEMENTED is checked by "
-                    "MimeTest.UnavailableConversionIsRefusedAndTheMimeBodyKept";
+    GTEST_SKIP()
+        << "the Windows runtime has no MIME conversion (no GMime): its ERR_NOT_IMPLEMENTED is checked by "
+           "MimeTest.UnavailableConversionIsRefusedAndTheMimeBodyKept";
 #endif
     std::vector<std::uint8_t> attachment{1, 2, 3, 4, 5};
     const NOTEHANDLE note = openNote(mimeMemo(Entity::multipart(

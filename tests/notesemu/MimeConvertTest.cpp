@@ -80,15 +80,17 @@ TEST_F(MimeTest, UnavailableConversionIsRefusedAndTheMimeBodyKept) {
     } cases[] = {
         {"plain text", Entity::leaf(kPlain, "hello\r\n"), 1},
         {"html", Entity::leaf(kHtml, "<p>hello <b>bold</b></p>"), 1},
-        {"alternative", Entity::multipart("alternative", "alt",
-                                          {Entity::leaf(kPlain, "plain\r\n"), Entity::leaf(kHtml, "<p>html</p>")}),
+        {"alternative",
+         Entity::multipart("alternative", "alt",
+                           {Entity::leaf(kPlain, "plain\r\n"), Entity::leaf(kHtml, "<p>html</p>")}),
          4},
         {"mixed with an attachment",
-         Entity::multipart("mixed", "mix",
-                           {Entity::leaf(kPlain, "see attached\r\n"),
-                            Entity::leaf("application/pdf; name=\"report.pdf\"", base64(attached),
-                                         "Content-Transfer-Encoding: base64\r\nContent-Disposition: attachment; "
-                                         "filename=\"report.pdf\"\r\n")}),
+         Entity::multipart(
+             "mixed", "mix",
+             {Entity::leaf(kPlain, "see attached\r\n"),
+              Entity::leaf("application/pdf; name=\"report.pdf\"", base64(attached),
+                           "Content-Transfer-Encoding: base64\r\nContent-Disposition: attachment; "
+                           "filename=\"report.pdf\"\r\n")}),
          4},
     };
     for (const auto &c : cases) {

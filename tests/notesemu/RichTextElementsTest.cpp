@@ -523,8 +523,9 @@ TEST(RichTextElementsExport, NotesBitmapsBecomeGifsOfTheSamePixels) {
         ASSERT_TRUE(xml.has_value());
         EXPECT_NE(xml->find("<notesbitmap>"), std::string::npos) << *xml;
         EXPECT_EQ(xml->find("<gif"), std::string::npos) << *xml;
-        EXPECT_TRUE(log.contains("a Notes bitmap is written as notesbitmap, not GIF: GIF encoding is not part of "
-                                 "this build of the runtime (no giflib)"))
+        EXPECT_TRUE(
+            log.contains("a Notes bitmap is written as notesbitmap, not GIF: GIF encoding is not part of "
+                         "this build of the runtime (no giflib)"))
             << log.text();
         EXPECT_EQ(kindsOf(recordsOf(bodyOf(*xml))), kindsOf(recordsOf(value)));
     }
