@@ -169,7 +169,7 @@ STATUS loadEnvironment(const IniSource &source, Environment &environment) {
         return ERR_NO_NOTESINI;
     }
     std::string text;
-    if (!readWholeFile(*source.path, text)) {
+    if (!readWholeFile(*source.path, text, kMaxIniSize)) {
         logf("Cannot read %s", name.c_str());
         return ERR_NO_NOTESINI;
     }

@@ -113,7 +113,7 @@ STATUS readIdFile(const std::filesystem::path &path, IdFile &file) {
         return ERR_SECURE_NOKEYFILE;
     }
     std::string text;
-    if (!readWholeFile(path, text)) {
+    if (!readWholeFile(path, text, kMaxIdFileSize)) {
         logf("ID file %s cannot be read", pathText(path).c_str());
         return ERR_SECURE_NOKEYFILE;
     }

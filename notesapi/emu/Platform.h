@@ -68,18 +68,18 @@ std::FILE *openFile(const std::filesystem::path &path, const char *mode);
 // file name outside the code page survives); nullopt when it is not set.
 std::optional<std::string> environmentText(const char *name);
 
-// The whole content of a file opened with openFile; false when it cannot be opened or read
-// (errno tells why).
-inline bool readWholeFile(const std::filesystem::path &path, std::string &content) {
+// The whole content of a file opened with openFile; false when it cannot be opened or read, or
+// holds more than maxBytes (a file that grew after its size was checked).
+inline bool readWholeFile(const std::filesystem::path &path, std::string &content, std::size_t maxBytes) {
     content.clear();
     std::FILE *file = openFile(path, "rb");
     if (file == nullptr)
         return false;
     char buffer[8192];
     std::size_t got = 0;
-    while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0)
+    while (content.size() <= maxBytes && (got = std::fread(buffer, 1, sizeof buffer, file)) > 0)
         content.append(buffer, got);
-    const bool ok = std::ferror(file) == 0;
+    const bool ok = std::ferror(file) == 0 && content.size() <= maxBytes;
     std::fclose(file);
     return ok;
 }

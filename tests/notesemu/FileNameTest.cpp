@@ -5,6 +5,7 @@
 #include "DbTestSupport.h"
 #include "Identity.h"
 #include "Log.h"
+#include "Platform.h"
 
 #include <tessel/kit/IdFile.h>
 
@@ -168,6 +169,18 @@ TEST_F(FileNames, TheLogFileMayHaveAnyName) {
         logLine(utf8(kGreek));
     }
     EXPECT_EQ(TempDir::read(logFile), "notesemu: " + utf8(kGreek) + "\n");
+}
+
+// A file read whole is read to its end, but never past the limit its caller checked its size
+// against: one that grew since is refused rather than read into memory.
+TEST(ReadWholeFile, ReadsToTheEndWithinTheLimitOnly) {
+    TempDir dir;
+    const std::filesystem::path file = dir.write(kChinese, std::string(20000, 'x'));
+    std::string content;
+    EXPECT_TRUE(readWholeFile(file, content, 20000));
+    EXPECT_EQ(content, std::string(20000, 'x'));
+    EXPECT_FALSE(readWholeFile(file, content, 19999));
+    EXPECT_FALSE(readWholeFile(dir / "missing", content, 100));
 }
 
 } // namespace
