@@ -190,7 +190,7 @@ TEST_F(FailClosed, OnlyRegularFilesAreOpened) {
     LogCapture log;
     DBHANDLE db = NULLHANDLE;
 #ifndef _WIN32
-    // Windows has no FIFOs in the file system and no device that stands in a folder.
+    // Windows has no FIFOs and no /dev/null; a folder is the one thing other than a file there.
     const std::filesystem::path fifo = dir_.path() / "pipe.dxl";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     // Nobody writes to the FIFO: an open that waited for data would never return.

@@ -111,8 +111,9 @@ TEST_F(TimeZone, StoredZonesUnderUtc) {
               "07/01/2024 10:00:00 AM CEDT");
 }
 
-// Whether the C library applies the zone's daylight saving: Wine's C runtime takes it from the
-// system's zone, not from TZ, and so sees none in "EST5EDT" on a machine that keeps UTC.
+// Whether the C library applies the zone's daylight saving. Wine's C runtime, once TZ has been
+// unset in the process (as a test before this one leaves it), keeps the system zone's rules for
+// daylight saving, which are none on a machine that keeps UTC, and sees none in "EST5EDT" then.
 bool cLibraryObservesDaylightSaving() {
     tzset();
     const std::time_t july = 1720094400; // 2024-07-04 12:00 UTC
@@ -142,11 +143,11 @@ TEST_F(TimeZone, StoredZonesUnderNewYork) {
 
 // A time stored in the local zone (same standard offset, daylight saving observed) shows no zone
 // when the format asks for one only sometimes.
-TEST_F(TimeZone, TheLocalZoneIsShownOnlyWhenAlwaysAsked) {
+TEST_F(TimeZone, TheLocalZoneIsLeftOutWhenShownOnlySometimes) {
     useZone(kNewYork);
     if (!cLibraryObservesDaylightSaving())
         GTEST_SKIP() << "the C library sees no daylight saving in " << kNewYork
-                     << " (Wine's C runtime takes it from the system's zone, not from TZ)";
+                     << " (Wine's C runtime keeps the system zone's daylight-saving rules once TZ was unset)";
     const TFMT sometimes{TDFMT_FULL, TTFMT_FULL, TZFMT_SOMETIMES, TSFMT_DATETIME};
     EXPECT_EQ(toText(timeDate(kNewYorkWinter), &sometimes).text, "01/15/2024 09:25:30 AM");
     EXPECT_EQ(toText(timeDate(kNewYorkSummer), &sometimes).text, "07/04/2024 12:00:00 PM");
