@@ -112,10 +112,9 @@ std::optional<std::span<const std::uint8_t>> attachmentBytes(const OpenNote &not
     return std::nullopt;
 }
 
-STATUS writeFileBytes(const std::filesystem::path &path, std::span<const std::uint8_t> bytes,
-                      bool overwrite) {
+STATUS writeFileBytes(const char *fileName, std::span<const std::uint8_t> bytes, bool overwrite) {
     std::unique_ptr<OutputFile> file;
-    if (const STATUS status = OutputFile::create(path, overwrite, file); status != NOERROR)
+    if (const STATUS status = OutputFile::create(fileName, overwrite, file); status != NOERROR)
         return status;
     if (const STATUS status = file->write(bytes); status != NOERROR)
         return status;

@@ -41,8 +41,8 @@ std::string_view attachmentName(const OpenNote::OpenItem &item);
 std::optional<std::span<const std::uint8_t>> attachmentBytes(const OpenNote &note, std::string_view name,
                                                              const char *caller);
 
-// Writes the bytes to `path` whole or not at all; ERR_EXISTS when the file exists and may not be
-// replaced, the OS status when it cannot be written.
-STATUS writeFileBytes(const std::filesystem::path &path, std::span<const std::uint8_t> bytes, bool overwrite);
+// Writes the bytes to the file a caller names (see OutputFile::create) whole or not at all;
+// ERR_EXISTS when the file exists and may not be replaced, the OS status when it cannot be written.
+STATUS writeFileBytes(const char *fileName, std::span<const std::uint8_t> bytes, bool overwrite);
 
 } // namespace notesemu

@@ -1,6 +1,7 @@
 #include "DatabaseCache.h"
 
 #include "Log.h"
+#include "Platform.h"
 
 namespace notesemu {
 
@@ -14,7 +15,7 @@ DatabaseCache::Result DatabaseCache::open(const std::filesystem::path &path, con
     std::filesystem::path absolute = std::filesystem::absolute(path, error);
     if (error)
         absolute = path;
-    const std::string name = absolute.lexically_normal().string();
+    const std::string name = pathText(absolute.lexically_normal());
     const std::optional<FileStamp> stamp = fileStampOf(path);
     const Key key{name, options.maxValueBytes, options.maxRichTextDepth, options.maxTokenBytes};
     std::lock_guard lock(mutex_);

@@ -2032,7 +2032,7 @@ LoadResult loadDxlFile(const std::filesystem::path &path, const LoadOptions &opt
         logf("%s: is not a regular file; only files hold DXL databases", name.c_str());
         return {ERR_NOT_NSF, nullptr};
     }
-    std::FILE *file = ::_wfopen(path.c_str(), L"rb");
+    std::FILE *file = openFile(path, "rb");
     if (file == nullptr) {
         const int code = errno;
         logf("%s: cannot be opened: %s", name.c_str(), std::strerror(code));

@@ -1,10 +1,9 @@
 #include "Environment.h"
 
 #include "Log.h"
+#include "Platform.h"
 
 #include <algorithm>
-#include <fstream>
-#include <iterator>
 #include <system_error>
 
 namespace notesemu {
@@ -116,8 +115,8 @@ IniSource locateIni(std::span<char *const> args, const GetEnv &getEnv) {
         const char *arg = args[index];
         if (arg == nullptr || arg[0] != '=')
             continue;
-        std::filesystem::path path(arg + 1);
-        if (!isRegularFile(path)) {
+        std::filesystem::path path;
+        if (!pathFromText(arg + 1, path) || !isRegularFile(path)) {
             logf("The ini file %s named on the command line does not exist", arg + 1);
             return {ERR_NO_NOTESINI, std::nullopt};
         }
@@ -125,8 +124,8 @@ IniSource locateIni(std::span<char *const> args, const GetEnv &getEnv) {
     }
 
     if (const auto named = getEnv("NOTES_INI"); named && !named->empty()) {
-        std::filesystem::path path(*named);
-        if (!isRegularFile(path)) {
+        std::filesystem::path path;
+        if (!pathFromUtf8(*named, path) || !isRegularFile(path)) {
             logf("NOTES_INI names %s, which does not exist", named->c_str());
             return {ERR_NO_NOTESINI, std::nullopt};
         }
@@ -139,12 +138,13 @@ IniSource locateIni(std::span<char *const> args, const GetEnv &getEnv) {
             const auto separator = rest.find(kPathListSeparator);
             const std::string_view directory = rest.substr(0, separator);
             // An empty entry of PATH stands for the current directory.
-            const std::filesystem::path base =
-                directory.empty() ? std::filesystem::path(".") : std::filesystem::path(directory);
-            for (const char *name : {"notes.ini", "NOTES.INI"}) {
-                std::filesystem::path candidate = base / name;
-                if (isRegularFile(candidate))
-                    return {NOERROR, std::move(candidate)};
+            std::filesystem::path base(".");
+            if (directory.empty() || pathFromUtf8(directory, base)) {
+                for (const char *name : {"notes.ini", "NOTES.INI"}) {
+                    std::filesystem::path candidate = base / name;
+                    if (isRegularFile(candidate))
+                        return {NOERROR, std::move(candidate)};
+                }
             }
             if (separator == std::string_view::npos)
                 break;
@@ -160,22 +160,17 @@ STATUS loadEnvironment(const IniSource &source, Environment &environment) {
         return source.status;
     if (!source.path)
         return NOERROR;
-    const std::string pathText = source.path->string();
+    const std::string name = pathText(*source.path);
     std::error_code error;
     const std::uintmax_t size = std::filesystem::file_size(*source.path, error);
     if (error || size > kMaxIniSize) {
-        logf("Cannot use %s as notes.ini: %s", pathText.c_str(),
+        logf("Cannot use %s as notes.ini: %s", name.c_str(),
              error ? error.message().c_str() : "larger than 16 MiB");
         return ERR_NO_NOTESINI;
     }
-    std::ifstream file(*source.path, std::ios::binary);
-    if (!file) {
-        logf("Cannot read %s", pathText.c_str());
-        return ERR_NO_NOTESINI;
-    }
-    const std::string text{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-    if (file.bad()) {
-        logf("Error reading %s", pathText.c_str());
+    std::string text;
+    if (!readWholeFile(*source.path, text, kMaxIniSize)) {
+        logf("Cannot read %s", name.c_str());
         return ERR_NO_NOTESINI;
     }
     environment = Environment::parse(text);

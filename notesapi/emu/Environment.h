@@ -41,7 +41,8 @@ struct IniSource {
     std::optional<std::filesystem::path> path; // empty: no notes.ini, an empty environment
 };
 
-// Reads a process environment variable; nullopt when it is not set.
+// Reads a process environment variable (in UTF-8 on Windows, as environmentText in Platform.h
+// gives it); nullopt when it is not set.
 using GetEnv = std::function<std::optional<std::string>(const char *name)>;
 
 // The ini file, in order of precedence: an argument "=path" (argv[0] excluded), the file named

@@ -5,16 +5,14 @@
 
 #include <notes/secerr.h>
 
-#ifdef _WIN32
 #include "Platform.h"
-#else
+
+#ifndef _WIN32
 #include <openssl/evp.h>
 #endif
 
-#include <fstream>
 #include <mutex>
 #include <optional>
-#include <sstream>
 
 namespace notesemu {
 namespace {
@@ -86,10 +84,16 @@ std::filesystem::path idFileFromEnvironment() {
         name = runtime.environmentValue("ServerKeyFileName");
     if (!name || name->empty())
         return {};
-    std::filesystem::path path(*name);
+    std::filesystem::path path;
+    if (!pathFromText(*name, path)) {
+        logf("The ID file notes.ini names, %s, is neither in the code page nor in UTF-8", name->c_str());
+        return {};
+    }
     if (name->find_first_of("/\\") == std::string::npos) {
-        if (const auto directory = runtime.environmentValue("Directory"); directory && !directory->empty())
-            path = std::filesystem::path(*directory) / path;
+        std::filesystem::path directory;
+        if (const auto value = runtime.environmentValue("Directory");
+            value && !value->empty() && pathFromText(*value, directory))
+            path = directory / path;
     }
     return path;
 }
@@ -100,28 +104,26 @@ STATUS readIdFile(const std::filesystem::path &path, IdFile &file) {
     std::error_code error;
     const std::uintmax_t size = std::filesystem::file_size(path, error);
     if (error) {
-        logf("ID file %s cannot be read: %s", path.string().c_str(), error.message().c_str());
+        logf("ID file %s cannot be read: %s", pathText(path).c_str(), error.message().c_str());
         return ERR_SECURE_NOKEYFILE;
     }
     if (size > kMaxIdFileSize) {
-        logf("ID file %s is not an ID file of the emulated runtime (%ju bytes)", path.string().c_str(), size);
+        logf("ID file %s is not an ID file of the emulated runtime (%ju bytes)", pathText(path).c_str(),
+             size);
         return ERR_SECURE_NOKEYFILE;
     }
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream content;
-    content << in.rdbuf();
-    if (!in) {
-        logf("ID file %s cannot be read", path.string().c_str());
+    std::string text;
+    if (!readWholeFile(path, text, kMaxIdFileSize)) {
+        logf("ID file %s cannot be read", pathText(path).c_str());
         return ERR_SECURE_NOKEYFILE;
     }
-    const std::string text = content.str();
     std::string_view rest = text;
     std::array<std::string_view, 4> lines;
     for (std::string_view &line : lines) {
         const std::size_t end = rest.find('\n');
         if (end == std::string_view::npos) {
             logf("ID file %s is not an ID file of the emulated runtime (fewer than four lines)",
-                 path.string().c_str());
+                 pathText(path).c_str());
             return ERR_SECURE_NOKEYFILE;
         }
         line = rest.substr(0, end);
@@ -129,7 +131,7 @@ STATUS readIdFile(const std::filesystem::path &path, IdFile &file) {
     }
     if (lines[0] != kMagic || lines[1].empty() || !rest.empty() || !parseHex(lines[2], file.salt) ||
         !parseHex(lines[3], file.hash)) {
-        logf("ID file %s is not an ID file of the emulated runtime", path.string().c_str());
+        logf("ID file %s is not an ID file of the emulated runtime", pathText(path).c_str());
         return ERR_SECURE_NOKEYFILE;
     }
     file.userName = lines[1];
@@ -174,7 +176,7 @@ STATUS switchIdentity(const std::filesystem::path &path, std::string_view passwo
     if (const STATUS status = readIdFile(path, file); status != NOERROR)
         return status;
     if (!passwordMatches(file, password)) {
-        logf("Wrong password for ID file %s", path.string().c_str());
+        logf("Wrong password for ID file %s", pathText(path).c_str());
         return ERR_SECURE_BADPASSWORD;
     }
     SwitchedIdentity &state = switched();

@@ -1,5 +1,7 @@
 #include "Log.h"
 
+#include "Platform.h"
+
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -26,10 +28,11 @@ void logLine(std::string_view message) {
         captureSink()(message);
     // The file is opened per line: lines are rare, and a test or user may point NOTESEMU_LOG
     // elsewhere between lines.
-    const char *path = std::getenv("NOTESEMU_LOG");
-    if (path == nullptr || *path == '\0')
+    const std::optional<std::string> name = environmentText("NOTESEMU_LOG");
+    std::filesystem::path path;
+    if (!name || name->empty() || !pathFromUtf8(*name, path))
         return;
-    if (std::FILE *file = std::fopen(path, "ab")) {
+    if (std::FILE *file = openFile(path, "ab")) {
         std::fprintf(file, "notesemu: %.*s\n", static_cast<int>(message.size()), message.data());
         std::fclose(file);
     }

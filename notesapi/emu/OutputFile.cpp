@@ -1,6 +1,7 @@
 #include "OutputFile.h"
 
 #include "Log.h"
+#include "Platform.h"
 
 #include <notes/notes.h>
 
@@ -48,22 +49,22 @@ STATUS OutputFile::create(const std::filesystem::path &target, bool overwrite,
                           std::unique_ptr<OutputFile> &out) {
     out.reset();
     if (target.empty() || !target.has_filename()) {
-        logf("Cannot write '%s': not a file name", target.string().c_str());
+        logf("Cannot write '%s': not a file name", pathText(target).c_str());
         return ERR_INV_FILE_NAME;
     }
     std::error_code error;
     const auto state = std::filesystem::status(target, error);
     if (std::filesystem::is_directory(state)) {
-        logf("Cannot write '%s': it is a directory", target.string().c_str());
+        logf("Cannot write '%s': it is a directory", pathText(target).c_str());
         return ERR_CREATE;
     }
     if (!overwrite && std::filesystem::exists(state)) {
-        logf("Cannot write '%s': the file exists and may not be replaced", target.string().c_str());
+        logf("Cannot write '%s': the file exists and may not be replaced", pathText(target).c_str());
         return ERR_EXISTS;
     }
     if (overwrite && std::filesystem::is_regular_file(state) && std::filesystem::file_size(target, error) == 0 &&
         !error) {
-        if (std::FILE *file = std::fopen(target.string().c_str(), "r+b"); file != nullptr) {
+        if (std::FILE *file = openFile(target, "r+b"); file != nullptr) {
             out.reset(new OutputFile(target, {}, file, overwrite));
             return NOERROR;
         }
@@ -76,24 +77,35 @@ STATUS OutputFile::create(const std::filesystem::path &target, bool overwrite,
         std::filesystem::path temporary = target;
         temporary += ".part-" + std::to_string(stamp) + "-" + std::to_string(counter++);
         errno = 0;
-        std::FILE *file = std::fopen(temporary.string().c_str(), "wbx");
+        std::FILE *file = openFile(temporary, "wbx");
         if (file != nullptr) {
             out.reset(new OutputFile(target, std::move(temporary), file, overwrite));
             return NOERROR;
         }
         if (errno != EEXIST) {
             const int code = errno;
-            logf("Cannot write '%s': %s", target.string().c_str(),
+            logf("Cannot write '%s': %s", pathText(target).c_str(),
                  std::generic_category().message(code).c_str());
             return statusForErrno(code);
         }
     }
-    logf("Cannot write '%s': no free temporary name beside it", target.string().c_str());
+    logf("Cannot write '%s': no free temporary name beside it", pathText(target).c_str());
     return ERR_CREATE;
 }
 
+STATUS OutputFile::create(const char *targetName, bool overwrite, std::unique_ptr<OutputFile> &out) {
+    out.reset();
+    std::filesystem::path target;
+    if (targetName == nullptr || !pathFromText(targetName, target)) {
+        logf("Cannot write '%s': the name is neither in the code page nor in UTF-8",
+             targetName != nullptr ? targetName : "");
+        return ERR_INV_FILE_NAME;
+    }
+    return create(target, overwrite, out);
+}
+
 STATUS OutputFile::fail(const char *what, int error) {
-    logf("Writing '%s' failed (%s): %s", target_.string().c_str(), what,
+    logf("Writing '%s' failed (%s): %s", pathText(target_).c_str(), what,
          std::generic_category().message(error).c_str());
     if (file_ != nullptr) {
         std::fclose(file_);
@@ -131,7 +143,7 @@ STATUS OutputFile::commit() {
     std::error_code error;
     const bool exists = std::filesystem::exists(std::filesystem::symlink_status(target_, error));
     if (!overwrite_ && exists) {
-        logf("Cannot write '%s': the file appeared while it was written", target_.string().c_str());
+        logf("Cannot write '%s': the file appeared while it was written", pathText(target_).c_str());
         return ERR_EXISTS;
     }
     // A file being replaced is removed before the rename: renaming over an existing file makes
@@ -140,7 +152,7 @@ STATUS OutputFile::commit() {
         std::filesystem::remove(target_, error);
     std::filesystem::rename(temporary_, target_, error);
     if (error) {
-        logf("Cannot write '%s': %s", target_.string().c_str(), error.message().c_str());
+        logf("Cannot write '%s': %s", pathText(target_).c_str(), error.message().c_str());
         return error.category() == std::generic_category() || error.category() == std::system_category()
                    ? statusForErrno(error.value())
                    : ERR_CREATE;

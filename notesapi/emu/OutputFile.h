@@ -31,6 +31,9 @@ public:
     // are logged with the path.
     static STATUS create(const std::filesystem::path &target, bool overwrite,
                          std::unique_ptr<OutputFile> &out);
+    // The same for a file named by a caller's narrow text (pathFromText in Platform.h: on Windows
+    // in the code page, else in UTF-8); ERR_INV_FILE_NAME when the text is neither.
+    static STATUS create(const char *targetName, bool overwrite, std::unique_ptr<OutputFile> &out);
 
     STATUS write(std::span<const std::uint8_t> bytes);
     // Flushes, closes and renames the file to its target.

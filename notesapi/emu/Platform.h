@@ -3,10 +3,12 @@
 
 #include <array>
 #include <cstdint>
+#include <cstdio>
 #include <ctime>
 #include <filesystem>
 #include <optional>
 #include <span>
+#include <string>
 #include <string_view>
 
 namespace notesemu {
@@ -47,6 +49,40 @@ int openForReadsAt(int fd, const std::filesystem::path &path);
 // Reads up to length bytes at offset: the count read, 0 at the end of the file, -1 on failure.
 long long readAt(int fd, void *buffer, std::size_t length, std::uint64_t offset);
 void closeDescriptor(int fd);
+
+// File names. Narrow text names a file as its bytes on POSIX. On Windows a narrow name is in the
+// code page or in UTF-8 and the file is opened by its UTF-16 name, so that a name outside the code
+// page opens too; path.string() there is in the code page and throws for such a name, so log lines
+// and keys use pathText instead.
+
+// A path named by narrow text as a caller of the Notes API or notes.ini passes it: on Windows in the
+// code page when that names a file, else in UTF-8 (windowsPath). False when the text is neither.
+bool pathFromText(std::string_view text, std::filesystem::path &path);
+// A path named by UTF-8 text (the form environmentText gives); false when the text is not UTF-8.
+bool pathFromUtf8(std::string_view text, std::filesystem::path &path);
+// The path as text for log lines and keys: its bytes on POSIX, UTF-8 on Windows. Never throws.
+std::string pathText(const std::filesystem::path &path);
+// std::fopen by path, whatever its name; errno tells why it failed.
+std::FILE *openFile(const std::filesystem::path &path, const char *mode);
+// A process environment variable: its bytes on POSIX, UTF-8 on Windows (read in UTF-16, so that a
+// file name outside the code page survives); nullopt when it is not set.
+std::optional<std::string> environmentText(const char *name);
+
+// The whole content of a file opened with openFile; false when it cannot be opened or read, or
+// holds more than maxBytes (a file that grew after its size was checked).
+inline bool readWholeFile(const std::filesystem::path &path, std::string &content, std::size_t maxBytes) {
+    content.clear();
+    std::FILE *file = openFile(path, "rb");
+    if (file == nullptr)
+        return false;
+    char buffer[8192];
+    std::size_t got = 0;
+    while (content.size() <= maxBytes && (got = std::fread(buffer, 1, sizeof buffer, file)) > 0)
+        content.append(buffer, got);
+    const bool ok = std::ferror(file) == 0 && content.size() <= maxBytes;
+    std::fclose(file);
+    return ok;
+}
 
 #ifdef _WIN32
 // SHA-256 of salt || password through Windows' own cryptography (CNG); nullopt when it fails.

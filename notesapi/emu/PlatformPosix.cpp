@@ -1,5 +1,7 @@
-// The POSIX side of Platform.h: file stamps and reads by offset.
+// The POSIX side of Platform.h: file names as bytes, file stamps and reads by offset.
 #include "Platform.h"
+
+#include <cstdlib>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -41,6 +43,28 @@ long long readAt(int fd, void *buffer, std::size_t length, std::uint64_t offset)
 
 void closeDescriptor(int fd) {
     ::close(fd);
+}
+
+bool pathFromText(std::string_view text, std::filesystem::path &path) {
+    path = std::filesystem::path(std::string(text));
+    return true;
+}
+
+bool pathFromUtf8(std::string_view text, std::filesystem::path &path) {
+    return pathFromText(text, path);
+}
+
+std::string pathText(const std::filesystem::path &path) {
+    return path.native();
+}
+
+std::FILE *openFile(const std::filesystem::path &path, const char *mode) {
+    return std::fopen(path.c_str(), mode);
+}
+
+std::optional<std::string> environmentText(const char *name) {
+    const char *value = std::getenv(name);
+    return value != nullptr ? std::optional<std::string>(value) : std::nullopt;
 }
 
 } // namespace notesemu

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <bcrypt.h>
+#include <cstdlib>
 #include <fcntl.h>
 #include <io.h>
 #include <sys/stat.h>
@@ -80,21 +81,72 @@ void closeDescriptor(int fd) {
     ::_close(fd);
 }
 
+namespace {
+
+bool toWide(std::string_view text, UINT codePage, std::wstring &wide) {
+    wide.clear();
+    if (text.empty())
+        return true;
+    const int cch = MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, text.data(),
+                                        static_cast<int>(text.size()), nullptr, 0);
+    if (cch <= 0)
+        return false;
+    wide.resize(static_cast<std::size_t>(cch));
+    return MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, text.data(), static_cast<int>(text.size()),
+                               wide.data(), cch) == cch;
+}
+
+std::string toUtf8(std::wstring_view wide) {
+    if (wide.empty())
+        return {};
+    // Unpaired surrogates (which Windows allows in names) become U+FFFD.
+    const int bytes = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
+                                          nullptr, nullptr);
+    if (bytes <= 0)
+        return {};
+    std::string text(static_cast<std::size_t>(bytes), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), text.data(), bytes, nullptr,
+                        nullptr);
+    return text;
+}
+
+} // namespace
+
+bool pathFromText(std::string_view text, std::filesystem::path &path) {
+    return windowsPath(text, path);
+}
+
+bool pathFromUtf8(std::string_view text, std::filesystem::path &path) {
+    std::wstring wide;
+    if (!toWide(text, CP_UTF8, wide))
+        return false;
+    path = std::move(wide);
+    return true;
+}
+
+std::string pathText(const std::filesystem::path &path) {
+    return toUtf8(path.native());
+}
+
+std::FILE *openFile(const std::filesystem::path &path, const char *mode) {
+    std::wstring wideMode;
+    for (const char *c = mode; *c != '\0'; ++c)
+        wideMode.push_back(static_cast<wchar_t>(static_cast<unsigned char>(*c)));
+    return ::_wfopen(path.c_str(), wideMode.c_str());
+}
+
+std::optional<std::string> environmentText(const char *name) {
+    std::wstring wideName;
+    if (!toWide(name, CP_UTF8, wideName))
+        return std::nullopt;
+    const wchar_t *value = ::_wgetenv(wideName.c_str());
+    return value != nullptr ? std::optional<std::string>(toUtf8(value)) : std::nullopt;
+}
+
 bool windowsPath(std::string_view text, std::filesystem::path &path) {
-    const auto convert = [text](UINT codePage, DWORD flags, std::wstring &wide) {
-        if (text.empty())
-            return true;
-        const int cch =
-            MultiByteToWideChar(codePage, flags, text.data(), static_cast<int>(text.size()), nullptr, 0);
-        if (cch <= 0)
-            return false;
-        wide.resize(static_cast<std::size_t>(cch));
-        return MultiByteToWideChar(codePage, flags, text.data(), static_cast<int>(text.size()), wide.data(),
-                                   cch) == cch;
-    };
     std::wstring ansi, utf8;
-    const bool inCodePage = convert(CP_ACP, MB_ERR_INVALID_CHARS, ansi);
-    const bool inUtf8 = convert(CP_UTF8, MB_ERR_INVALID_CHARS, utf8);
+    const bool inCodePage = toWide(text, CP_ACP, ansi);
+    const bool inUtf8 = toWide(text, CP_UTF8, utf8);
     std::error_code error;
     if (inCodePage && (!inUtf8 || std::filesystem::exists(ansi, error))) {
         path = ansi;

@@ -3,6 +3,7 @@
 #include "DatabaseCache.h"
 #include "Identity.h"
 #include "Log.h"
+#include "Platform.h"
 
 #include <cstdlib>
 
@@ -19,11 +20,7 @@ STATUS Runtime::init(std::span<char *const> args) {
         ++initCount_;
         return NOERROR;
     }
-    const GetEnv getEnv = [](const char *name) -> std::optional<std::string> {
-        const char *value = std::getenv(name);
-        return value ? std::optional<std::string>(value) : std::nullopt;
-    };
-    const IniSource source = locateIni(args, getEnv);
+    const IniSource source = locateIni(args, environmentText);
     Environment environment;
     if (const STATUS status = loadEnvironment(source, environment); status != NOERROR)
         return status;

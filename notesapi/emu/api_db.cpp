@@ -41,19 +41,16 @@ STATUS resolvePath(const char *pathName, std::filesystem::path &path) {
         }
         text.remove_prefix(2);
     }
-#ifdef _WIN32
-    if (!notesemu::windowsPath(text, path)) {
+    if (!notesemu::pathFromText(text, path)) {
         notesemu::logf("NSFDbOpen(%s): the path is neither in the code page nor in UTF-8", pathName);
         return ERR_NOEXIST;
     }
-#else
-    path = std::filesystem::path(std::string(text));
-#endif
     std::error_code error;
     if (path.is_relative() && !std::filesystem::exists(path, error)) {
-        if (const auto directory = Runtime::instance().environmentValue("Directory");
-            directory && !directory->empty())
-            path = std::filesystem::path(*directory) / path;
+        std::filesystem::path directory;
+        if (const auto value = Runtime::instance().environmentValue("Directory");
+            value && !value->empty() && notesemu::pathFromText(*value, directory))
+            path = directory / path;
     }
     return NOERROR;
 }

@@ -2,6 +2,7 @@
 #include "Identity.h"
 #include "Log.h"
 #include "OpenNote.h"
+#include "Platform.h"
 #include "Rfc822Text.h"
 #include "Runtime.h"
 #include "Translate.h"
@@ -340,8 +341,14 @@ NOTESAPI STATUS LNPUBLIC SECKFMSwitchToIDFile(char *pIDFileName, char *pPassword
         return ERR_NOTES_NOT_INITIALIZED;
     if (pIDFileName == nullptr || *pIDFileName == '\0')
         return ERR_BSAFE_NULLPARAM;
+    std::filesystem::path idPath;
+    if (!notesemu::pathFromText(pIDFileName, idPath)) {
+        notesemu::logf("SECKFMSwitchToIDFile(%s): the name is neither in the code page nor in UTF-8",
+                       pIDFileName);
+        return ERR_SECURE_NOKEYFILE;
+    }
     notesemu::IdFile file;
-    if (const STATUS status = notesemu::readIdFile(pIDFileName, file); status != NOERROR)
+    if (const STATUS status = notesemu::readIdFile(idPath, file); status != NOERROR)
         return status;
     if (retUserName != nullptr && file.userName.size() >= MaxUserNameLength) {
         notesemu::logf("SECKFMSwitchToIDFile: the user name needs %zu bytes, the buffer has %u",
@@ -349,7 +356,7 @@ NOTESAPI STATUS LNPUBLIC SECKFMSwitchToIDFile(char *pIDFileName, char *pPassword
         return ERR_BSAFE_TOOSMALL;
     }
     std::string user;
-    if (const STATUS status = notesemu::switchIdentity(pIDFileName, pPassword ? pPassword : "", user);
+    if (const STATUS status = notesemu::switchIdentity(idPath, pPassword ? pPassword : "", user);
         status != NOERROR)
         return status;
     if (retUserName != nullptr) {

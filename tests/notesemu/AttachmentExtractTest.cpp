@@ -7,6 +7,10 @@
 
 #include <random>
 
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
 namespace notesemu::test {
 namespace {
 
@@ -108,7 +112,7 @@ TEST_F(Attachments, StreamsThroughTheCallbackInOrder) {
     } sink{&received, &calls};
     ASSERT_EQ(NSFNoteExtractWithCallback(
                   note, fileItem(note, 1), nullptr, 0,
-                  [](const BYTE *bytes, DWORD length, void *param) -> STATUS {
+                  [](const BYTE *bytes, DWORD length, void *param) LNCALLBACK -> STATUS {
                       auto *s = static_cast<Sink *>(param);
                       s->bytes->insert(s->bytes->end(), bytes, bytes + length);
                       ++*s->calls;
@@ -121,7 +125,7 @@ TEST_F(Attachments, StreamsThroughTheCallbackInOrder) {
     // A status from the callback ends the extraction and is returned.
     EXPECT_EQ(NSFNoteExtractWithCallback(
                   note, fileItem(note, 1), nullptr, 0,
-                  [](const BYTE *, DWORD, void *) -> STATUS { return ERR_CANCEL; }, nullptr),
+                  [](const BYTE *, DWORD, void *) LNCALLBACK -> STATUS { return ERR_CANCEL; }, nullptr),
               ERR_CANCEL);
 }
 
@@ -136,16 +140,25 @@ TEST_F(Attachments, UnwritableTargetsGiveTheOsStatusAndLeaveNothing) {
     EXPECT_EQ(NSFNoteExtractFile(note, item, (dir_.path() / "isdir").string().c_str(), nullptr), ERR_CREATE);
     EXPECT_TRUE(std::filesystem::is_empty(dir_.path() / "isdir"));
     EXPECT_EQ(NSFNoteExtractFile(note, item, "", nullptr), ERR_INV_FILE_NAME);
-    EXPECT_TRUE(log.contains("no/such/dir/a.txt"));
-    if (::geteuid() != 0) {
-        const auto locked = dir_.path() / "locked";
-        std::filesystem::create_directories(locked);
-        std::filesystem::permissions(locked,
-                                     std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
-        EXPECT_EQ(NSFNoteExtractFile(note, item, (locked / "a.txt").string().c_str(), nullptr), ERR_ACCESS);
-        std::filesystem::permissions(locked, std::filesystem::perms::owner_all);
-        EXPECT_TRUE(std::filesystem::is_empty(locked));
-    }
+    EXPECT_TRUE(log.contains((std::filesystem::path("no") / "such" / "dir" / "a.txt").string()));
+}
+
+TEST_F(Attachments, AFolderWithoutWriteAccessGivesAccessDenied) {
+#ifdef _WIN32
+    GTEST_SKIP() << "Windows keeps no write permission on a folder: a read-only folder still takes new files";
+#else
+    if (::geteuid() == 0)
+        GTEST_SKIP() << "root writes into a folder whatever its permissions";
+    const NOTEHANDLE note = openMemo({fileOf("a.txt", {'x'})});
+    const auto locked = dir_.path() / "locked";
+    std::filesystem::create_directories(locked);
+    std::filesystem::permissions(locked,
+                                 std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+    EXPECT_EQ(NSFNoteExtractFile(note, fileItem(note, 1), (locked / "a.txt").string().c_str(), nullptr),
+              ERR_ACCESS);
+    std::filesystem::permissions(locked, std::filesystem::perms::owner_all);
+    EXPECT_TRUE(std::filesystem::is_empty(locked));
+#endif
 }
 
 TEST_F(Attachments, AnObjectThatDisagreesWithItsFileObjectIsRefused) {

@@ -115,7 +115,7 @@ TEST_F(Databases, SearchMatchCarriesIdentifiersAndTheSummaryWhenAsked) {
     std::vector<Seen> seen;
     ASSERT_EQ(NSFSearch(
                   db_, NULLHANDLE, nullptr, SEARCH_SUMMARY, NOTE_CLASS_DOCUMENT, nullptr,
-                  [](void *parameter, SEARCH_MATCH *match, ITEM_TABLE *summary) -> STATUS {
+                  [](void *parameter, SEARCH_MATCH *match, ITEM_TABLE *summary) LNCALLBACK -> STATUS {
                       Seen s;
                       std::memcpy(&s.match, match, sizeof s.match);
                       const auto *bytes = reinterpret_cast<const std::uint8_t *>(summary);
@@ -159,7 +159,7 @@ TEST_F(Databases, CallbackStatusStopsTheSearchAndIsReturned) {
     int calls = 0;
     EXPECT_EQ(NSFSearch(
                   db_, NULLHANDLE, nullptr, 0, NOTE_CLASS_ALL, nullptr,
-                  [](void *parameter, SEARCH_MATCH *, ITEM_TABLE *) -> STATUS {
+                  [](void *parameter, SEARCH_MATCH *, ITEM_TABLE *) LNCALLBACK -> STATUS {
                       return ++*static_cast<int *>(parameter) == 2 ? ERR_CANCEL : NOERROR;
                   },
                   &calls, nullptr),
@@ -167,7 +167,8 @@ TEST_F(Databases, CallbackStatusStopsTheSearchAndIsReturned) {
     EXPECT_EQ(calls, 2);
     EXPECT_EQ(NSFSearch(
                   db_, 5, nullptr, 0, NOTE_CLASS_ALL, nullptr,
-                  [](void *, SEARCH_MATCH *, ITEM_TABLE *) -> STATUS { return NOERROR; }, nullptr, nullptr),
+                  [](void *, SEARCH_MATCH *, ITEM_TABLE *) LNCALLBACK -> STATUS { return NOERROR; }, nullptr,
+                  nullptr),
               ERR_NOT_IMPLEMENTED);
 }
 
@@ -268,14 +269,15 @@ TEST_F(Databases, ItemScanStopsAtTheRoutinesStatus) {
     } state;
     EXPECT_EQ(NSFItemScan(
                   note.get(),
-                  [](WORD, WORD, char *, WORD, void *value, DWORD length, void *parameter) -> STATUS {
-                      auto &s = *static_cast<State *>(parameter);
-                      if (s.calls++ == 0) {
-                          s.firstType = word(static_cast<const std::uint8_t *>(value));
-                          s.firstLength = length;
-                      }
-                      return s.calls == 3 ? ERR_CANCEL : NOERROR;
-                  },
+                  [](WORD, WORD, char *, WORD, void *value, DWORD length, void *parameter)
+                      LNCALLBACK -> STATUS {
+                          auto &s = *static_cast<State *>(parameter);
+                          if (s.calls++ == 0) {
+                              s.firstType = word(static_cast<const std::uint8_t *>(value));
+                              s.firstLength = length;
+                          }
+                          return s.calls == 3 ? ERR_CANCEL : NOERROR;
+                      },
                   &state),
               ERR_CANCEL);
     EXPECT_EQ(state.calls, 3);

@@ -88,7 +88,7 @@ inline std::vector<Match> searchAll(DBHANDLE db, WORD classMask, WORD flags = 0)
     std::vector<Match> matches;
     const STATUS status = NSFSearch(
         db, NULLHANDLE, nullptr, flags, classMask, nullptr,
-        [](void *parameter, SEARCH_MATCH *match, ITEM_TABLE *summary) -> STATUS {
+        [](void *parameter, SEARCH_MATCH *match, ITEM_TABLE *summary) LNCALLBACK -> STATUS {
             SEARCH_MATCH copy;
             std::memcpy(&copy, match, sizeof copy);
             static_cast<std::vector<Match> *>(parameter)->push_back(
@@ -131,7 +131,7 @@ public:
         std::vector<std::string> names;
         NSFItemScan(
             handle_,
-            [](WORD, WORD, char *name, WORD length, void *, DWORD, void *parameter) -> STATUS {
+            [](WORD, WORD, char *name, WORD length, void *, DWORD, void *parameter) LNCALLBACK -> STATUS {
                 static_cast<std::vector<std::string> *>(parameter)->emplace_back(name, length);
                 return NOERROR;
             },

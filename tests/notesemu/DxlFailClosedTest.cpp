@@ -6,7 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
 #include <sys/stat.h>
+#endif
 
 namespace notesemu {
 namespace {
@@ -185,15 +187,21 @@ TEST_F(FailClosed, ValuesTooLargeToHoldStayVisibleAndTheirReadFails) {
 }
 
 TEST_F(FailClosed, OnlyRegularFilesAreOpened) {
-    const std::filesystem::path fifo = dir_.path() / "pipe.dxl";
-    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     LogCapture log;
     DBHANDLE db = NULLHANDLE;
+#ifndef _WIN32
+    // Windows has no FIFOs and no /dev/null; a folder is the one thing other than a file there.
+    const std::filesystem::path fifo = dir_.path() / "pipe.dxl";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     // Nobody writes to the FIFO: an open that waited for data would never return.
     EXPECT_EQ(NSFDbOpen(fifo.string().c_str(), &db), ERR_NOT_NSF);
     EXPECT_EQ(db, NULLHANDLE);
     EXPECT_TRUE(log.contains("is not a regular file")) << log.text();
     EXPECT_EQ(NSFDbOpen("/dev/null", &db), ERR_NOT_NSF);
+#endif
+    EXPECT_EQ(NSFDbOpen(dir_.path().string().c_str(), &db), ERR_NOT_NSF);
+    EXPECT_EQ(db, NULLHANDLE);
+    EXPECT_TRUE(log.contains("is a directory, not a DXL database")) << log.text();
 }
 
 TEST_F(FailClosed, AnOversizedTokenIsRefused) {

@@ -111,8 +111,13 @@ TEST_F(LocateIni, FirstPathDirectoryHoldingNotesIniWins) {
     dir_.write("b/notes.ini", "B=1\n");
     const auto second = dir_.write("c/notes.ini", "C=1\n");
     std::filesystem::create_directories(dir_.path() / "a");
-    vars_["PATH"] = (dir_.path() / "a").string() + ":" + (dir_.path() / "missing").string() + ":" +
-                    (dir_.path() / "c").string() + ":" + (dir_.path() / "b").string();
+#ifdef _WIN32
+    const std::string separator = ";";
+#else
+    const std::string separator = ":";
+#endif
+    vars_["PATH"] = (dir_.path() / "a").string() + separator + (dir_.path() / "missing").string() +
+                    separator + (dir_.path() / "c").string() + separator + (dir_.path() / "b").string();
     const IniSource source = locate();
     EXPECT_EQ(source.status, NOERROR);
     EXPECT_EQ(source.path, second);

@@ -7,9 +7,8 @@
 #include "Translate.h"
 
 #include <notes/notes.h>
+#include <tessel/kit/IdFile.h>
 #include <tessel/kit/Values.h>
-
-#include <openssl/sha.h>
 
 #include <cstring>
 #include <string>
@@ -208,15 +207,7 @@ inline Body readBody(NOTEHANDLE note, const char *name = "Body") {
 }
 
 inline std::string sha256(std::span<const std::uint8_t> bytes) {
-    unsigned char digest[SHA256_DIGEST_LENGTH];
-    SHA256(bytes.data(), bytes.size(), digest);
-    std::string out;
-    char hex[3];
-    for (const unsigned char b : digest) {
-        std::snprintf(hex, sizeof hex, "%02x", b);
-        out += hex;
-    }
-    return out;
+    return tessel::kit::sha256Hex(bytes);
 }
 
 inline std::vector<std::uint8_t> readFile(const std::filesystem::path &path) {

@@ -65,6 +65,17 @@ TEST_F(MessageBody, MimeBodiesAreConvertedForTheFileOnly) {
     const NOTEHANDLE note = openNote(mimeMemo(Entity::leaf("text/html", "<p>Hi <b>there</b></p>")));
     const auto path = dir_.path() / "mime.bin";
     DWORD size = 0;
+#ifdef _WIN32
+    // The Windows runtime has no MIME conversion (no GMime): the body is refused with a clear
+    // status, no file is left, and the note keeps its MIME body.
+    LogCapture log;
+    EXPECT_EQ(MailGetMessageBodyComposite(note, nullptr, const_cast<char *>(path.string().c_str()), &size),
+              ERR_NOT_IMPLEMENTED);
+    EXPECT_TRUE(log.contains("MIME conversion is not part of this build of the runtime (no GMime)"))
+        << log.text();
+    EXPECT_FALSE(std::filesystem::exists(path));
+    EXPECT_TRUE(NSFNoteHasMIMEPart(note));
+#else
     ASSERT_EQ(MailGetMessageBodyComposite(note, nullptr, const_cast<char *>(path.string().c_str()), &size),
               NOERROR);
     const std::vector<std::uint8_t> written = readFile(path);
@@ -72,6 +83,7 @@ TEST_F(MessageBody, MimeBodiesAreConvertedForTheFileOnly) {
     EXPECT_EQ(word(written.data()), TYPE_COMPOSITE);
     EXPECT_NE(std::string(written.begin(), written.end()).find("there"), std::string::npos);
     EXPECT_TRUE(NSFNoteHasMIMEPart(note));
+#endif
 }
 
 TEST_F(MessageBody, FailuresGiveAStatusAndNoFile) {
@@ -177,7 +189,7 @@ TEST_F(DxlExport, ExportsWellFormedDxlThatLoadsBackToTheSameItems) {
     NSFItemScan(
         note,
         [](WORD, WORD itemFlags, char *name, WORD length, void *value, DWORD valueLength,
-           void *list) -> STATUS {
+           void *list) LNCALLBACK -> STATUS {
             const auto *bytes = static_cast<const std::uint8_t *>(value);
             static_cast<std::vector<Original> *>(list)->push_back(
                 {std::string(name, length), itemFlags,
@@ -288,6 +300,11 @@ TEST_F(DxlExport, BadHandlesAreRefusedAndLogged) {
 }
 
 TEST_F(DxlExport, ConvertedMimeNotesExportTheirWorkingCopy) {
+#ifdef _WIN32
+    GTEST_SKIP()
+        << "the Windows runtime has no MIME conversion (no GMime): its ERR_NOT_IMPLEMENTED is checked by "
+           "MimeTest.UnavailableConversionIsRefusedAndTheMimeBodyKept";
+#endif
     std::vector<std::uint8_t> attachment{1, 2, 3, 4, 5};
     const NOTEHANDLE note = openNote(mimeMemo(Entity::multipart(
         "mixed", "x",

@@ -3,6 +3,8 @@
 #include "tessel/kit/Bytes.h"
 
 #include <fstream>
+#include <initializer_list>
+#include <span>
 #include <stdexcept>
 
 #ifdef _WIN32
@@ -36,19 +38,19 @@ Salt seededSalt(Random &random) {
     return salt;
 }
 
-std::string passwordHash(const Salt &salt, std::string_view password) {
+// SHA-256 of the parts one after the other, as 64 lower-case hex digits.
+static std::string sha256Of(std::initializer_list<std::span<const std::uint8_t>> parts) {
 #ifdef _WIN32
     // Windows has SHA-256 in its CNG library, as the emulated runtime there uses it.
     unsigned char digest[32];
     BCRYPT_ALG_HANDLE algorithm = nullptr;
     BCRYPT_HASH_HANDLE hash = nullptr;
-    const bool ok =
-        BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(&algorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0)) &&
-        BCRYPT_SUCCESS(BCryptCreateHash(algorithm, &hash, nullptr, 0, nullptr, 0, 0)) &&
-        BCRYPT_SUCCESS(BCryptHashData(hash, const_cast<PUCHAR>(salt.data()), static_cast<ULONG>(salt.size()), 0)) &&
-        BCRYPT_SUCCESS(BCryptHashData(hash, reinterpret_cast<PUCHAR>(const_cast<char *>(password.data())),
-                                      static_cast<ULONG>(password.size()), 0)) &&
-        BCRYPT_SUCCESS(BCryptFinishHash(hash, digest, sizeof digest, 0));
+    bool ok = BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(&algorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0)) &&
+              BCRYPT_SUCCESS(BCryptCreateHash(algorithm, &hash, nullptr, 0, nullptr, 0, 0));
+    for (const auto part : parts)
+        ok = ok && BCRYPT_SUCCESS(BCryptHashData(hash, const_cast<PUCHAR>(part.data()),
+                                                 static_cast<ULONG>(part.size()), 0));
+    ok = ok && BCRYPT_SUCCESS(BCryptFinishHash(hash, digest, sizeof digest, 0));
     if (hash)
         BCryptDestroyHash(hash);
     if (algorithm)
@@ -60,15 +62,23 @@ std::string passwordHash(const Salt &salt, std::string_view password) {
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int length = 0;
     EVP_MD_CTX *ctx = EVP_MD_CTX_new();
-    const bool ok = ctx && EVP_DigestInit_ex(ctx, EVP_sha256(), nullptr) == 1 &&
-                    EVP_DigestUpdate(ctx, salt.data(), salt.size()) == 1 &&
-                    EVP_DigestUpdate(ctx, password.data(), password.size()) == 1 &&
-                    EVP_DigestFinal_ex(ctx, digest, &length) == 1;
+    bool ok = ctx && EVP_DigestInit_ex(ctx, EVP_sha256(), nullptr) == 1;
+    for (const auto part : parts)
+        ok = ok && EVP_DigestUpdate(ctx, part.data(), part.size()) == 1;
+    ok = ok && EVP_DigestFinal_ex(ctx, digest, &length) == 1;
     EVP_MD_CTX_free(ctx);
     if (!ok || length != 32)
         throw std::runtime_error("SHA-256 failed");
     return hexLower({digest, length});
 #endif
+}
+
+std::string sha256Hex(std::span<const std::uint8_t> bytes) {
+    return sha256Of({bytes});
+}
+
+std::string passwordHash(const Salt &salt, std::string_view password) {
+    return sha256Of({salt, {reinterpret_cast<const std::uint8_t *>(password.data()), password.size()}});
 }
 
 std::string idFileText(std::string_view canonicalName, std::string_view password, const Salt &salt) {

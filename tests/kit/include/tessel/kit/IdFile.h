@@ -8,6 +8,7 @@
 #include <array>
 #include <cstdint>
 #include <filesystem>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -20,6 +21,9 @@ Salt randomSalt();
 // A salt drawn from a seeded source, for reproducible test files.
 Salt seededSalt(Random &random);
 
+// SHA-256 of the bytes, as 64 lower-case hex digits (OpenSSL; CNG on Windows). Throws
+// std::runtime_error on failure.
+std::string sha256Hex(std::span<const std::uint8_t> bytes);
 // SHA-256 of salt || password, as 64 lower-case hex digits.
 std::string passwordHash(const Salt &salt, std::string_view password);
 std::string idFileText(std::string_view canonicalName, std::string_view password, const Salt &salt);
