@@ -2,6 +2,7 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
@@ -17,14 +18,37 @@ namespace notesemu {
 // (east positive), or nullopt when the instant cannot be represented.
 inline std::optional<long> localTimeWithOffset(std::time_t instant, std::tm &out) {
 #ifdef _WIN32
-    if (localtime_s(&out, &instant) != 0)
+    using namespace std::chrono;
+    if (localtime_s(&out, &instant) == 0) {
+        // The local fields read as UTC give the instant shifted by the offset (computed here:
+        // _mkgmtime refuses the local fields of the first hours of 1970 west of UTC).
+        const sys_days day{year{out.tm_year + 1900} / month{static_cast<unsigned>(out.tm_mon + 1)} /
+                           std::chrono::day{static_cast<unsigned>(out.tm_mday)}};
+        const std::int64_t shifted = static_cast<std::int64_t>(day.time_since_epoch().count()) * 86400 +
+                                     out.tm_hour * 3600 + out.tm_min * 60 + out.tm_sec;
+        return static_cast<long>(shifted - static_cast<std::int64_t>(instant));
+    }
+    // The C runtime refuses instants before 1970 (some runtimes also those whose local time falls
+    // before it, in the first hours of 1970). Windows knows no daylight-saving rules that far
+    // back, so those take the zone's standard offset.
+    if (instant >= 2 * 86400)
         return std::nullopt;
-    // The local fields read as UTC give the instant shifted by the offset.
-    std::tm copy = out;
-    const std::time_t shifted = _mkgmtime(&copy);
-    if (shifted == static_cast<std::time_t>(-1))
-        return std::nullopt;
-    return static_cast<long>(shifted - instant);
+    _tzset();
+    const long offset = -_timezone;
+    const sys_seconds local{seconds{static_cast<std::int64_t>(instant) + offset}};
+    const sys_days day = floor<days>(local);
+    const year_month_day date{day};
+    const hh_mm_ss<seconds> time{local - day};
+    out = std::tm{};
+    out.tm_year = static_cast<int>(date.year()) - 1900;
+    out.tm_mon = static_cast<int>(static_cast<unsigned>(date.month())) - 1;
+    out.tm_mday = static_cast<int>(static_cast<unsigned>(date.day()));
+    out.tm_hour = static_cast<int>(time.hours().count());
+    out.tm_min = static_cast<int>(time.minutes().count());
+    out.tm_sec = static_cast<int>(time.seconds().count());
+    out.tm_wday = static_cast<int>(weekday{day}.c_encoding());
+    out.tm_yday = static_cast<int>((day - sys_days{date.year() / January / 1}).count());
+    return offset;
 #else
     if (localtime_r(&instant, &out) == nullptr)
         return std::nullopt;

@@ -139,6 +139,9 @@ TEST_F(TimeZone, StoredZonesUnderNewYork) {
     EXPECT_EQ(toText(timeDate(kNewYorkSummer), &always).text, "07/04/2024 12:00:00 PM EDT");
     // 04:30 UTC on 1 January is the previous evening in New York.
     EXPECT_EQ(toText(timeDate(DateTime::at(2024, 1, 1, 4, 30, 0)), &never).text, "12/31/2023 11:30:00 PM");
+    // Before 1970 too (the Windows C runtime refuses local times there).
+    EXPECT_EQ(toText(timeDate(DateTime::at(1960, 1, 15, 14, 0, 0)), &never).text, "01/15/1960 09:00:00 AM");
+    EXPECT_EQ(toText(timeDate(DateTime::at(1970, 1, 1, 3, 0, 0)), &never).text, "12/31/1969 10:00:00 PM");
 }
 
 // A time stored in the local zone (same standard offset, daylight saving observed) shows no zone
