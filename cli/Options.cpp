@@ -112,7 +112,7 @@ const char *noteExtension(Format format, bool isMail) {
 }
 
 bool buildConfig(const CommonOptions &options, bool withTemplates, quillon::Config &config, std::string &error) {
-    if (!options.configFile.empty() && !config.loadFile(options.configFile)) {
+    if (!options.configFile.empty() && !config.loadFile(pathFromUtf8(options.configFile))) {
         error = config.warnings().empty() ? "cannot read " + options.configFile : config.warnings().back();
         return false;
     }

@@ -7,6 +7,7 @@
 #include <exception>
 #include <filesystem>
 #include <string>
+#include <string_view>
 
 namespace quillon {
 
@@ -18,6 +19,18 @@ inline std::string utf8Text(const std::filesystem::path &path) {
         return std::string(text.begin(), text.end());
     } catch (const std::exception &) {
         return {};
+    }
+}
+
+// The path a UTF-8 text names, as the reader and the host's callers give paths. False for a text
+// that is not UTF-8 (no file is opened by a guess at its characters).
+inline bool pathFromUtf8(std::string_view text, std::filesystem::path &path) {
+    try {
+        path = std::filesystem::path(
+            std::u8string_view(reinterpret_cast<const char8_t *>(text.data()), text.size()));
+        return true;
+    } catch (const std::exception &) {
+        return false;
     }
 }
 

@@ -2,10 +2,14 @@
 
 #include <quillon/host/Allocator.h>
 
+#include "PathText.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <filesystem>
+#include <memory>
 #include <limits>
 #include <new>
 #include <string>
@@ -159,26 +163,28 @@ public:
     uint32_t read(void *pBuffer, uint32_t cb) override {
         if (position_ >= bytes_.size())
             return 0;
-        size_t cbRead = std::min<size_t>(cb, bytes_.size() - position_);
-        std::memcpy(pBuffer, bytes_.data() + position_, cbRead);
+        const size_t start = static_cast<size_t>(position_);
+        size_t cbRead = std::min<size_t>(cb, bytes_.size() - start);
+        std::memcpy(pBuffer, bytes_.data() + start, cbRead);
         position_ += cbRead;
         return static_cast<uint32_t>(cbRead);
     }
 
     uint32_t write(const void *pData, uint32_t cb) override {
-        size_t start = append_ ? bytes_.size() : position_;
+        const uint64_t start = append_ ? bytes_.size() : position_;
         // A memory stream holds at most kMaxMemoryStreamSize bytes, as any block of the host does.
         if (start > kMaxMemoryStreamSize || cb > kMaxMemoryStreamSize - start)
             return 0;
+        const size_t end = static_cast<size_t>(start + cb);
         try {
-            if (start + cb > bytes_.size())
-                bytes_.resize(start + cb);
+            if (end > bytes_.size())
+                bytes_.resize(end);
         } catch (const std::exception &) {
             return 0;
         }
         if (cb != 0)
-            std::memcpy(bytes_.data() + start, pData, cb);
-        position_ = start + cb;
+            std::memcpy(bytes_.data() + static_cast<size_t>(start), pData, cb);
+        position_ = end;
         return cb;
     }
 
@@ -187,7 +193,7 @@ public:
             seekTarget(offset, origin, static_cast<int64_t>(position_), static_cast<int64_t>(bytes_.size()));
         if (target < 0)
             return 0;
-        position_ = static_cast<size_t>(target);
+        position_ = static_cast<uint64_t>(target);
         return 1;
     }
 
@@ -195,18 +201,20 @@ public:
 
 private:
     std::vector<unsigned char> bytes_;
-    size_t position_ = 0;
+    // 64 bits wide on every system: a position past the end is valid, and on 32-bit systems one
+    // beyond 4 GB must not wrap round to the start of the bytes.
+    uint64_t position_ = 0;
     bool append_;
 };
 
 class FileStream final : public StreamBase {
 public:
-    FileStream(std::string path, std::string mode) : path_(std::move(path)), mode_(std::move(mode)) {}
+    FileStream(std::filesystem::path path, std::string mode) : path_(std::move(path)), mode_(std::move(mode)) {}
     ~FileStream() override { closeFile(); }
 
     bool openFile() {
         closeFile();
-        file_ = std::fopen(path_.c_str(), mode_.c_str());
+        file_ = quillon::openFile(path_, mode_.c_str());
         return file_ != nullptr;
     }
 
@@ -258,7 +266,7 @@ private:
         file_ = nullptr;
     }
 
-    std::string path_;
+    std::filesystem::path path_;
     std::string mode_;
     std::FILE *file_ = nullptr;
 };
@@ -275,7 +283,11 @@ QLStream *openStream(const char *pszPath, const char *pszMode) {
                 return nullptr;
             return (new MemoryStream(mode.append))->table();
         }
-        auto stream = std::make_unique<FileStream>(pszPath, mode.fopenMode);
+        // The reader's paths are UTF-8: on Windows the file is opened by its UTF-16 name.
+        std::filesystem::path path;
+        if (!pathFromUtf8(pszPath, path))
+            return nullptr;
+        auto stream = std::make_unique<FileStream>(std::move(path), mode.fopenMode);
         if (!stream->openFile())
             return nullptr;
         return stream.release()->table();

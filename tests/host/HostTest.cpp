@@ -5,6 +5,7 @@
 #include <tessel/kit/TempDir.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <optional>
 #include <string>
 
@@ -38,13 +39,22 @@ TEST(Host, FindsItsHostFromTheServicesTable) {
     ASSERT_NE(pHAPI->pszHostDir, nullptr);
 }
 
+// A directory without a separator at its end gets the system's own ("/" or "\\"); one that has
+// either keeps it.
 TEST(Host, HostDirectoryComesFromTesselHomeWithASeparator) {
+    const std::string separator(1, static_cast<char>(std::filesystem::path::preferred_separator));
     {
         ScopedEnv home("TESSEL_HOME", "/opt/tessel");
-        EXPECT_EQ(quillon::defaultHostDirectory(), "/opt/tessel/");
+        EXPECT_EQ(quillon::defaultHostDirectory(), "/opt/tessel" + separator);
         Host host;
-        EXPECT_STREQ(host.services()->pszHostDir, "/opt/tessel/");
+        EXPECT_EQ(host.services()->pszHostDir, "/opt/tessel" + separator);
     }
+#ifdef _WIN32
+    {
+        ScopedEnv home("TESSEL_HOME", "C:\\tessel\\");
+        EXPECT_EQ(quillon::defaultHostDirectory(), "C:\\tessel\\");
+    }
+#endif
     {
         ScopedEnv home("TESSEL_HOME", "/opt/tessel/");
         EXPECT_EQ(quillon::defaultHostDirectory(), "/opt/tessel/");
@@ -64,7 +74,7 @@ TEST(Host, HostDirectoryComesFromTesselHomeWithASeparator) {
         HostOptions options;
         options.hostDir = "/given/by/embedder";
         Host host({}, options);
-        EXPECT_STREQ(host.services()->pszHostDir, "/given/by/embedder/");
+        EXPECT_EQ(host.services()->pszHostDir, "/given/by/embedder" + separator);
         host.setHostDirectory("/changed/");
         EXPECT_STREQ(host.services()->pszHostDir, "/changed/");
     }

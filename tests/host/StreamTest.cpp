@@ -7,6 +7,7 @@
 
 using tessel::kit::TempDir;
 
+#include <filesystem>
 #include <string>
 
 using quillon::StreamPtr;
@@ -107,13 +108,19 @@ TEST_F(StreamTest, WritableMemoryStreamWritesAtThePosition) {
     EXPECT_EQ(readAll(p), std::string("aXYdef\0\0Z", 9));
 }
 
+// A position beyond 4 GB is kept whole on a 32-bit system too: it used to wrap round to the start,
+// where the write then landed and succeeded.
 TEST_F(StreamTest, MemoryStreamStopsAtTheLargestBlock) {
     StreamPtr stream = open(nullptr, "w+b");
     QLStream *p = stream.get();
     ASSERT_NE(p->fpSeek(p, 0x7FFFFFFF, 0), 0);
     EXPECT_EQ(p->fpWrite(p, "x", 1), 0u);
     ASSERT_NE(p->fpSeek(p, int64_t{1} << 40, 0), 0);
+    EXPECT_EQ(p->fpTell(p), int64_t{1} << 40);
     EXPECT_EQ(p->fpWrite(p, "x", 1), 0u);
+    EXPECT_EQ(read(p, 4), "");
+    ASSERT_NE(p->fpSeek(p, -(int64_t{1} << 40) + 1, 1), 0);
+    EXPECT_EQ(p->fpTell(p), 1);
     ASSERT_NE(p->fpSeek(p, 0, 0), 0);
     EXPECT_EQ(p->fpWrite(p, "ok", 2), 2u);
     EXPECT_EQ(readAll(p), "ok");
@@ -144,6 +151,28 @@ TEST_F(StreamTest, FileStreamsWriteAppendAndRead) {
     EXPECT_EQ(p->fpSeek(p, -1, 0), 0);
     EXPECT_EQ(p->fpTell(p), 11);
     EXPECT_EQ(p->fpWrite(p, "x", 1), 0u); // not open for writing
+}
+
+// The reader names files in UTF-8. On Windows the whole name reaches the file system, also outside
+// the code page (no code page holds both Greek and CJK); a text that is not UTF-8 names no file.
+TEST_F(StreamTest, FileStreamsOpenUtf8NamesOutsideTheCodePage) {
+    const std::filesystem::path folder = dir_.path() / std::filesystem::path(u8"\u03A9mega \u65E5\u672C");
+    std::filesystem::create_directories(folder);
+    const std::filesystem::path file = folder / std::filesystem::path(u8"stream \u00FC.bin");
+    const std::u8string name = file.u8string();
+    const std::string utf8(name.begin(), name.end());
+    {
+        StreamPtr out = open(utf8.c_str(), "wb");
+        ASSERT_TRUE(out) << utf8;
+        ASSERT_TRUE(write(out.get(), "data"));
+    }
+    EXPECT_EQ(TempDir::read(file), "data");
+    StreamPtr in = open(utf8.c_str(), "rb");
+    ASSERT_TRUE(in) << utf8;
+    EXPECT_EQ(readAll(in.get()), "data");
+#ifdef _WIN32
+    EXPECT_FALSE(open((utf8.substr(0, utf8.size() - 4) + "\xFF.bin").c_str(), "wb"));
+#endif
 }
 
 TEST_F(StreamTest, OpenReopensAFileInItsMode) {

@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <set>
 
 #include "nsf/reader/reader.h"
 
@@ -62,13 +63,27 @@ uint64_t sweepAllocations(const std::filesystem::path &database, const std::file
     return reported;
 }
 
+// The log's error lines, without their timestamps.
+std::set<std::string> errorLines(const std::string &log) {
+    std::set<std::string> lines;
+    for (const std::string &line : kit::stripTimestamps(kit::splitLines(log)))
+        if (line.find("ERROR") != std::string::npos)
+            lines.insert(line);
+    return lines;
+}
+
 TEST_F(Sweep, EveryRefusedAllocationIsReportedOrAbsorbedWithoutLoss) {
     quillon::TestAllocator counting;
     ASSERT_FALSE(runWhole(sample, dir.path(), {&counting}).anyFailure);
+    // A run without faults may log errors of its own (the Windows runtime's missing MIME conversion).
+    const std::set<std::string> errorsOfAWholeRun = errorLines(logText());
     // An odd stride visits allocations of every kind of step in the run within a few dozen runs.
     const uint64_t step = stride(std::max<uint64_t>(1, counting.counts().allocations / 40) | 1);
     EXPECT_GT(sweepAllocations(sample, dir.path(), step, [this] { return leftovers(); }), 0u);
-    EXPECT_NE(logText().find("ERROR"), std::string::npos) << "refusals are logged";
+    const std::set<std::string> errors = errorLines(logText());
+    EXPECT_TRUE(std::any_of(errors.begin(), errors.end(),
+                            [&](const std::string &line) { return !errorsOfAWholeRun.contains(line); }))
+        << "refusals are logged";
 }
 
 // A memo with an attachment, whole: a refused allocation while the catalogue is built used to

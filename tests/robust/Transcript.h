@@ -21,7 +21,7 @@ struct RunFaults {
 
 struct RunResult {
     int openStatus = -1;
-    bool anyFailure = false; // some operation returned a failure status
+    bool anyFailure = false; // some operation returned a failure status (not the runtime's known gap)
     std::string transcript;  // everything read, with each operation's status
 };
 

@@ -160,6 +160,20 @@ TEST_F(TesselExe, NamesOutsideTheCodePageWork) {
     EXPECT_TRUE(fs::is_regular_file(output / (kForeign.substr(0, 5) + L"_ql0") / L"readme.txt"));
 }
 
+// The configuration file's name comes in UTF-8 from the command line; a file that cannot be read
+// stops the program.
+TEST_F(TesselExe, AConfigurationFileOutsideTheCodePageIsRead) {
+    kit::TempDir dir("tessel-exe-config");
+    sample(dir, "mail.dxl");
+    const fs::path config = dir.write(fs::path(kForeign) / L"tessel.ini", "[tessel]\n");
+    const ProgramRun read = run({L"list", L"mail.dxl", L"-c", config.native()}, dir.path());
+    EXPECT_EQ(read.exitCode, 0u) << read.err;
+    const ProgramRun missing =
+        run({L"list", L"mail.dxl", L"-c", (dir.path() / kForeign / L"absent.ini").native()}, dir.path());
+    EXPECT_NE(missing.exitCode, 0u);
+    EXPECT_NE(missing.err.find("absent.ini"), std::string::npos) << missing.err;
+}
+
 TEST_F(TesselExe, AFileThatExistsIsKeptUnlessOverwriteIsGiven) {
     kit::TempDir dir("tessel-exe-keep");
     sample(dir, "mail.dxl");
