@@ -11,6 +11,8 @@
 
 #include <algorithm>
 #include <memory>
+#include <mutex>
+#include <new>
 #include <vector>
 
 namespace notesemu {
@@ -21,9 +23,22 @@ struct ConverterCloser {
 };
 using ConverterPtr = std::unique_ptr<UConverter, ConverterCloser>;
 
-// ICU converters keep state and are not thread-safe: each thread keeps its own, reset per use.
-UConverter *lmbcsConverter() {
-    thread_local ConverterPtr converter = [] {
+// ICU converters keep state and are not thread-safe, and opening one costs more than converting a
+// short text. A conversion borrows a converter from a pool and gives it back reset, so conversions
+// running at once each have their own and the pool holds no more converters than ever ran at once.
+// (A thread_local converter would need no lock, but a thread-local object with a destructor makes
+// the runtime DLL hang in the process's exit on Windows once threads that used it have ended.)
+class LmbcsConverterPool {
+public:
+    ConverterPtr take() {
+        {
+            std::lock_guard lock(mutex_);
+            if (!idle_.empty()) {
+                ConverterPtr converter = std::move(idle_.back());
+                idle_.pop_back();
+                return converter;
+            }
+        }
         UErrorCode error = U_ZERO_ERROR;
         ConverterPtr opened(ucnv_open("LMBCS-1", &error));
         if (U_FAILURE(error)) {
@@ -31,14 +46,46 @@ UConverter *lmbcsConverter() {
             opened.reset();
         }
         return opened;
-    }();
-    if (converter)
+    }
+    void giveBack(ConverterPtr converter) noexcept {
         ucnv_reset(converter.get());
-    return converter.get();
+        std::lock_guard lock(mutex_);
+        try {
+            idle_.push_back(std::move(converter));
+        } catch (const std::bad_alloc &) {
+            // Without room to keep it the converter is closed; the next conversion opens another.
+        }
+    }
+
+private:
+    std::mutex mutex_;
+    std::vector<ConverterPtr> idle_;
+};
+
+LmbcsConverterPool &lmbcsConverters() {
+    static LmbcsConverterPool pool;
+    return pool;
 }
 
+// A converter borrowed for one conversion; null when ICU cannot open one.
+class LmbcsConverter {
+public:
+    LmbcsConverter() : converter_(lmbcsConverters().take()) {}
+    ~LmbcsConverter() {
+        if (converter_)
+            lmbcsConverters().giveBack(std::move(converter_));
+    }
+    LmbcsConverter(const LmbcsConverter &) = delete;
+    LmbcsConverter &operator=(const LmbcsConverter &) = delete;
+    UConverter *get() const { return converter_.get(); }
+
+private:
+    ConverterPtr converter_;
+};
+
 std::optional<std::u16string> lmbcsToUtf16(std::string_view lmbcs) {
-    UConverter *converter = lmbcsConverter();
+    const LmbcsConverter borrowed;
+    UConverter *converter = borrowed.get();
     if (converter == nullptr)
         return std::nullopt;
     // Every LMBCS character of 1 to 3 bytes gives one UTF-16 unit.
@@ -55,7 +102,8 @@ std::optional<std::u16string> lmbcsToUtf16(std::string_view lmbcs) {
 }
 
 std::optional<std::string> utf16ToLmbcs(std::u16string_view text) {
-    UConverter *converter = lmbcsConverter();
+    const LmbcsConverter borrowed;
+    UConverter *converter = borrowed.get();
     if (converter == nullptr)
         return std::nullopt;
     std::string out(static_cast<std::size_t>(UCNV_GET_MAX_BYTES_FOR_STRING(static_cast<int32_t>(text.size()),

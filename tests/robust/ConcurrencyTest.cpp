@@ -19,12 +19,6 @@ using Concurrency = RobustTest;
 constexpr int kReaders = 4;
 
 TEST_F(Concurrency, ThreadsOfOneProcessEachReadTheirOwnDatabase) {
-#ifdef _WIN32
-    GTEST_SKIP() << "the emulated runtime (nnotes.dll) built for Windows hangs when the process ends after "
-                    "it served readers on threads that have ended: after the per-thread ICU converter "
-                    "(a thread_local with a destructor) is destroyed, its DLL_PROCESS_DETACH waits on a "
-                    "winpthreads condition that nothing signals; a fault of that runtime";
-#endif
     const RunResult alone = runWhole(sample, dir / "alone");
     ASSERT_FALSE(alone.anyFailure);
     std::vector<RunResult> results(kReaders);
