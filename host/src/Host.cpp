@@ -3,6 +3,7 @@
 #include <quillon/host/Charset.h>
 #include <quillon/host/Stream.h>
 
+#include "PathText.h"
 #include "SharedLibrary.h"
 
 #include <cstddef>
@@ -195,12 +196,20 @@ void Host::setDateSettings(DateOrder order, bool b24Hour) {
     table_->hapi.b24Hour = b24Hour ? 1 : 0;
 }
 
+// The reader names libraries in UTF-8, as it names every path; a name that is not UTF-8 is taken as
+// the system's narrow text.
 std::filesystem::path Host::libraryPath(const std::string &name) const {
-    std::filesystem::path path(name);
+    const auto pathOf = [](const std::string &text) {
+        std::filesystem::path path;
+        if (!pathFromUtf8(text, path))
+            path = std::filesystem::path(text);
+        return path;
+    };
+    std::filesystem::path path = pathOf(name);
     if (path.is_absolute())
         return path;
-    std::string fileName = platformLibraryName(name);
-    return libraryDir_.empty() ? std::filesystem::path(fileName) : libraryDir_ / fileName;
+    std::filesystem::path file = pathOf(platformLibraryName(name));
+    return libraryDir_.empty() ? file : libraryDir_ / file;
 }
 
 std::string Host::lastLibraryError() const {

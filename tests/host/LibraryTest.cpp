@@ -22,20 +22,24 @@ namespace {
 TEST(LoadLibrary, MapsWindowsNamesIntoTheLibraryDirectory) {
     struct Case {
         const char *pszName;
-        const char *pszFile; // in the library directory, or the path itself when absolute
+        const char8_t *pszFile; // in the library directory, or the path itself when absolute
     } cases[] = {
 #ifdef _WIN32
-        {"bmpcv.dll", "bmpcv.dll"},
-        {"Other.DLL", "Other.DLL"},
-        {"libplain.so", "libplain.so"},
-        {"C:/abs/x.dll", "C:/abs/x.dll"},
+        {"bmpcv.dll", u8"bmpcv.dll"},
+        {"Other.DLL", u8"Other.DLL"},
+        {"libplain.so", u8"libplain.so"},
+        {"C:/abs/x.dll", u8"C:/abs/x.dll"},
+        {"C:/\xCE\xA9/\xE6\x97\xA5.dll", u8"C:/\u03A9/\u65E5.dll"}, // named outside the code page
+        {"\xE6\x97\xA5.dll", u8"\u65E5.dll"},
 #else
-        {"bmpcv.dll", "libbmpcv.so"},
-        {"Other.DLL", "libOther.so"},
-        {"libplain.so", "libplain.so"},
-        {"/abs/x.dll", "/abs/x.dll"},
+        {"bmpcv.dll", u8"libbmpcv.so"},
+        {"Other.DLL", u8"libOther.so"},
+        {"libplain.so", u8"libplain.so"},
+        {"/abs/x.dll", u8"/abs/x.dll"},
+        {"/\xCE\xA9/\xE6\x97\xA5.dll", u8"/\u03A9/\u65E5.dll"},
+        {"\xE6\x97\xA5.dll", u8"lib\u65E5.so"},
 #endif
-        {".dll", ".dll"},
+        {".dll", u8".dll"},
     };
 #ifdef _WIN32
     const std::filesystem::path directory = "C:/Program Files/tessel/bin";
