@@ -46,6 +46,13 @@ protected:
         std::memcpy(pBuffer->rgbData, bytes.data(), bytes.size());
         pBuffer->ucbData = static_cast<uint32_t>(bytes.size());
     }
+    // The calendar fields of a scanned time.
+    static void expectFields(const struct tm &t, int nYear, int nMonth, int nDay, int nHour) {
+        EXPECT_EQ(t.tm_year + 1900, nYear);
+        EXPECT_EQ(t.tm_mon + 1, nMonth);
+        EXPECT_EQ(t.tm_mday, nDay);
+        EXPECT_EQ(t.tm_hour, nHour);
+    }
     std::string get(const NSFBUFFER *pBuffer) {
         return std::string(reinterpret_cast<const char *>(pBuffer->rgbData), pBuffer->ucbData);
     }
@@ -131,10 +138,7 @@ TEST_F(ConvertTest, ScanTimeReadsTwelveAndTwentyFourHourTexts) {
         SCOPED_TRACE(c.pszText);
         struct tm t;
         ASSERT_EQ(nsfScanTime(pContext, c.pszText, &t), NSF_STATUS_OK);
-        EXPECT_EQ(t.tm_year + 1900, c.nYear);
-        EXPECT_EQ(t.tm_mon + 1, c.nMonth);
-        EXPECT_EQ(t.tm_mday, c.nDay);
-        EXPECT_EQ(t.tm_hour, c.nHour);
+        expectFields(t, c.nYear, c.nMonth, c.nDay, c.nHour);
     }
     struct tm t;
     EXPECT_EQ(nsfScanTime(pContext, "10/5/2015", &t), NSF_STATUS_INTERNAL);
@@ -170,10 +174,7 @@ TEST_F(ConvertTest, ScanTimeReadsTimesBefore1970) {
         setTimeZone(c.pszZone);
         struct tm t;
         ASSERT_EQ(nsfScanTime(pContext, c.pszText, &t), NSF_STATUS_OK);
-        EXPECT_EQ(t.tm_year + 1900, c.nYear);
-        EXPECT_EQ(t.tm_mon + 1, c.nMonth);
-        EXPECT_EQ(t.tm_mday, c.nDay);
-        EXPECT_EQ(t.tm_hour, c.nHour);
+        expectFields(t, c.nYear, c.nMonth, c.nDay, c.nHour);
         EXPECT_EQ(t.tm_wday, c.nWeekday);
         int64_t llTime = 0;
         ASSERT_TRUE(nsfMakeLocalTime(&t, &llTime));
