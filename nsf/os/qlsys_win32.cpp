@@ -204,6 +204,50 @@ int qlsysMkdir(const char *pszPath)
     return qlsysPathCall(pszPath, _mkdir, _wmkdir);
 }
 
+// The "\\?\" form of a path too long for the plain calls (a directory's limit is MAX_PATH - 12);
+// null for a shorter path.
+wchar_t *qlsysLongFormPath(const char *pszPath)
+{
+    if (strlen(pszPath) < MAX_PATH - 12)
+        return NULL;
+    return qlsysWidePath(pszPath, "\\\\?\\", true);
+}
+
+// Whether a file or directory is there, by the plain calls or, for a long path, the long form
+// (the C runtime's stat takes no "\\?\" path: it refuses the wildcard character).
+bool qlsysExists(const char *pszPath)
+{
+    struct _stat64 st;
+    if (qlsysStat(pszPath, &st) == 0)
+        return true;
+    wchar_t *pwszPath = qlsysLongFormPath(pszPath);
+    if (pwszPath == NULL)
+        return false;
+    DWORD dwAttributes = GetFileAttributesW(pwszPath);
+    free(pwszPath);
+    return dwAttributes != INVALID_FILE_ATTRIBUTES;
+}
+
+// Creates one directory, through the long form when the path is too long for the plain calls.
+int qlsysMakeDirectory(const char *pszPath)
+{
+    if (qlsysMkdir(pszPath) == 0)
+        return 0;
+    int nErrno = errno;
+    wchar_t *pwszPath = qlsysLongFormPath(pszPath);
+    if (pwszPath == NULL) {
+        errno = nErrno;
+        return -1;
+    }
+    BOOL bMade = CreateDirectoryW(pwszPath, NULL);
+    DWORD dwError = GetLastError();
+    free(pwszPath);
+    if (bMade)
+        return 0;
+    qlsysSetErrno(dwError);
+    return -1;
+}
+
 bool qlsysIsNT()
 {
     OSVERSIONINFOA info;
@@ -355,12 +399,15 @@ int qlsys_mkdir(const char *pszPath)
         errno = EINVAL;
         return -1;
     }
-    char szPath[MAX_PATH + 1];
-    strncpy(szPath, pszPath, MAX_PATH);
-    szPath[MAX_PATH] = '\0';
-    size_t cch = strlen(szPath);
-    if (cch == 2 && szPath[1] == ':') {
+    // The whole path is used, however long: cut short, it would name another directory.
+    size_t cch = strlen(pszPath);
+    if (cch == 2 && pszPath[1] == ':') {
         errno = EINVAL;
+        return -1;
+    }
+    char *szPath = _strdup(pszPath);
+    if (szPath == NULL) {
+        errno = ENOMEM;
         return -1;
     }
 
@@ -378,20 +425,22 @@ int qlsys_mkdir(const char *pszPath)
 
     int nResult = -1;
     errno = EEXIST;
-    struct _stat64 st;
     for (; *psz != '\0'; psz++) {
         if (*psz != '\\' && *psz != '/')
             continue;
         char chSep = *psz;
         *psz = '\0';
-        if (qlsysStat(szPath, &st) != 0)
-            nResult = qlsysMkdir(szPath);
+        if (!qlsysExists(szPath))
+            nResult = qlsysMakeDirectory(szPath);
         *psz = chSep;
     }
     // A path ending in a separator was made whole by the loop (and the runtime's stat refuses a
     // trailing separator, so asking again would report a failure).
-    if (szPath[cch - 1] != '\\' && szPath[cch - 1] != '/' && qlsysStat(szPath, &st) != 0)
-        nResult = qlsysMkdir(szPath);
+    if (szPath[cch - 1] != '\\' && szPath[cch - 1] != '/' && !qlsysExists(szPath))
+        nResult = qlsysMakeDirectory(szPath);
+    int nErrno = errno;
+    free(szPath);
+    errno = nErrno;
     return nResult;
 }
 
@@ -421,26 +470,30 @@ QLSYS_DIR *qlsys_opendir(const char *pszPath)
     if (cch > 0 && pDir->pszPath[cch - 1] == '\\')
         pDir->pszPath[--cch] = '\0';
     strcat(pDir->pszPath, "\\*");
-    // A path in UTF-8 names a directory the code page cannot spell: it is listed through its
-    // UTF-16 form, as every other call of this layer takes such a path.
-    pDir->bWide = qlsysIsWideUTF8(pDir->pszPath);
-    if (pDir->bWide) {
-        wchar_t *pwszPath = qlsysWideForCall(pDir->pszPath);
-        if (pwszPath == NULL) {
-            int nErrno = errno;
-            free(pDir->pszPath);
-            free(pDir);
-            errno = nErrno;
-            return NULL;
-        }
-        pDir->hFind = FindFirstFileW(pwszPath, &pDir->findDataW);
-        free(pwszPath);
-    } else {
+    // The find is tried as every path of this layer is opened: in the code page, then as UTF-8 in
+    // UTF-16, then, for a path longer than MAX_PATH, in the "\\?\" long form. Found through the
+    // wide calls, the entries are named in UTF-8, which the layer's calls take back as such. The
+    // last attempt's error decides between a missing directory and a failure.
+    pDir->hFind = INVALID_HANDLE_VALUE;
+    if (!qlsysUTF8Only() && !qlsysIsWideUTF8(pDir->pszPath))
         pDir->hFind = FindFirstFileA(pDir->pszPath, &pDir->findData);
+    const char *const rgpszPrefixes[] = {"", "\\\\?\\"};
+    for (size_t i = 0; i < 2 && pDir->hFind == INVALID_HANDLE_VALUE; i++) {
+        if (i == 1 && (strlen(pDir->pszPath) < MAX_PATH || (pDir->pszPath[0] == '\\' && pDir->pszPath[1] == '\\')))
+            break; // short enough for the plain forms, or a UNC path, which took its long form already
+        wchar_t *pwszPath = qlsysWidePath(pDir->pszPath, rgpszPrefixes[i], true);
+        if (pwszPath == NULL)
+            continue;
+        pDir->hFind = FindFirstFileW(pwszPath, &pDir->findDataW);
+        DWORD dwError = GetLastError();
+        free(pwszPath);
+        SetLastError(dwError);
+        pDir->bWide = pDir->hFind != INVALID_HANDLE_VALUE;
     }
     if (pDir->hFind == INVALID_HANDLE_VALUE) {
-        qlsysSetErrno(GetLastError());
-        if (errno != ENOENT && GetLastError() != ERROR_FILE_NOT_FOUND) {
+        DWORD dwError = GetLastError();
+        qlsysSetErrno(dwError);
+        if (errno != ENOENT && dwError != ERROR_FILE_NOT_FOUND) {
             int nErrno = errno;
             free(pDir->pszPath);
             free(pDir);

@@ -135,6 +135,31 @@ TEST_F(QlsysWindowsTest, PathsOf300CharactersOpenInTheLongForm) {
     ASSERT_NE(hFile, QLSYS_INVALID_FILE) << "errno " << errno;
     EXPECT_EQ(readAll(hFile), "long");
     qlsys_fclose(hFile);
+
+    // A folder whose path is longer than MAX_PATH is listed through the long form too, not taken
+    // for a missing one.
+    const std::string folder = path.substr(0, path.rfind('\\')) + "\\" + std::string(50, 'e');
+    ASSERT_GT(folder.size(), static_cast<size_t>(MAX_PATH));
+    ASSERT_EQ(qlsys_mkdir(folder.c_str()), 0) << "errno " << errno;
+    hFile = qlsys_open((folder + "\\inside.txt").c_str(), QLSYS_O_RDWR | QLSYS_O_CREAT | QLSYS_O_TRUNC);
+    ASSERT_NE(hFile, QLSYS_INVALID_FILE) << "errno " << errno;
+    qlsys_fclose(hFile);
+    QLSYS_DIR *pDir = qlsys_opendir(folder.c_str());
+    ASSERT_NE(pDir, nullptr) << "errno " << errno;
+    std::set<std::string> names;
+    while (QLSYS_DIRENT *pEntry = qlsys_readdir(pDir))
+        names.insert(pEntry->d_name);
+    EXPECT_EQ(qlsys_closedir(pDir), 0);
+    EXPECT_EQ(names, (std::set<std::string>{".", "..", "inside.txt"}));
+    // and it was made under its whole name, not one cut to MAX_PATH characters beside it.
+    const std::string parent = folder.substr(0, folder.rfind('\\'));
+    pDir = qlsys_opendir(parent.c_str());
+    ASSERT_NE(pDir, nullptr) << "errno " << errno;
+    names.clear();
+    while (QLSYS_DIRENT *pEntry = qlsys_readdir(pDir))
+        names.insert(pEntry->d_name);
+    EXPECT_EQ(qlsys_closedir(pDir), 0);
+    EXPECT_EQ(names, (std::set<std::string>{".", "..", path.substr(parent.size() + 1), std::string(50, 'e')}));
 }
 
 // A UNC share for the test: on Wine, \\server\share is the folder dosdevices\unc\server\share of
