@@ -59,8 +59,9 @@ int nsfDaysInMonth(int nMonth, int nYear)
 int64_t nsfDaysFromCivil(int64_t llYear, int64_t llMonth, int64_t llDay)
 {
     int64_t llMonth0 = llMonth - 1;
-    llYear += llMonth0 >= 0 ? llMonth0 / 12 : -((11 - llMonth0) / 12);
-    llMonth0 -= 12 * (llMonth0 >= 0 ? llMonth0 / 12 : -((11 - llMonth0) / 12));
+    int64_t llCarry = (llMonth0 >= 0 ? llMonth0 : llMonth0 - 11) / 12; // rounded down
+    llYear += llCarry;
+    llMonth0 -= 12 * llCarry;
     // Years are counted from March, so that the leap day ends a year.
     int64_t llMarchMonth = llMonth0 >= 2 ? llMonth0 - 2 : llMonth0 + 10;
     if (llMonth0 < 2)
@@ -82,29 +83,26 @@ int64_t nsfSecondsFromTM(const struct tm *pTm)
 }
 
 #ifdef _WIN32
-// The broken-down UTC time of seconds from 1970, day of week and of year included.
-void nsfTMFromSeconds(int64_t llSeconds, struct tm *pTm)
+// The broken-down UTC time of seconds from 1970, day of week and of year included; false outside
+// the years the Julian-day conversion takes.
+bool nsfTMFromSeconds(int64_t llSeconds, struct tm *pTm)
 {
-    int64_t llDays = llSeconds >= 0 ? llSeconds / 86400 : -((86399 - llSeconds) / 86400);
+    int64_t llDays = (llSeconds >= 0 ? llSeconds : llSeconds - 86399) / 86400; // rounded down
     int64_t llSecondOfDay = llSeconds - llDays * 86400;
-    int64_t llShifted = llDays + 719468;
-    int64_t llEra = (llShifted >= 0 ? llShifted : llShifted - 146096) / 146097;
-    int64_t llDayOfEra = llShifted - llEra * 146097;
-    int64_t llYearOfEra = (llDayOfEra - llDayOfEra / 1460 + llDayOfEra / 36524 - llDayOfEra / 146096) / 365;
-    int64_t llDayOfYear = llDayOfEra - (365 * llYearOfEra + llYearOfEra / 4 - llYearOfEra / 100);
-    int64_t llMarchMonth = (5 * llDayOfYear + 2) / 153;
-    int64_t llDay = llDayOfYear - (153 * llMarchMonth + 2) / 5 + 1;
-    int64_t llMonth = llMarchMonth < 10 ? llMarchMonth + 3 : llMarchMonth - 9;
-    int64_t llYear = llYearOfEra + llEra * 400 + (llMonth <= 2 ? 1 : 0);
+    int32_t nYear, nMonth, nDay;
+    if (llDays < -3000000 || llDays > 3000000 ||
+        !nsfJulianDayToDate((int32_t)(llDays + 2440588), &nYear, &nMonth, &nDay))
+        return false;
     memset(pTm, 0, sizeof(*pTm));
-    pTm->tm_year = (int)(llYear - 1900);
-    pTm->tm_mon = (int)(llMonth - 1);
-    pTm->tm_mday = (int)llDay;
+    pTm->tm_year = nYear - 1900;
+    pTm->tm_mon = nMonth - 1;
+    pTm->tm_mday = nDay;
     pTm->tm_hour = (int)(llSecondOfDay / 3600);
     pTm->tm_min = (int)(llSecondOfDay % 3600 / 60);
     pTm->tm_sec = (int)(llSecondOfDay % 60);
     pTm->tm_wday = (int)(((llDays % 7) + 11) % 7); // 1970-01-01 was a Thursday
-    pTm->tm_yday = (int)(llDays - nsfDaysFromCivil(llYear, 1, 1));
+    pTm->tm_yday = (int)(llDays - nsfDaysFromCivil(nYear, 1, 1));
+    return true;
 }
 #endif
 
@@ -124,9 +122,8 @@ bool nsfMakeLocalTime(struct tm *pTm, int64_t *pllTime)
     int64_t llTime = _mktime64(&tmLocal);
     if (llTime == -1 && tmLocal.tm_wday == -1) {
         int64_t llFields = nsfSecondsFromTM(pTm);
-        if (llFields < 2 * 86400) {
+        if (llFields < 2 * 86400 && nsfTMFromSeconds(llFields, &tmLocal)) {
             _tzset();
-            nsfTMFromSeconds(llFields, &tmLocal);
             llTime = llFields + _timezone; // seconds west of UTC, standard time
         }
     }
